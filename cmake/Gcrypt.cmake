@@ -1,0 +1,13 @@
+# libgcrypt: Debian's libgcrypt20-dev natively, libgcrypt-mingw-w64-dev for the Windows build.
+find_path(GCRYPT_INCLUDE_DIR gcrypt.h)
+find_library(GCRYPT_LIBRARY NAMES gcrypt libgcrypt)
+find_library(GPG_ERROR_LIBRARY NAMES gpg-error libgpg-error)
+if(NOT GCRYPT_INCLUDE_DIR OR NOT GCRYPT_LIBRARY)
+  message(FATAL_ERROR "libgcrypt not found: run scripts/setup.sh")
+endif()
+add_library(Gcrypt::Gcrypt INTERFACE IMPORTED)
+target_include_directories(Gcrypt::Gcrypt INTERFACE ${GCRYPT_INCLUDE_DIR})
+target_link_libraries(Gcrypt::Gcrypt INTERFACE ${GCRYPT_LIBRARY})
+if(GPG_ERROR_LIBRARY)
+  target_link_libraries(Gcrypt::Gcrypt INTERFACE ${GPG_ERROR_LIBRARY})
+endif()

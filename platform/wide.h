@@ -1,0 +1,43 @@
+// Wide strings and the bridge between the library's Windows paths and the
+// host system's own names.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/win32.h"
+
+// A wide string: UTF-16 code units, WCHAR on every platform.
+using WString = std::basic_string<WCHAR>;
+using WStringView = std::basic_string_view<WCHAR>;
+
+namespace halvex::platform {
+
+// UTF-16 -> UTF-8. A lone surrogate is written as WTF-8 (its three-byte
+// form), so every wide name survives the round trip.
+std::string ToUtf8(WStringView text);
+// UTF-8 (WTF-8) -> UTF-16. Returns nothing for bytes that are not WTF-8.
+std::optional<WString> FromUtf8(std::string_view text);
+// Convenience for literals and messages; invalid bytes become U+FFFD.
+WString Widen(std::string_view text);
+
+// The native form of a library path. On POSIX: "X:\a\b" -> the directory the
+// drive map gives X plus "/a/b" (HALVEX_DRIVES, e.g. "C=/srv/c;V=/media/vault";
+// "Z:" is "/" unless mapped otherwise). A path without a mapped drive letter,
+// or holding a "/" inside a component, gives nothing. On Windows: the path
+// itself, as UTF-8.
+std::optional<std::string> ToNativePath(WStringView path);
+// The library's form of a native absolute path: the longest drive mapping
+// that contains it. Gives nothing for a name that cannot be expressed: a
+// backslash or a ":" in a component, bytes that are not UTF-8, a relative path.
+std::optional<WString> FromNativePath(std::string_view native);
+
+// Re-read HALVEX_DRIVES (tests change the map between cases).
+void ReloadDriveMap();
+
+// Makes a rename or creation inside folder durable (fsync of the folder on
+// POSIX; nothing to do on Windows, where the file system journals it).
+bool SyncDirectory(WStringView folder);
+
+}  // namespace halvex::platform

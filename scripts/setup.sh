@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the build, the tests and the benchmarks
+# need. Idempotent: when everything is present it only checks and returns.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config git
+  g++ clang libclang-rt-14-dev
+  libgtest-dev libgmock-dev googletest
+  libgcrypt20-dev
+  attr e2fsprogs util-linux
+  g++-mingw-w64-i686 libgcrypt-mingw-w64-dev
+)
+# Optional groups, asked for by name: "bench" and "wine".
+for group in "$@"; do
+  case "$group" in
+    bench) packages+=(age gnupg 7zip hyperfine time) ;;
+    wine) packages+=(wine wine32:i386) ;;
+    *) echo "setup.sh: unknown group '$group' (bench, wine)" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+fi
+echo "setup.sh: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
