@@ -1,7 +1,16 @@
-# libgcrypt: Debian's libgcrypt20-dev natively, libgcrypt-mingw-w64-dev for the Windows build.
+# libgcrypt: Debian's libgcrypt20-dev natively, libgcrypt-mingw-w64-dev for
+# the Windows build (found under the toolchain's find root).
+if(WIN32)
+  # Link the import libraries; the DLLs are copied beside the binaries.
+  set(_gcrypt_names libgcrypt.dll.a gcrypt)
+  set(_gpg_error_names libgpg-error.dll.a gpg-error)
+else()
+  set(_gcrypt_names gcrypt libgcrypt)
+  set(_gpg_error_names gpg-error libgpg-error)
+endif()
 find_path(GCRYPT_INCLUDE_DIR gcrypt.h)
-find_library(GCRYPT_LIBRARY NAMES gcrypt libgcrypt)
-find_library(GPG_ERROR_LIBRARY NAMES gpg-error libgpg-error)
+find_library(GCRYPT_LIBRARY NAMES ${_gcrypt_names})
+find_library(GPG_ERROR_LIBRARY NAMES ${_gpg_error_names})
 if(NOT GCRYPT_INCLUDE_DIR OR NOT GCRYPT_LIBRARY)
   message(FATAL_ERROR "libgcrypt not found: run scripts/setup.sh")
 endif()
@@ -10,4 +19,17 @@ target_include_directories(Gcrypt::Gcrypt INTERFACE ${GCRYPT_INCLUDE_DIR})
 target_link_libraries(Gcrypt::Gcrypt INTERFACE ${GCRYPT_LIBRARY})
 if(GPG_ERROR_LIBRARY)
   target_link_libraries(Gcrypt::Gcrypt INTERFACE ${GPG_ERROR_LIBRARY})
+endif()
+
+if(WIN32)
+  # The runtime DLLs of the two libraries, for copying beside halvex.dll and
+  # the test programs so they load from the build folder.
+  find_file(GCRYPT_DLL NAMES libgcrypt-20.dll PATH_SUFFIXES bin)
+  find_file(GPG_ERROR_DLL NAMES libgpg-error-0.dll PATH_SUFFIXES bin)
+  set(HALVEX_GCRYPT_RUNTIME_DLLS)
+  foreach(dll IN ITEMS ${GCRYPT_DLL} ${GPG_ERROR_DLL})
+    if(dll)
+      list(APPEND HALVEX_GCRYPT_RUNTIME_DLLS ${dll})
+    endif()
+  endforeach()
 endif()

@@ -30,6 +30,7 @@ enum : uint32_t {
 enum : uint32_t {
   ERR_KEYSTORE_UNAVAILABLE = 3,   // the key store reported 1
   ERR_DEST_TOO_LONG = 11,         // an encryption destination longer than 245 characters
+  ERR_NO_MSG_FOLDER = 82,         // types 3 and 4: no message folder could be made (cannot make)
   ERR_SELF_EXTRACTOR = 1313,      // types 3 and 4: already a self-extracting encrypted file
 };
 

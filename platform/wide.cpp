@@ -1,1 +1,134 @@
-// (being written)
+// UTF-16 <-> UTF-8 (WTF-8) conversion, shared by every platform.
+//
+// WTF-8 is UTF-8 that also carries lone surrogates in their three-byte form,
+// so any sequence of UTF-16 code units, valid or not, has exactly one byte
+// form and comes back unchanged. A surrogate pair is always written as one
+// four-byte sequence; the six-byte spelling of a pair is refused on the way
+// back, or two different native names would decode to the same wide name.
+#include "platform/wide.h"
+
+#include <cstdint>
+
+namespace halvex::platform {
+
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+void AppendUtf16(WString& out, char32_t cp) {
+  if (cp < 0x10000) {
+    out += static_cast<WCHAR>(cp);
+  } else {
+    cp -= 0x10000;
+    out += static_cast<WCHAR>(0xD800 + (cp >> 10));
+    out += static_cast<WCHAR>(0xDC00 + (cp & 0x3FF));
+  }
+}
+
+// Decodes one WTF-8 sequence at text[pos]. Returns the code point and
+// advances pos, or returns nothing (pos unchanged) for a malformed sequence:
+// a stray continuation byte, a truncated sequence, an overlong form, a value
+// above U+10FFFF, or a high surrogate directly followed by a low one.
+std::optional<char32_t> DecodeOne(std::string_view text, size_t& pos) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(pos);
+  size_t length;
+  char32_t cp;
+  char32_t minimum;
+  if (lead < 0x80) {
+    ++pos;
+    return lead;
+  } else if ((lead & 0xE0) == 0xC0) {
+    length = 2, cp = lead & 0x1F, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    length = 3, cp = lead & 0x0F, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    length = 4, cp = lead & 0x07, minimum = 0x10000;
+  } else {
+    return std::nullopt;
+  }
+  if (text.size() - pos < length) return std::nullopt;
+  for (size_t i = 1; i < length; ++i) {
+    const uint8_t next = byte(pos + i);
+    if ((next & 0xC0) != 0x80) return std::nullopt;
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  if (cp < minimum || cp > 0x10FFFF) return std::nullopt;
+  if (IsHighSurrogate(cp)) {
+    // A pair written as two three-byte halves is not WTF-8.
+    size_t after = pos + length;
+    if (text.size() - after >= 3 && byte(after) == 0xED && byte(after + 1) >= 0xB0 &&
+        byte(after + 1) <= 0xBF)
+      return std::nullopt;
+  }
+  pos += length;
+  return cp;
+}
+
+}  // namespace
+
+std::string ToUtf8(WStringView text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    char32_t unit = static_cast<uint16_t>(text[i]);
+    if (IsHighSurrogate(unit) && i + 1 < text.size()) {
+      char32_t low = static_cast<uint16_t>(text[i + 1]);
+      if (IsLowSurrogate(low)) {
+        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    AppendUtf8(out, unit);  // a lone surrogate keeps its three-byte form
+  }
+  return out;
+}
+
+std::optional<WString> FromUtf8(std::string_view text) {
+  WString out;
+  out.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) {
+    auto cp = DecodeOne(text, pos);
+    if (!cp) return std::nullopt;
+    AppendUtf16(out, *cp);
+  }
+  return out;
+}
+
+WString Widen(std::string_view text) {
+  WString out;
+  out.reserve(text.size());
+  for (size_t pos = 0; pos < text.size();) {
+    auto cp = DecodeOne(text, pos);
+    if (!cp) {
+      cp = kReplacement;
+      ++pos;
+    }
+    AppendUtf16(out, *cp);
+  }
+  return out;
+}
+
+}  // namespace halvex::platform

@@ -29,6 +29,17 @@ struct Call {
   std::string name;               // e.g. "ZQCA_DualPasswordFileEncryptW"
   std::vector<std::string> args;  // each argument as text (wide strings as UTF-8, numbers in decimal)
 };
+// How arguments are written:
+// - pointers that are handles (windows, callbacks): "handle" or "null"; the
+//   address of a window handle is recorded as the handle it holds on entry,
+//   after the call's other arguments; a button check records ui->hWnd;
+// - dialog calls record their arguments but not the exchange block;
+// - keys: "cipher-key" (from ZQCA_PasswordTranscodeW), "store-key" (from the
+//   key store), "key" (any other buffer) or "null";
+// - buffers the call fills are recorded as they were on entry (the output
+//   buffer as its text, the decryption flag as its number, sizes as numbers);
+// - the drive-admin class records "CKRVDevice::CKRVDevice" (reserved, flags),
+//   "CKRVDevice::IsShow" and "CKRVDevice::~CKRVDevice".
 
 // One scripted answer of a cipher file call.
 struct CipherStep {
@@ -38,6 +49,7 @@ struct CipherStep {
                                    // on another code: create a partial file at the output path
   std::vector<int32_t> percents;   // progress callbacks made before finishing; a non-zero answer ends the call with 1310
   std::optional<uint8_t> flag;     // decryption: the one-byte flag (default 0)
+  bool keepPartialOnCancel = false;  // a cancelled call leaves its partial output behind
 };
 
 struct Script {

@@ -1,0 +1,130 @@
+// The interactive batch (type 0): encrypts or decrypts every listed file in
+// place, with prompts, retries, replacement and cancel.
+#include <algorithm>
+
+#include "batch/drivers.h"
+#include "batch/outcome.h"
+#include "batch/progress.h"
+#include "batch/state.h"
+#include "suite/krvdevice.h"
+#include "suite/zq.h"
+
+namespace {
+
+// Room for settings value 25, in characters.
+constexpr uint32_t kVaultSettingChars = 256;
+
+// What the loop does after one step.
+enum class Next { kNextFile, kRetry, kStop, kProcess };
+
+// Settings value 25 is read for every file, so a change during a batch
+// counts from the next file on.
+void NoteVaultDrive(const WString& path) {
+  BatchState& s = State();
+  s.strVaultDrive.clear();
+  WCHAR buffer[kVaultSettingChars] = {};
+  uint32_t size = kVaultSettingChars;
+  ZQ_ReadINIFileW(ZQ_SETTING_VAULT_DRIVE, buffer, &size);
+  // A value that fills the buffer without a terminator is cut, not overrun.
+  const WCHAR* end = std::find(buffer, buffer + kVaultSettingChars - 1, WCHAR{0});
+  s.strVaultDrive.assign(buffer, static_cast<size_t>(end - buffer));
+  if (!s.strVaultDrive.empty() && !path.empty() && path[0] == s.strVaultDrive[0]) s.bOnVaultDrive = 1;
+}
+
+bool VaultDriveGone() {
+  CKRVDevice device(0, 0);
+  return device.IsShow() == 0;
+}
+
+bool Encrypting() {
+  int32_t kind = State().nProgressKind;
+  return kind == PROGRESS_ENC || kind == PROGRESS_ENC_SELFX;
+}
+
+// System files are never encrypted; hidden ones only if the user agrees.
+Next CheckBeforeEncrypting(tagCRYPTOPARAMS* request, uint32_t i, const WString& path) {
+  CFESUtil& util = State().cryptoFile.m_FESUtil;
+  if (util.CheckIsSystemFile(path.c_str())) return Next::kNextFile;
+  if (!util.CheckIsHiddenFile(path.c_str())) return Next::kProcess;
+  uint32_t r = AskHiddenFile(request, i);
+  if (r == i + 1) return Next::kNextFile;
+  if (r == i - 1) return Next::kStop;
+  return Next::kProcess;
+}
+
+// One turn of the loop for entry i.
+Next ProcessEntry(tagCRYPTOPARAMS* request, uint32_t i) {
+  BatchState& s = State();
+  WString path = request->pFileList->m_vecFiles[i];
+  PollCancel();
+  if (s.bCancel == 1) return Next::kStop;
+  if (!s.cryptoFile.m_FESUtil.ChkFileExist(path.c_str())) return Next::kNextFile;
+  NoteVaultDrive(path);
+  SetProgressFile(request, i);
+  if (Encrypting()) {
+    Next before = CheckBeforeEncrypting(request, i, path);
+    if (before != Next::kProcess) return before;
+    s.cryptoFile.EncryptFileW(request, i);
+  } else {
+    s.cryptoFile.DecryptFileW(request, i);
+  }
+  uint32_t rc = request->dwErrCode;
+  PollCancel();
+  if (rc != 0) {
+    if (s.cryptoFile.GetApiErrCode() != 0) DiscardOutput(request);
+  } else if (CommitOutput(i, request)) {
+    return Next::kNextFile;
+  }
+  if (s.bCancel) return Next::kStop;
+  // Once the batch has touched the vault drive, a failure while it is
+  // hidden ends the batch quietly: the user locked it on purpose.
+  if (s.bOnVaultDrive && VaultDriveGone()) return Next::kStop;
+  uint32_t r = DispatchOutcome(i, request);
+  if (r == i - 1) return Next::kRetry;
+  if (r == i) return Next::kStop;
+  return Next::kNextFile;
+}
+
+void RunLoop(tagCRYPTOPARAMS* request) {
+  // Unsigned arithmetic throughout: a retry of entry 0 wraps to 0xFFFFFFFF
+  // and the increment brings it back to 0.
+  for (uint32_t i = 0; i < request->pFileList->m_nFileCount; ++i) {
+    if (i >= request->pFileList->m_vecFiles.size()) break;
+    Next next = ProcessEntry(request, i);
+    if (next == Next::kStop) break;
+    if (next == Next::kRetry) i = i - 1;
+  }
+}
+
+// After a decryption the list holds the files that stayed encrypted.
+void HandBackRemaining(CFileList* list) {
+  BatchState& s = State();
+  list->m_vecFiles.clear();
+  list->m_vecFiles.insert(list->m_vecFiles.end(), s.vecRemaining.begin(), s.vecRemaining.end());
+  list->m_nFileCount = static_cast<uint32_t>(s.vecRemaining.size());
+  s.vecRemaining.clear();
+}
+
+}  // namespace
+
+void RunInteractiveBatch(tagCRYPTOPARAMS* request) {
+  BatchState& s = State();
+  OpenProgress(request);
+  ShowProgress(request);
+  uint32_t rc = s.cryptoFile.InitCrypto(request);
+  if (rc != 0) {
+    request->dwErrCode = rc;
+    HideProgress(request);
+    CloseProgress();
+    return;
+  }
+  s.cryptoFile.m_FESUtil.ListExtName();
+  if (request->pFileList->m_nFileCount != 0) RunLoop(request);
+  HideProgress(request);
+  CloseProgress();
+  if (request->pOptions->dwAction == 0) HandBackRemaining(request->pFileList);
+  if (s.bCancel == 1) {
+    request->pOptions->dwStatus = 1;
+    s.bCancel = 0;
+  }
+}

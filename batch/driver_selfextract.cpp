@@ -1,0 +1,85 @@
+// Self-extracting copy batches (types 1, 2, 5 and 6): an encrypted
+// self-extracting copy beside every file, all or nothing; or, for types 1,
+// 2 and 6 with one combination of options, decryption beside each file.
+#include <algorithm>
+
+#include "batch/drivers.h"
+#include "batch/progress.h"
+#include "batch/state.h"
+
+namespace {
+
+bool MakesCopies(int32_t kind) { return kind == PROGRESS_ENC_SELFX || kind == PROGRESS_ENC_HIDDEN; }
+
+// Opens the window and prepares the engine; false when the batch cannot start.
+bool StartBatch(tagCRYPTOPARAMS* request) {
+  BatchState& s = State();
+  OpenProgress(request);
+  ShowProgress(request);
+  uint32_t rc = s.cryptoFile.InitCrypto(request);
+  if (rc != 0) {
+    request->dwErrCode = rc;
+    HideProgress(request);
+    CloseProgress();
+    return false;
+  }
+  s.cryptoFile.m_FESUtil.ListExtName();
+  return true;
+}
+
+void EndBatch(tagCRYPTOPARAMS* request) {
+  HideProgress(request);
+  CloseProgress();
+}
+
+// Deletes the copies this batch made. Outputs listed before the batch began
+// belong to earlier batches (a decryption's restored files among them) and
+// are never touched. The entries stay listed, as the host expects.
+void RollBack(const CFileList* list, uint32_t firstOwnOutput) {
+  uint32_t count = std::min<uint32_t>(list->m_nOutCount, static_cast<uint32_t>(list->m_vecOutFiles.size()));
+  for (uint32_t j = firstOwnOutput; j < count; ++j) ::DeleteFileW(list->m_vecOutFiles[j].c_str());
+}
+
+bool Exists(const WString& path) { return State().cryptoFile.m_FESUtil.ChkFileExist(path.c_str()) != 0; }
+
+// Encrypts every existing file; the first failure undoes the batch's copies.
+void CopyAll(tagCRYPTOPARAMS* request) {
+  CFileList* list = request->pFileList;
+  uint32_t firstOwnOutput = list->m_nOutCount;
+  for (uint32_t i = 0; i < list->m_nFileCount && i < list->m_vecFiles.size(); ++i) {
+    if (!Exists(list->m_vecFiles[i])) continue;
+    SetProgressFile(request, i);
+    State().cryptoFile.EncryptFileW(request, i);
+    if (request->dwErrCode == 0) continue;
+    RollBack(list, firstOwnOutput);
+    return;
+  }
+}
+
+// Decrypts every existing file beside it; failures do not stop the batch.
+void DecryptAll(tagCRYPTOPARAMS* request) {
+  CFileList* list = request->pFileList;
+  for (uint32_t i = 0; i < list->m_nFileCount && i < list->m_vecFiles.size(); ++i) {
+    if (!Exists(list->m_vecFiles[i])) continue;
+    SetProgressFile(request, i);
+    State().cryptoFile.DecryptFileW(request, i);
+  }
+}
+
+}  // namespace
+
+void RunSelfExtractOrDecryptBatch(tagCRYPTOPARAMS* request) {
+  if (!StartBatch(request)) return;
+  if (MakesCopies(State().nProgressKind)) {
+    CopyAll(request);
+  } else {
+    DecryptAll(request);
+  }
+  EndBatch(request);
+}
+
+void RunSelfExtractBatch(tagCRYPTOPARAMS* request) {
+  if (!StartBatch(request)) return;
+  CopyAll(request);
+  EndBatch(request);
+}

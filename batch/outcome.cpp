@@ -1,0 +1,248 @@
+// Per-file outcome handling of the interactive batch: finishing or cleaning
+// up a file after its cipher call, and the dialogs that decide what comes next.
+#include "batch/outcome.h"
+
+#include "batch/progress.h"
+#include "batch/state.h"
+#include "suite/krvdevice.h"
+#include "suite/msgbox.h"
+#include "suite/progress.h"
+#include "suite/uiexchange.h"
+#include "suite/zqca.h"
+
+namespace {
+
+// The prompt's questions and directions.
+constexpr int32_t kDirectionEncrypt = 1;
+constexpr int32_t kDirectionDecrypt = 2;
+constexpr int32_t kQuestionDestinationExists = 1;
+constexpr int32_t kQuestionHiddenFile = 2;
+
+// The key store could not be read; the user has been told, so the file's
+// code is not left behind for the host.
+constexpr uint32_t kErrKeystoreUnavailable = 3;
+
+bool IsEncryption(const tagCRYPTOPARAMS* request) { return request->pOptions->dwAction != 0; }
+
+int32_t Direction(const tagCRYPTOPARAMS* request) {
+  return request->pOptions->dwAction == 1 ? kDirectionEncrypt : kDirectionDecrypt;
+}
+
+// 1 when later list entries follow entry i.
+int32_t MoreFiles(const tagCRYPTOPARAMS* request, uint32_t i) {
+  uint32_t count = request->pFileList->m_nFileCount;
+  return count > 1 && i < count - 1 ? 1 : 0;
+}
+
+WString Entry(const tagCRYPTOPARAMS* request, uint32_t i) {
+  const std::vector<WString>& files = request->pFileList->m_vecFiles;
+  return i < files.size() ? files[i] : WString();
+}
+
+bool Exists(const WString& path) { return State().cryptoFile.m_FESUtil.ChkFileExist(path.c_str()) != 0; }
+
+// Removes the last cipher call's output, if there is one.
+void DeleteLastOutput() {
+  BatchState& s = State();
+  if (Exists(s.strLastOutput)) s.cryptoFile.DeleteFileW(s.strLastOutput.c_str());
+}
+
+void RecordOutput(tagCRYPTOPARAMS* request) {
+  CFileList* list = request->pFileList;
+  list->m_vecOutFiles.push_back(State().strLastOutput);
+  list->m_nOutCount += 1;
+  request->pOptions->nSucceeded += 1;
+}
+
+// A success whose source cannot be removed is undone: the new output goes.
+uint32_t UndoForUndeletableSource() {
+  BatchState& s = State();
+  s.cryptoFile.DeleteFileW(s.strLastOutput.c_str());
+  s.cryptoFile.SetFesErrCode(FES_DELETE_FAILED);
+  s.cryptoFile.SetApiErrCode(0);
+  return 0;
+}
+
+uint32_t CancelledOutput() {
+  DeleteLastOutput();
+  return 0;
+}
+
+uint32_t CommitDecryption(uint32_t i, tagCRYPTOPARAMS* request) {
+  BatchState& s = State();
+  if (s.bTempOutput) SetFileAttributesW(s.strLastOutput.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (s.bCancel) return CancelledOutput();
+  WString source = Entry(request, i);
+  // A self-extracting source and a copy into the temporary folder keep the
+  // encrypted original.
+  if (s.cryptoFile.m_FESUtil.ChkIsSelfExtractorFile(source.c_str()) || s.bTempOutput) {
+    RecordOutput(request);
+    return 1;
+  }
+  if (!s.cryptoFile.DeleteFileW(source.c_str())) return UndoForUndeletableSource();
+  RecordOutput(request);
+  return 1;
+}
+
+uint32_t CommitEncryption(uint32_t i, tagCRYPTOPARAMS* request) {
+  BatchState& s = State();
+  if (s.bCancel) return CancelledOutput();
+  if (request->pOptions->bSelfExtract == 0) {
+    WString source = Entry(request, i);
+    if (!s.cryptoFile.DeleteFileW(source.c_str())) return UndoForUndeletableSource();
+  }
+  RecordOutput(request);
+  return 1;
+}
+
+bool IsPassedOverCode(uint32_t code) {
+  return code == ZQCA_ERR_WRONG_KEY || code == ZQCA_ERR_VERSION || code == ZQCA_ERR_LOCKED;
+}
+
+// Codes after which a decryption's output path names a file worth keeping.
+bool KeepsDecryptionOutput(uint32_t code) { return code == ZQCA_ERR_OUTPUT_EXISTS || IsPassedOverCode(code); }
+
+// Hands a file that stays encrypted back to the host at the end of a decryption.
+void KeepRemaining(tagCRYPTOPARAMS* request, uint32_t i) {
+  if (IsEncryption(request)) return;
+  WString entry = Entry(request, i);
+  if (Exists(entry)) State().vecRemaining.push_back(entry);
+}
+
+// Asks the drive-admin library; a fresh object for every question.
+bool VaultDriveShown() {
+  CKRVDevice device(0, 0);
+  return device.IsShow() != 0;
+}
+
+void ReshowProgress(tagCRYPTOPARAMS* request, uint32_t i) {
+  ShowProgress(request);
+  SetProgressFile(request, i);
+}
+
+// The replacement the user agreed to; returns the next index.
+uint32_t ReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
+  BatchState& s = State();
+  if (!Exists(Entry(request, i))) return i + 1;
+  if (s.cryptoFile.DoFileReplacement(request, i)) return i + 1;
+  if (s.bCancel) return i;
+  KeepRemaining(request, i);
+  if (s.bOnVaultDrive && !VaultDriveShown()) return i + 1;
+  HideProgress(request);
+  ShowErrorMessage(0, s.cryptoFile.GetFesErrCode(), s.cryptoFile.GetApiErrCode(), 0);
+  ReshowProgress(request, i);
+  return i + 1;
+}
+
+}  // namespace
+
+uint32_t AskHiddenFile(tagCRYPTOPARAMS* request, uint32_t i) {
+  BatchState& s = State();
+  int32_t answer = s.nHiddenAnswer;
+  if (!s.bHiddenAnswerKept) {
+    HideProgress(request);
+    AskReplaceHidden(Direction(request), Entry(request, i), kQuestionHiddenFile, MoreFiles(request, i));
+    answer = s.uiPrompt.nResult;
+    if (answer == UI_YES_TO_ALL || answer == UI_SKIP_ALL) {
+      s.bHiddenAnswerKept = 1;
+      s.nHiddenAnswer = answer;
+    }
+    if (answer == UI_CANCEL) return i - 1;
+    if (answer != UI_STOP) ReshowProgress(request, i);
+  }
+  switch (answer) {
+    case UI_CANCEL:
+    case UI_STOP: return i - 1;
+    case UI_SKIP:
+    case UI_SKIP_ALL: return i + 1;
+    default: return i;
+  }
+}
+
+uint32_t CommitOutput(uint32_t i, tagCRYPTOPARAMS* request) {
+  return IsEncryption(request) ? CommitEncryption(i, request) : CommitDecryption(i, request);
+}
+
+void DiscardOutput(tagCRYPTOPARAMS* request) {
+  CCryptoFile& engine = State().cryptoFile;
+  uint32_t code = request->dwErrCode;
+  if (IsEncryption(request)) {
+    // Code 10 names a file that was there before: never ours to delete.
+    if (code != ZQCA_ERR_OUTPUT_EXISTS) DeleteLastOutput();
+    engine.SetFesErrCode(FES_ENCRYPT_FAILED);
+  } else {
+    if (!KeepsDecryptionOutput(code)) DeleteLastOutput();
+    engine.SetFesErrCode(FES_DECRYPT_FAILED);
+    if (code == FES_DELETE_FAILED) {
+      engine.SetFesErrCode(FES_DECRYPT_DELETE);
+      engine.SetApiErrCode(FES_DELETE_FAILED);
+      return;
+    }
+  }
+  if (code == ZQCA_ERR_DISK_FULL) {
+    engine.SetFesErrCode(FES_DISK_FULL);
+  } else if (code == ZQCA_ERR_PATH_TOO_LONG) {
+    engine.SetFesErrCode(FES_DEST_TOO_LONG);
+  }
+  engine.SetApiErrCode(code);
+}
+
+uint32_t ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
+  BatchState& s = State();
+  uint32_t api = s.cryptoFile.GetApiErrCode();
+  if (api == ZQCA_ERR_CANCELLED || api == ZQCA_ERR_NOT_ENCRYPTED) return i + 1;
+  HideProgress(request);
+  WString name = Entry(request, i);
+  name = s.cryptoFile.m_FESUtil.ShortFileName(name, kDisplayTail);
+  FF_HandleErrorMsg_Show(name.c_str(), s.cryptoFile.GetFesErrCode(), api, &s.uiError);
+  int32_t answer = s.uiError.nResult;
+  if (answer != UI_STOP) ReshowProgress(request, i);
+  if (request->dwErrCode == kErrKeystoreUnavailable) request->dwErrCode = 0;
+  switch (answer) {
+    case UI_RETRY: return i - 1;
+    case UI_SKIP_ERROR:
+      request->pOptions->nSkipped += 1;
+      return i + 1;
+    default:
+      s.bCancel = 1;
+      return i;
+  }
+}
+
+uint32_t AskReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
+  BatchState& s = State();
+  int32_t answer = s.nReplaceAnswer;
+  if (!s.bReplaceAnswerKept) {
+    HideProgress(request);
+    // The prompt names the file in the way, not the source.
+    AskReplaceHidden(Direction(request), s.strLastOutput, kQuestionDestinationExists, MoreFiles(request, i));
+    answer = s.uiPrompt.nResult;
+    if (answer != UI_CANCEL && answer != UI_STOP) ReshowProgress(request, i);
+    if (answer == UI_YES_TO_ALL || answer == UI_SKIP_ALL) {
+      s.bReplaceAnswerKept = 1;
+      s.nReplaceAnswer = answer;
+    }
+  }
+  switch (answer) {
+    case UI_REPLACE:
+    case UI_YES_TO_ALL: return ReplaceExisting(i, request);
+    case UI_SKIP:
+    case UI_SKIP_ALL:
+      request->pOptions->nSkipped += 1;
+      return i + 1;
+    default:
+      s.bCancel = 1;
+      return i;
+  }
+}
+
+uint32_t DispatchOutcome(uint32_t i, tagCRYPTOPARAMS* request) {
+  uint32_t api = State().cryptoFile.GetApiErrCode();
+  if (IsPassedOverCode(api)) {
+    request->pOptions->nPassedOver += 1;
+    KeepRemaining(request, i);
+    return i + 1;
+  }
+  if (api == ZQCA_ERR_OUTPUT_EXISTS) return AskReplaceExisting(i, request);
+  return ShowFileError(i, request);
+}

@@ -1,0 +1,270 @@
+// Parsing the command line and the help of each command.
+#include "cli/args.h"
+
+#include <array>
+#include <string_view>
+
+namespace halvex::cli {
+namespace {
+
+// Every option, and the commands that accept it.
+enum Opt : unsigned {
+  kOptRecursive = 1u << 0,
+  kOptJson = 1u << 1,
+  kOptPasswordFile = 1u << 2,
+  kOptAskPassword = 1u << 3,
+  kOptPolicies = 1u << 4,
+  kOptSelfExtract = 1u << 5,
+  kOptToTemp = 1u << 6,
+  kOptYah = 1u << 7,
+  kOptForce = 1u << 8,
+  kOptNoInput = 1u << 9,
+};
+
+struct CommandInfo {
+  Command command;
+  const char* name;
+  unsigned options;
+  const char* help;
+};
+
+constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile | kOptNoInput;
+
+const std::array<CommandInfo, 6> kCommands{{
+    {Command::kEncrypt, "encrypt",
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract,
+     "usage: halvex encrypt [options] PATH...\n"
+     "Encrypts each file in place: the encrypted file replaces the plain one.\n"
+     "Without a password the stored key is used.\n"
+     "  -r, --recursive        expand folders into the files below them\n"
+     "      --self-extract     keep each source and write a self-extracting copy beside it\n"
+     "      --ask-password     ask for a password at the terminal (twice)\n"
+     "      --password-file F  read the password from the first line of F\n"
+     "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
+     "      --on-hidden P      encrypt|skip hidden files (default skip)\n"
+     "      --on-error P       skip|stop|retry-once after a failure (default skip)\n"
+     "      --no-input         never ask at the terminal; the policies answer\n"
+     "      --json             print the result as JSON\n"},
+    {Command::kDecrypt, "decrypt",
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp,
+     "usage: halvex decrypt [options] PATH...\n"
+     "Decrypts each file in place: the restored file replaces the encrypted one.\n"
+     "The stored key is tried first; a password opens files from elsewhere.\n"
+     "  -r, --recursive        expand folders into the files below them\n"
+     "      --to-temp          restore into the private temporary folder, keep the encrypted files\n"
+     "      --ask-password     ask for a password at the terminal\n"
+     "      --password-file F  read the password from the first line of F\n"
+     "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
+     "      --on-error P       skip|stop|retry-once after a failure (default skip)\n"
+     "      --no-input         never ask at the terminal; the policies answer\n"
+     "      --json             print the result as JSON\n"},
+    {Command::kCopy, "copy", kBatchOptions,
+     "usage: halvex copy [options] PATH...\n"
+     "Writes a self-extracting encrypted copy beside each file (NAME.exe), all or\n"
+     "nothing: after a failure every copy made is removed again. Needs a password.\n"
+     "  -r, --recursive        expand folders into the files below them\n"
+     "      --password-file F  read the password from the first line of F\n"
+     "      --no-input         never ask at the terminal\n"
+     "      --json             print the result as JSON\n"},
+    {Command::kMail, "mail", kBatchOptions | kOptYah,
+     "usage: halvex mail [options] PATH...\n"
+     "Encrypts copies of the files into a new message folder of the temporary\n"
+     "folder and prints that folder and one result per file. Needs a password.\n"
+     "  -r, --recursive        expand folders into the files below them\n"
+     "      --yah              use the YAH folder, where files that already are\n"
+     "                         self-extracting encrypted files are copied as they are\n"
+     "      --password-file F  read the password from the first line of F\n"
+     "      --no-input         never ask at the terminal\n"
+     "      --json             print the result as JSON\n"},
+    {Command::kKeystore, "keystore", kOptForce,
+     "usage: halvex keystore path\n"
+     "       halvex keystore export FILE\n"
+     "       halvex keystore import FILE [--force]\n"
+     "path prints where the stored key lives; export writes a copy of it to FILE\n"
+     "(never replacing a file); import installs FILE as this user's key. A\n"
+     "different key already stored is replaced only with --force: files encrypted\n"
+     "under it alone could no longer be opened.\n"},
+    {Command::kStatus, "status", kOptRecursive | kOptJson,
+     "usage: halvex status [options] PATH...\n"
+     "Tells for each file: plain, encrypted or self-extracting, and locked.\n"
+     "  -r, --recursive        expand folders into the files below them\n"
+     "      --json             print the result as JSON\n"},
+}};
+
+constexpr const char* kOverview =
+    "usage: halvex COMMAND [options] ARGS...\n"
+    "\n"
+    "Commands:\n"
+    "  encrypt PATH...        encrypt files in place (--self-extract: self-extracting copies)\n"
+    "  decrypt PATH...        decrypt files in place (--to-temp: into the temporary folder)\n"
+    "  copy PATH...           self-extracting encrypted copies beside the files, all or nothing\n"
+    "  mail PATH...           encrypted copies in a new message folder\n"
+    "  keystore path|export FILE|import FILE [--force]\n"
+    "  status PATH...         plain, encrypted, self-extracting, locked\n"
+    "\n"
+    "Passwords come from --password-file, HALVEX_PASSWORD or the terminal, never\n"
+    "from an argument. 'halvex COMMAND --help' tells more.\n"
+    "\n"
+    "Exit status: 0 all done, 1 some files not done, 2 usage or setup error,\n"
+    "130 cancelled (Ctrl-C).\n";
+
+const CommandInfo* FindCommand(std::string_view name) {
+  for (const auto& info : kCommands)
+    if (name == info.name) return &info;
+  return nullptr;
+}
+
+const CommandInfo* InfoOf(Command command) {
+  for (const auto& info : kCommands)
+    if (info.command == command) return &info;
+  return nullptr;
+}
+
+// Splits "--name=value" into its two halves.
+std::pair<std::string, std::optional<std::string>> SplitValue(const std::string& arg) {
+  auto eq = arg.find('=');
+  if (arg.rfind("--", 0) != 0 || eq == std::string::npos) return {arg, std::nullopt};
+  return {arg.substr(0, eq), arg.substr(eq + 1)};
+}
+
+bool ParseExists(const std::string& v, ExistsPolicy& out) {
+  if (v == "skip") return out = ExistsPolicy::kSkip, true;
+  if (v == "replace") return out = ExistsPolicy::kReplace, true;
+  if (v == "stop") return out = ExistsPolicy::kStop, true;
+  return false;
+}
+bool ParseHidden(const std::string& v, HiddenPolicy& out) {
+  if (v == "skip") return out = HiddenPolicy::kSkip, true;
+  if (v == "encrypt") return out = HiddenPolicy::kEncrypt, true;
+  return false;
+}
+bool ParseError(const std::string& v, ErrorPolicy& out) {
+  if (v == "skip") return out = ErrorPolicy::kSkip, true;
+  if (v == "stop") return out = ErrorPolicy::kStop, true;
+  if (v == "retry-once") return out = ErrorPolicy::kRetryOnce, true;
+  return false;
+}
+
+class Parser {
+ public:
+  explicit Parser(const std::vector<std::string>& args) : args_(args) {}
+
+  ParseResult Run() {
+    ParseResult r;
+    size_t i = 0;
+    // Options before the command: only help and version.
+    for (; i < args_.size() && args_[i].rfind("-", 0) == 0; ++i) {
+      if (args_[i] == "-h" || args_[i] == "--help") r.options.help = true;
+      else if (args_[i] == "--version") r.options.version = true;
+      else return Fail(r, "unknown option '" + args_[i] + "' (try 'halvex --help')");
+    }
+    if (i == args_.size()) {
+      if (!r.options.help && !r.options.version) return Fail(r, "no command given (try 'halvex --help')");
+      return r;
+    }
+    const CommandInfo* info = FindCommand(args_[i]);
+    if (!info) return Fail(r, "unknown command '" + args_[i] + "' (try 'halvex --help')");
+    r.options.command = info->command;
+    allowed_ = info->options;
+    name_ = info->name;
+    for (++i; i < args_.size(); ++i) {
+      const std::string& arg = args_[i];
+      if (arg == "--") {
+        r.options.operands.insert(r.options.operands.end(), args_.begin() + static_cast<long>(i) + 1,
+                                  args_.end());
+        break;
+      }
+      if (arg.size() > 1 && arg[0] == '-') {
+        if (!Option(arg, i, r)) return r;
+      } else {
+        r.options.operands.push_back(arg);
+      }
+    }
+    return r;
+  }
+
+ private:
+  static ParseResult& Fail(ParseResult& r, std::string message) {
+    r.error = std::move(message);
+    return r;
+  }
+
+  bool Refuse(ParseResult& r, const std::string& message) {
+    Fail(r, message);
+    return false;
+  }
+
+  // The value of an option: after "=", or the next argument.
+  std::optional<std::string> Value(const std::optional<std::string>& inline_value, size_t& i) {
+    if (inline_value) return inline_value;
+    if (i + 1 >= args_.size()) return std::nullopt;
+    return args_[++i];
+  }
+
+  bool Option(const std::string& arg, size_t& i, ParseResult& r) {
+    Options& o = r.options;
+    auto [name, inline_value] = SplitValue(arg);
+    if (name == "-h" || name == "--help") return o.help = true, true;
+    struct Flag {
+      const char* name;
+      unsigned opt;
+      bool Options::*field;
+    };
+    static const Flag kFlags[] = {
+        {"-r", kOptRecursive, &Options::recursive},
+        {"--recursive", kOptRecursive, &Options::recursive},
+        {"--json", kOptJson, &Options::json},
+        {"--self-extract", kOptSelfExtract, &Options::selfExtract},
+        {"--to-temp", kOptToTemp, &Options::toTemp},
+        {"--yah", kOptYah, &Options::yah},
+        {"--force", kOptForce, &Options::force},
+        {"--ask-password", kOptAskPassword, &Options::askPassword},
+        {"--no-input", kOptNoInput, &Options::noInput},
+    };
+    for (const Flag& f : kFlags) {
+      if (name != f.name) continue;
+      if (!(allowed_ & f.opt)) return Refuse(r, name + " does not apply to 'halvex " + name_ + "'");
+      if (inline_value) return Refuse(r, name + " takes no value");
+      o.*f.field = true;
+      return true;
+    }
+    if (name == "--password") {
+      return Refuse(r, "a password is never given as an argument: use --password-file FILE, "
+                       "HALVEX_PASSWORD or the terminal prompt");
+    }
+    const bool isValued = name == "--password-file" || name == "--on-exists" ||
+                          name == "--on-hidden" || name == "--on-error";
+    if (!isValued) return Refuse(r, "unknown option '" + name + "' for 'halvex " + name_ + "'");
+    const unsigned opt = name == "--password-file" ? kOptPasswordFile : kOptPolicies;
+    if (!(allowed_ & opt) || (name == "--on-hidden" && o.command != Command::kEncrypt))
+      return Refuse(r, name + " does not apply to 'halvex " + name_ + "'");
+    auto value = Value(inline_value, i);
+    if (!value) return Refuse(r, name + " needs a value");
+    if (name == "--password-file") return o.passwordFile = *value, true;
+    bool ok = name == "--on-exists"   ? ParseExists(*value, o.onExists)
+              : name == "--on-hidden" ? ParseHidden(*value, o.onHidden)
+                                      : ParseError(*value, o.onError);
+    if (!ok) return Refuse(r, "'" + *value + "' is not a choice of " + name);
+    return true;
+  }
+
+  const std::vector<std::string>& args_;
+  unsigned allowed_ = 0;
+  std::string name_;
+};
+
+}  // namespace
+
+ParseResult ParseArgs(const std::vector<std::string>& args) { return Parser(args).Run(); }
+
+std::string HelpText(Command command) {
+  const CommandInfo* info = InfoOf(command);
+  return info ? info->help : kOverview;
+}
+
+const char* CommandName(Command command) {
+  const CommandInfo* info = InfoOf(command);
+  return info ? info->name : "halvex";
+}
+
+}  // namespace halvex::cli

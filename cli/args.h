@@ -1,0 +1,48 @@
+// The command line: which command, its options and its operands.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace halvex::cli {
+
+enum class Command { kNone, kEncrypt, kDecrypt, kCopy, kMail, kKeystore, kStatus };
+
+// How a question is answered when nobody is at a terminal.
+enum class ExistsPolicy { kSkip, kReplace, kStop };
+enum class HiddenPolicy { kSkip, kEncrypt };
+enum class ErrorPolicy { kSkip, kStop, kRetryOnce };
+
+struct Options {
+  Command command = Command::kNone;
+  std::vector<std::string> operands;
+  bool help = false;
+  bool version = false;
+  bool recursive = false;
+  bool json = false;
+  bool selfExtract = false;   // encrypt: keep sources, write self-extracting copies
+  bool toTemp = false;        // decrypt: into the private temporary folder
+  bool yah = false;           // mail: the self-extractor-preserving folder
+  bool force = false;         // keystore import
+  bool askPassword = false;   // encrypt/decrypt: prompt instead of using the stored key
+  bool noInput = false;       // never ask at the terminal; policies answer
+  std::optional<std::string> passwordFile;
+  ExistsPolicy onExists = ExistsPolicy::kSkip;
+  HiddenPolicy onHidden = HiddenPolicy::kSkip;
+  ErrorPolicy onError = ErrorPolicy::kSkip;
+};
+
+// What went wrong while parsing, in words for the user.
+struct ParseResult {
+  Options options;
+  std::string error;  // empty when the command line is valid
+};
+
+ParseResult ParseArgs(const std::vector<std::string>& args);
+
+// Help for one command, or the overview for kNone.
+std::string HelpText(Command command);
+const char* CommandName(Command command);
+
+}  // namespace halvex::cli

@@ -1,0 +1,61 @@
+// Running one batch through Halvex and telling, for every file, what became
+// of it and why.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/paths.h"
+#include "platform/wide.h"
+
+namespace halvex::cli {
+
+enum class FileStatus {
+  kDone,        // encrypted, decrypted or copied
+  kSkipped,     // left as it was, by an answer or a policy
+  kPassedOver,  // refused by the cipher (no key opens it, unknown format, locked)
+  kFailed,      // something went wrong; the reason says what
+  kCancelled,   // the batch was stopped before or while this file ran
+  kRolledBack,  // done, then undone because another file of an all-or-nothing batch failed
+};
+
+struct FileResult {
+  std::string path;                  // native
+  std::vector<std::string> outputs;  // native; empty unless done
+  FileStatus status = FileStatus::kFailed;
+  uint32_t code = 0;                 // the library's code for the file; 0 when done
+  std::string reason;                // empty when done
+};
+
+// The request's own counters after the call.
+struct BatchCounters {
+  uint32_t errCode = 0;
+  uint32_t status = 0;  // 1: stopped by cancel or a stop answer
+  uint32_t succeeded = 0;
+  uint32_t skipped = 0;
+  uint32_t passedOver = 0;
+  uint32_t outCount = 0;
+};
+
+struct BatchReport {
+  std::vector<FileResult> files;
+  BatchCounters counters;
+  bool interrupted = false;  // Ctrl-C reached the batch
+  std::optional<uint32_t> setupError;  // the engine could not be prepared; no file touched
+  std::string folder;        // mail: the new message folder
+};
+
+enum class InPlaceMode { kEncrypt, kEncryptSelfExtract, kDecrypt, kDecryptToTemp };
+
+// Types 0, 5, 3 and 4. password: null for the stored key (type 0 only).
+BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* password, InPlaceMode mode);
+BatchReport RunCopy(const std::vector<InputFile>& files, const WString& password);
+BatchReport RunMail(const std::vector<InputFile>& files, const WString& password, bool yah);
+
+// A result code of the library in words.
+std::string DescribeCode(uint32_t code);
+const char* StatusName(FileStatus status);
+
+}  // namespace halvex::cli

@@ -1,0 +1,35 @@
+// Where the password of a batch comes from: a file, the environment or the
+// terminal, never the command line (where every user of the machine sees it).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/wide.h"
+
+namespace halvex::cli {
+
+struct PasswordSource {
+  std::optional<std::string> file;  // --password-file
+  bool ask = false;                 // prompt even though none is required
+  bool confirm = false;             // ask twice (encryption: a typo would lock the files away)
+  bool required = false;            // the command cannot run without one
+  bool noInput = false;             // never prompt
+};
+
+struct PasswordResult {
+  std::optional<WString> password;  // nothing: use the stored key
+  std::string error;                // set: a setup error, in words
+  bool interrupted = false;         // Ctrl-C at the prompt
+};
+
+PasswordResult ObtainPassword(const PasswordSource& source);
+
+// The first line of a password file's content, without its line ending.
+std::string FirstLine(const std::string& content);
+
+// Overwrites a secret before its memory is given back.
+void Wipe(std::string& secret);
+void Wipe(WString& secret);
+
+}  // namespace halvex::cli

@@ -1,0 +1,35 @@
+// The command's paths: native names from the command line, expanded and
+// checked before anything is touched, and the library's Windows form of each.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/wide.h"
+
+namespace halvex::cli {
+
+struct InputFile {
+  std::string native;  // absolute, as the user's system names it
+  WString library;     // the same file as the library names it
+};
+
+struct Expansion {
+  std::vector<InputFile> files;       // in command-line order, folders sorted, no duplicates
+  std::vector<std::string> errors;    // each one a reason not to start at all
+  std::vector<std::string> warnings;  // entries below a folder that are left out
+};
+
+// Folders are an error unless recursive; then every regular file below them
+// is taken, without following symbolic links.
+Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursive);
+
+// A library path in native form for the user; the library form itself if it
+// has no native one.
+std::string NativeOf(WStringView libraryPath);
+
+// A name safe to print: bytes that are not printable UTF-8 become \xNN.
+std::string Printable(std::string_view name);
+
+}  // namespace halvex::cli

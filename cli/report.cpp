@@ -1,0 +1,137 @@
+// Text and JSON reports.
+#include "cli/report.h"
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "cli/paths.h"
+
+namespace halvex::cli {
+namespace {
+
+using nlohmann::ordered_json;
+
+// Names are UTF-8 (or WTF-8 for a lone surrogate); the JSON stays valid
+// whatever they hold.
+std::string Dump(const ordered_json& j) {
+  return j.dump(2, ' ', false, ordered_json::error_handler_t::replace) + "\n";
+}
+
+ordered_json SummaryJson(const Summary& s) {
+  return {{"succeeded", s.succeeded}, {"skipped", s.skipped},     {"passed_over", s.passedOver},
+          {"failed", s.failed},       {"cancelled", s.cancelled}, {"rolled_back", s.rolledBack}};
+}
+
+std::string StateName(const FileState& s) {
+  if (s.selfExtracting) return "self-extracting";
+  return s.encrypted ? "encrypted" : "plain";
+}
+
+}  // namespace
+
+Summary Summarize(const std::vector<FileResult>& files) {
+  Summary s;
+  for (const auto& f : files) {
+    switch (f.status) {
+      case FileStatus::kDone: ++s.succeeded; break;
+      case FileStatus::kSkipped: ++s.skipped; break;
+      case FileStatus::kPassedOver: ++s.passedOver; break;
+      case FileStatus::kFailed: ++s.failed; break;
+      case FileStatus::kCancelled: ++s.cancelled; break;
+      case FileStatus::kRolledBack: ++s.rolledBack; break;
+    }
+  }
+  return s;
+}
+
+int ExitStatusOf(const BatchReport& report) {
+  if (report.setupError) return kExitUsage;
+  bool allDone = true, anyCancelled = false;
+  for (const auto& f : report.files) {
+    allDone = allDone && f.status == FileStatus::kDone;
+    anyCancelled = anyCancelled || f.status == FileStatus::kCancelled;
+  }
+  if (report.interrupted && anyCancelled) return kExitCancelled;
+  return allDone ? kExitDone : kExitSomeNotDone;
+}
+
+std::string TextReport(const std::string& command, const BatchReport& report, bool listDone) {
+  std::ostringstream out;
+  const Summary s = Summarize(report.files);
+  if (!report.folder.empty()) out << "message folder: " << Printable(report.folder) << "\n";
+  for (const auto& f : report.files) {
+    if (f.status == FileStatus::kDone) {
+      if (!listDone) continue;
+      out << "  done         " << Printable(f.path);
+      for (const auto& o : f.outputs) out << " -> " << Printable(o);
+      out << "\n";
+      continue;
+    }
+    std::string status = StatusName(f.status);
+    status.resize(12, ' ');
+    out << "  " << status << " " << Printable(f.path) << ": " << f.reason;
+    if (f.code) out << " (code " << f.code << ")";
+    out << "\n";
+  }
+  out << command << ": " << s.succeeded << " succeeded, " << s.skipped << " skipped, " << s.passedOver
+      << " passed over, " << s.failed << " failed, " << s.cancelled << " cancelled";
+  if (s.rolledBack) out << ", " << s.rolledBack << " rolled back";
+  out << "\n";
+  return out.str();
+}
+
+std::string JsonReport(const std::string& command, const BatchReport& report) {
+  ordered_json files = ordered_json::array();
+  for (const auto& f : report.files) {
+    ordered_json o;
+    o["path"] = f.path;
+    o["output"] = f.outputs.empty() ? ordered_json(nullptr) : ordered_json(f.outputs.front());
+    o["status"] = StatusName(f.status);
+    o["code"] = f.code;
+    o["reason"] = f.reason;
+    files.push_back(std::move(o));
+  }
+  ordered_json j;
+  j["command"] = command;
+  if (!report.folder.empty()) j["folder"] = report.folder;
+  j["files"] = std::move(files);
+  j["summary"] = SummaryJson(Summarize(report.files));
+  const BatchCounters& c = report.counters;
+  j["batch"] = {{"error_code", c.errCode},        {"status", c.status},          {"succeeded", c.succeeded},
+                {"skipped", c.skipped},           {"passed_over", c.passedOver}, {"outputs", c.outCount}};
+  j["interrupted"] = report.interrupted;
+  j["exit"] = ExitStatusOf(report);
+  return Dump(j);
+}
+
+std::string TextStatus(const std::vector<FileState>& states) {
+  std::ostringstream out;
+  for (const auto& s : states) {
+    std::string state = StateName(s);
+    if (s.locked) state += ", locked";
+    state.resize(std::max<size_t>(state.size(), 24), ' ');
+    out << state << " " << Printable(s.path) << "\n";
+  }
+  return out.str();
+}
+
+std::string JsonStatus(const std::vector<FileState>& states) {
+  ordered_json files = ordered_json::array();
+  for (const auto& s : states)
+    files.push_back({{"path", s.path}, {"state", StateName(s)}, {"locked", s.locked}});
+  ordered_json j;
+  j["command"] = "status";
+  j["files"] = std::move(files);
+  j["exit"] = 0;
+  return Dump(j);
+}
+
+std::string JsonError(const std::string& command, const std::string& message, int exitStatus) {
+  ordered_json j;
+  j["command"] = command;
+  j["error"] = message;
+  j["exit"] = exitStatus;
+  return Dump(j);
+}
+
+}  // namespace halvex::cli

@@ -1,0 +1,45 @@
+// What the command prints: a summary with one line per file that was not
+// done, or JSON for scripts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/batch.h"
+
+namespace halvex::cli {
+
+// Exit statuses, as documented in the help and the README.
+enum ExitStatus : int {
+  kExitDone = 0,
+  kExitSomeNotDone = 1,
+  kExitUsage = 2,
+  kExitCancelled = 130,
+};
+
+int ExitStatusOf(const BatchReport& report);
+
+struct Summary {
+  size_t succeeded = 0, skipped = 0, passedOver = 0, failed = 0, cancelled = 0, rolledBack = 0;
+};
+Summary Summarize(const std::vector<FileResult>& files);
+
+// listDone: also one line per file done (when its output is not beside it).
+std::string TextReport(const std::string& command, const BatchReport& report, bool listDone);
+std::string JsonReport(const std::string& command, const BatchReport& report);
+
+// The status command.
+struct FileState {
+  std::string path;
+  bool encrypted = false;
+  bool selfExtracting = false;
+  bool locked = false;
+};
+std::string TextStatus(const std::vector<FileState>& states);
+std::string JsonStatus(const std::vector<FileState>& states);
+
+// A usage or setup error, for --json callers too.
+std::string JsonError(const std::string& command, const std::string& message, int exitStatus);
+
+}  // namespace halvex::cli

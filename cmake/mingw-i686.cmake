@@ -1,0 +1,34 @@
+# Cross build of the i686 Windows DLL with MinGW-w64 (Debian's
+# g++-mingw-w64-i686 and libgcrypt-mingw-w64-dev).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+
+set(HALVEX_MINGW_TRIPLE i686-w64-mingw32)
+
+# The posix-threads variant: the win32 one has no std::thread, std::mutex or
+# std::call_once in this GCC.
+find_program(CMAKE_C_COMPILER NAMES ${HALVEX_MINGW_TRIPLE}-gcc-posix ${HALVEX_MINGW_TRIPLE}-gcc REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${HALVEX_MINGW_TRIPLE}-g++-posix ${HALVEX_MINGW_TRIPLE}-g++ REQUIRED)
+find_program(CMAKE_RC_COMPILER NAMES ${HALVEX_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${HALVEX_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# The GCC runtime goes into every binary, so halvex.dll and the test programs
+# need no libgcc/libstdc++/winpthread DLL beside them. winpthread is taken
+# whole from its static archive: linked as an import library it would pull
+# libwinpthread-1.dll back in.
+set(HALVEX_MINGW_STATIC_RUNTIME
+    "-static-libgcc -static-libstdc++ -Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "${HALVEX_MINGW_STATIC_RUNTIME}")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "${HALVEX_MINGW_STATIC_RUNTIME}")
+set(CMAKE_MODULE_LINKER_FLAGS_INIT "${HALVEX_MINGW_STATIC_RUNTIME}")
+
+# Test programs run under Wine when it is installed (ctest, test discovery).
+find_program(HALVEX_WINE NAMES wine wine32 wine64)
+if(HALVEX_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${HALVEX_WINE})
+endif()

@@ -1,0 +1,126 @@
+// CCryptoFile::DecryptFileW: one list entry restored from its encrypted form.
+#include <vector>
+
+#include "batch/progress.h"
+#include "batch/state.h"
+#include "engine/cryptofile.h"
+#include "engine/internal.h"
+#include "suite/zq.h"
+#include "suite/zqca.h"
+
+using halvex::engine::NamesFileFromBefore;
+using halvex::engine::OutputSnapshot;
+using halvex::engine::PathBuffer;
+using halvex::engine::SecureWipe;
+using halvex::engine::SourceAt;
+using halvex::engine::SuiteTempFolderPath;
+using halvex::engine::TakeOutputSnapshot;
+
+namespace {
+
+// Codes after which a file at the output path is not the call's own partial
+// output: it stood there already, or nothing was opened.
+bool KeepsOutput(uint32_t code) {
+  return code == ZQCA_ERR_OUTPUT_EXISTS || code == ZQCA_ERR_WRONG_KEY || code == ZQCA_ERR_VERSION ||
+         code == ZQCA_ERR_LOCKED;
+}
+
+// The buffers of one decryption call, wiped and released together.
+struct DecryptCall {
+  PathBuffer folder;
+  std::vector<WCHAR> password;
+  uint32_t passwordLength = 0;
+  PathBuffer output;
+  BYTE flag = 0;
+
+  explicit DecryptCall(const WString& secret)
+      : password(secret.size() + 1, WCHAR{0}), passwordLength(static_cast<uint32_t>(secret.size())) {
+    std::copy(secret.begin(), secret.end(), password.begin());
+  }
+  ~DecryptCall() { SecureWipe(password.data(), password.size() * sizeof(WCHAR)); }
+  DecryptCall(const DecryptCall&) = delete;
+  DecryptCall& operator=(const DecryptCall&) = delete;
+
+  uint32_t Run(const WString& source, const CCryptoFile& engine) {
+    return ZQCA_DualPasswordFileDecryptW(source.c_str(), folder.text, password.data(), passwordLength,
+                                         engine.m_pSecondKey, engine.m_dwKeyLen, output.text, &flag,
+                                         OnProgressPercent);
+  }
+};
+
+// Where a source the cipher library could not open in place is copied before
+// the one retry: "<temporary folder>webmail\temp.qelmenx". Empty when the
+// settings library names no temporary folder, so that no copy is made in the
+// process's current folder.
+WString RetryCopyPath() {
+  const WString temp = SuiteTempFolderPath();
+  if (temp.empty()) return WString();
+  PathBuffer path;
+  path.Assign(temp);
+  path.Append(WTEXT("webmail\\"));
+  CreateDirectoryW(path.text, nullptr);  // there from an earlier retry is fine
+  path.Append(WTEXT("temp.qelmenx"));
+  return path.Text();
+}
+
+}  // namespace
+
+void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
+  WString source = SourceAt(request, index);
+
+  const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(source.c_str());
+  if (status != FES_OK) {
+    request->dwErrCode = status;
+    m_uFesErrCode = status;
+    m_uApiErrCode = 0;
+    return;
+  }
+  if (!ZQCA_CheckEncryptedFileW(source.c_str())) {
+    request->dwErrCode = FES_NOT_ENCRYPTED;
+    m_uFesErrCode = FES_NOT_ENCRYPTED;
+    m_uApiErrCode = 0;
+    return;
+  }
+
+  BatchState& state = State();
+  if (request->dwType == 0) state.bTempOutput = request->pOptions ? static_cast<int32_t>(request->pOptions->bDecryptToTemp) : 0;
+  WString outputFolder = m_FESUtil.GetDirectory(source);
+  if (state.bTempOutput == 1) {
+    WString temp = SuiteTempFolderPath();
+    outputFolder = m_FESUtil.GetDirectory(temp);
+  }
+
+  DecryptCall call(m_strPassword);
+  call.folder.Assign(outputFolder);
+  OutputSnapshot before = TakeOutputSnapshot(call.output.Text());
+  uint32_t code = call.Run(source, *this);
+
+  if (code == ZQCA_ERR_SOURCE_BUSY) {
+    const WString copy = RetryCopyPath();
+    if (!copy.empty()) {
+      DeleteFileW(copy.c_str());  // a copy left by an earlier retry
+      CopyFileW(source.c_str(), copy.c_str(), FALSE);
+      source = copy;
+      before = TakeOutputSnapshot(call.output.Text());
+      code = call.Run(source, *this);
+    }
+  }
+
+  // As for encryption: a failed call that left the buffer naming a file that
+  // stood there before it is not that file's author.
+  const WString output = call.output.Text();
+  const bool foreignOutput = code != 0 && !KeepsOutput(code) && NamesFileFromBefore(before, output);
+  state.strLastOutput = foreignOutput ? WString() : output;
+  if (call.flag == 1) ZQ_WriteLastSPWUseChgTime(1);
+  request->dwErrCode = code;
+
+  if (code == 0 && request->dwType != 0) {
+    request->pFileList->m_vecOutFiles.push_back(output);
+    request->pFileList->m_nOutCount++;
+  }
+  if (code != 0 && request->dwType != 0 && !KeepsOutput(code) && !foreignOutput &&
+      m_FESUtil.ChkFileExist(output.c_str())) {
+    DeleteFileW(output.c_str());
+  }
+  m_uApiErrCode = code;
+}

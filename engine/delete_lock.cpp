@@ -1,0 +1,43 @@
+// CCryptoFile: deleting whole files, and the cipher library's lock and tests.
+#include "engine/cryptofile.h"
+#include "suite/zqca.h"
+
+namespace {
+
+int32_t Failed(CCryptoFile& engine, uint32_t fesCode, uint32_t apiCode = 0) {
+  engine.SetFesErrCode(fesCode);
+  engine.SetApiErrCode(apiCode);
+  return 0;
+}
+
+}  // namespace
+
+int32_t CCryptoFile::DeleteFileW(const WCHAR* path) {
+  if (!path) path = WTEXT("");
+  // Read-only, hidden and system files are deleted too; a file that cannot
+  // be deleted gets its attributes back, untouched.
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(*this, FES_READ_ATTR_FAILED);
+  if (!SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL)) return Failed(*this, FES_RESET_ATTR_FAILED);
+  if (!::DeleteFileW(path)) {
+    SetFileAttributesW(path, attributes);
+    return Failed(*this, FES_DELETE_FAILED);
+  }
+  return 1;
+}
+
+int32_t CCryptoFile::LockFile(const WCHAR* path) {
+  if (!path) path = WTEXT("");
+  if (!ZQCA_CheckEncryptedFileW(path)) return Failed(*this, FES_NOT_ENCRYPTED_LOCK);
+  const uint32_t code = ZQCA_LockFileW(path);
+  if (code != 0) return Failed(*this, FES_LOCK_FAILED, code);
+  return 1;
+}
+
+int32_t CCryptoFile::CheckFileLocked(const WCHAR* path) {
+  return ZQCA_CheckLockedFileW(path ? path : WTEXT("")) ? 1 : 0;
+}
+
+int32_t CCryptoFile::CheckFileEncrypted(const WCHAR* path) {
+  return ZQCA_CheckEncryptedFileW(path ? path : WTEXT("")) ? 1 : 0;
+}

@@ -1,0 +1,69 @@
+// CCryptoFile::EncryptFileW: one list entry into its encrypted counterpart.
+#include "batch/progress.h"
+#include "batch/state.h"
+#include "engine/cryptofile.h"
+#include "engine/internal.h"
+#include "suite/zqca.h"
+
+using halvex::engine::NamesFileFromBefore;
+using halvex::engine::OutputSnapshot;
+using halvex::engine::PathBuffer;
+using halvex::engine::SourceAt;
+using halvex::engine::TakeOutputSnapshot;
+
+namespace {
+
+bool IsMessageBatch(const tagCRYPTOPARAMS* request) { return request->dwType == 3 || request->dwType == 4; }
+
+// Ends the call before any cipher call with the engine's own verdict.
+void Refuse(CCryptoFile& engine, tagCRYPTOPARAMS* request, uint32_t errCode, uint32_t fesCode) {
+  request->dwErrCode = errCode;
+  engine.SetFesErrCode(fesCode);
+  engine.SetApiErrCode(0);
+}
+
+}  // namespace
+
+void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
+  WString source = SourceAt(request, index);
+
+  const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(source.c_str());
+  if (status != FES_OK) return Refuse(*this, request, status, status);
+
+  if (ZQCA_CheckEncryptedFileW(source.c_str())) {
+    // Message batches copy self-extracting files as they are; their code
+    // tells the driver so.
+    const bool selfExtractor = IsMessageBatch(request) && m_FESUtil.ChkIsSelfExtractorFile(source.c_str());
+    return Refuse(*this, request, selfExtractor ? uint32_t{ERR_SELF_EXTRACTOR} : uint32_t{FES_ALREADY_ENCRYPTED},
+                  FES_ALREADY_ENCRYPTED);
+  }
+
+  const WString destination = IsMessageBatch(request)
+                                  ? m_FESUtil.GetMsgDestEncFilePath(m_FESUtil.m_strMsgSubFolder.c_str(), source.c_str())
+                                  : m_FESUtil.GetDestEncFilePath(source.c_str());
+  if (destination.size() > kMaxPathChars) return Refuse(*this, request, ERR_DEST_TOO_LONG, FES_DEST_TOO_LONG);
+
+  PathBuffer output;
+  output.Assign(destination);
+  const OutputSnapshot before = TakeOutputSnapshot(destination);
+  const uint32_t code = ZQCA_DualPasswordFileEncryptW(source.c_str(), output.text, m_pFirstKey, m_pSecondKey,
+                                                      m_dwKeyLen, m_bSelfExtract != 0, OnProgressPercent);
+
+  // A failed call that left the buffer naming a file that stood there before
+  // did not write it: it must not be taken for the call's output, which the
+  // callers delete after a failure. Code 10 names the file in the way on
+  // purpose and is kept.
+  const bool foreignOutput = code != 0 && code != ZQCA_ERR_OUTPUT_EXISTS && NamesFileFromBefore(before, output.Text());
+  State().strLastOutput = foreignOutput ? WString() : output.Text();
+  request->dwErrCode = code;
+
+  if (code == 0 && request->dwType != 0) {
+    request->pFileList->m_vecOutFiles.push_back(destination);
+    request->pFileList->m_nOutCount++;
+  }
+  if (code != 0 && request->dwType != 0 && code != ZQCA_ERR_OUTPUT_EXISTS && !before.fileStood &&
+      m_FESUtil.ChkFileExist(destination.c_str())) {
+    DeleteFileW(destination.c_str());
+  }
+  m_uApiErrCode = code;
+}

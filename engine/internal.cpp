@@ -1,0 +1,67 @@
+// The engine's shared helpers: fixed path buffers, wiping, list access.
+#include "engine/internal.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "suite/zq.h"
+
+namespace halvex::engine {
+
+void PathBuffer::Assign(WStringView value) {
+  std::fill(std::begin(text), std::end(text), WCHAR{0});
+  Append(value);
+}
+
+void PathBuffer::Append(WStringView value) {
+  const size_t used = Text().size();
+  const size_t room = kPathBufferChars - 1 - used;
+  const size_t n = std::min(room, value.size());
+  std::copy_n(value.data(), n, text + used);
+  text[used + n] = 0;
+}
+
+WString PathBuffer::Text() const {
+  const WCHAR* end = std::find(std::begin(text), std::end(text), WCHAR{0});
+  return WString(std::begin(text), end);
+}
+
+void SecureWipe(void* data, size_t size) {
+  // Stores through a volatile pointer are kept even though nothing reads the
+  // memory afterwards.
+  volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+  for (size_t i = 0; i < size; ++i) bytes[i] = 0;
+}
+
+void WipeString(WString& text) {
+  if (!text.empty()) SecureWipe(text.data(), text.size() * sizeof(WCHAR));
+  text.clear();
+}
+
+WString SourceAt(const tagCRYPTOPARAMS* request, uint32_t index) {
+  if (!request || !request->pFileList) return WString();
+  const auto& files = request->pFileList->m_vecFiles;
+  return index < files.size() ? files[index] : WString();
+}
+
+WString SuiteTempFolderPath() {
+  PathBuffer buffer;
+  uint32_t size = kPathBufferChars;
+  ZQ_GetTempFolderPathW(buffer.text, &size);
+  // The settings library may have filled the buffer to its last character.
+  buffer.text[kPathBufferChars - 1] = 0;
+  return buffer.Text();
+}
+
+OutputSnapshot TakeOutputSnapshot(const WString& outputPath) {
+  OutputSnapshot snapshot;
+  snapshot.path = outputPath;
+  snapshot.fileStood = !outputPath.empty() && GetFileAttributesW(outputPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return snapshot;
+}
+
+bool NamesFileFromBefore(const OutputSnapshot& before, const WString& outputAfter) {
+  return before.fileStood && outputAfter == before.path;
+}
+
+}  // namespace halvex::engine

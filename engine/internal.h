@@ -1,0 +1,53 @@
+// Helpers shared by the engine's source files; not part of the exported class.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "batch/records.h"
+#include "platform/wide.h"
+
+namespace halvex::engine {
+
+// Paths written by the cipher and settings libraries go into buffers of this
+// many characters, zero-filled first.
+constexpr size_t kPathBufferChars = 260;
+
+// A fixed path buffer that starts zero-filled and always stays terminated.
+struct PathBuffer {
+  WCHAR text[kPathBufferChars] = {};
+
+  // Copies at most kPathBufferChars - 1 characters and terminates.
+  void Assign(WStringView value);
+  // Appends what fits, keeping the terminator.
+  void Append(WStringView value);
+  // The text up to the first terminator, never past the buffer's end, even
+  // when an outside call filled every character.
+  WString Text() const;
+};
+
+// Overwrites memory the compiler may not optimise the stores away from:
+// key bytes and password copies must not linger after release.
+void SecureWipe(void* data, size_t size);
+// Wipes a string's characters, then empties it.
+void WipeString(WString& text);
+
+// A copy of list entry index; an empty path (which no file check passes) when
+// the index lies outside the list.
+WString SourceAt(const tagCRYPTOPARAMS* request, uint32_t index);
+
+// The settings library's temporary folder, through a zero-filled buffer.
+WString SuiteTempFolderPath();
+
+// What stood at a cipher call's output path before the call, so that a
+// failed call never has a file it did not create deleted in its name.
+struct OutputSnapshot {
+  WString path;
+  bool fileStood = false;
+};
+OutputSnapshot TakeOutputSnapshot(const WString& outputPath);
+// True when a failed call left its output buffer naming the same file that
+// already stood there before the call: that file is not the call's output.
+bool NamesFileFromBefore(const OutputSnapshot& before, const WString& outputAfter);
+
+}  // namespace halvex::engine

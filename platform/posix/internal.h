@@ -1,0 +1,63 @@
+// Helpers shared by the POSIX implementation of the Win32 subset. Private to
+// platform/posix/.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+
+#include "platform/wide.h"
+
+namespace halvex::platform::posix {
+
+// ---- errors.cpp ----------------------------------------------------------
+// The Win32 code for an errno value, without knowledge of the path.
+DWORD ErrorFromErrno(int err);
+// Records err as the last error. With the native path at hand, ENOENT
+// becomes 3 rather than 2 when the path's parent folder is missing too.
+void SetErrorFromErrno(int err);
+void SetErrorFromErrno(int err, const std::string& native);
+// Records code as the last error and returns FALSE, for one-line failures.
+BOOL Fail(DWORD code);
+BOOL FailErrno(int err, const std::string& native);
+
+// ---- paths.cpp -----------------------------------------------------------
+// The native form of a library path, or nothing with the last error set:
+// 3 for a path without a mapped drive, 123 for a name that is not valid.
+std::optional<std::string> NativeOrFail(LPCWSTR path);
+// The final component of a library path ("" for a drive root).
+WString FinalComponent(WStringView path);
+// Folder part of a native path ("/" for "/x", "." for "x").
+std::string NativeParent(const std::string& native);
+
+// ---- attributes.cpp ------------------------------------------------------
+// The process umask, read without changing it.
+mode_t CurrentUmask();
+// The DOS attributes of a file whose stat data is st; name is its final
+// component (a dot-name is hidden unless the stored attribute says otherwise).
+DWORD AttributesOf(const std::string& native, WStringView name, const struct stat& st);
+// The hidden and system bits of an open file, as AttributesOf would give them.
+DWORD DosBitsOf(int fd, WStringView name);
+// Stores the hidden and system bits of bits on an open file whose final name
+// is name, writing nothing where the name alone gives the same answer.
+// Returns 0 or an errno value.
+int StoreDosBits(int fd, WStringView name, DWORD bits);
+bool IsReadOnlyMode(mode_t mode);
+
+// ---- handles.cpp ---------------------------------------------------------
+// Probes whether any handle holds the regular file at native: true when an
+// exclusive lock can be taken at once. With keepFd, the locked descriptor is
+// handed back (so an operation can run while the probe keeps others out) and
+// the caller closes it; otherwise it is closed at once. On false the last
+// error is set (32 when the file is held).
+bool ProbeUnheld(const std::string& native, int* keepFd = nullptr);
+
+// ---- files.cpp -----------------------------------------------------------
+// Copies the regular file at from to the native path to (see CopyFileW).
+// Sets the last error and returns FALSE on failure.
+BOOL CopyNative(const std::string& from, const std::string& to, WStringView toName,
+                bool failIfExists, DWORD existsError);
+
+}  // namespace halvex::platform::posix

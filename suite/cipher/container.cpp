@@ -1,0 +1,72 @@
+// Locating the payload of an encrypted file and reading its header.
+#include "suite/cipher/container.h"
+
+#include <array>
+
+#include "suite/zqca.h"
+
+namespace halvex::cipher::container {
+namespace {
+
+bool ReadAt(fileio::File& file, uint64_t offset, std::span<uint8_t> out) {
+  return file.Seek(offset) && file.ReadExact(out);
+}
+
+bool HasMagicAt(fileio::File& file, uint64_t offset) {
+  std::array<uint8_t, format::kPrefixSize> prefix;
+  return ReadAt(file, offset, prefix) && format::HeaderLength(prefix).has_value();
+}
+
+}  // namespace
+
+std::optional<Payload> Locate(fileio::File& file) {
+  auto size = file.Size();
+  if (!size || *size < format::kPrefixSize) return std::nullopt;
+  if (HasMagicAt(file, 0)) return Payload{0, *size, false};
+  if (*size < format::kTrailerSize + format::kPrefixSize) return std::nullopt;
+  std::array<uint8_t, format::kTrailerSize> trailer;
+  uint64_t trailerAt = *size - format::kTrailerSize;
+  if (!ReadAt(file, trailerAt, trailer)) return std::nullopt;
+  auto offset = format::TrailerOffset(trailer);
+  if (!offset || *offset > trailerAt - format::kPrefixSize || !HasMagicAt(file, *offset))
+    return std::nullopt;
+  return Payload{*offset, trailerAt, true};
+}
+
+uint32_t ReadHeader(fileio::File& file, const Payload& payload, format::Header& header,
+                    std::vector<uint8_t>* raw) {
+  std::array<uint8_t, format::kPrefixSize> prefix;
+  if (!ReadAt(file, payload.offset, prefix)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  auto length = format::HeaderLength(prefix);
+  if (!length) return ZQCA_ERR_NOT_ENCRYPTED;
+  if (*length < format::kPrefixSize + format::kChecksumSize || *length > format::kMaxHeaderSize ||
+      *length > payload.end - payload.offset)
+    return ZQCA_ERR_DAMAGED;
+  std::vector<uint8_t> bytes(*length);
+  if (!ReadAt(file, payload.offset, bytes)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  switch (format::Parse(bytes, header)) {
+    case format::ParseResult::kOk:
+      break;
+    case format::ParseResult::kNotOurs:
+      return ZQCA_ERR_NOT_ENCRYPTED;
+    case format::ParseResult::kUnknownVersion:
+      return ZQCA_ERR_VERSION;
+    case format::ParseResult::kDamaged:
+      return ZQCA_ERR_DAMAGED;
+  }
+  // The form the file was found in must be the form it was made in.
+  bool madeSelfExtracting = (header.flags & format::kFlagSelfExtracting) != 0;
+  if (madeSelfExtracting != payload.selfExtracting) return ZQCA_ERR_DAMAGED;
+  if (raw) *raw = std::move(bytes);
+  return ZQCA_OK;
+}
+
+std::optional<Payload> Probe(const WCHAR* path, fileio::File& file) {
+  if (!path || !fileio::BoundedLength(path, MAX_PATH)) return std::nullopt;
+  uint32_t code = ZQCA_OK;
+  file = fileio::OpenExisting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &code);
+  if (!file.IsOpen()) return std::nullopt;
+  return Locate(file);
+}
+
+}  // namespace halvex::cipher::container

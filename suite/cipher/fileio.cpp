@@ -1,0 +1,189 @@
+// Win32 file calls as the cipher library uses them.
+#include "suite/cipher/fileio.h"
+
+#include <algorithm>
+
+#include "suite/cipher/crypto.h"
+#include "suite/zqca.h"
+
+namespace halvex::cipher::fileio {
+namespace {
+
+// A DWORD caps one ReadFile or WriteFile; the library never asks for more
+// than a chunk at a time anyway.
+constexpr size_t kMaxIo = 1u << 30;
+constexpr int kTempNameAttempts = 16;
+
+WString RandomTempName() {
+  uint8_t bytes[4];
+  crypto::NonceRandom(bytes);
+  static constexpr char kHex[] = "0123456789abcdef";
+  WString name = WTEXT(".hvx-");
+  for (uint8_t b : bytes) {
+    name.push_back(static_cast<WCHAR>(kHex[b >> 4]));
+    name.push_back(static_cast<WCHAR>(kHex[b & 15]));
+  }
+  return name + WTEXT(".tmp");
+}
+
+// The folder without its final backslash, except for a drive root.
+WString FolderForSync(const WString& folder) {
+  if (folder.size() > 3 && folder.back() == u'\\') return folder.substr(0, folder.size() - 1);
+  return folder;
+}
+
+}  // namespace
+
+std::optional<size_t> BoundedLength(const WCHAR* text, size_t limit) {
+  for (size_t i = 0; i < limit; ++i)
+    if (text[i] == 0) return i;
+  return std::nullopt;
+}
+
+std::optional<WString> FolderOf(WStringView path) {
+  size_t slash = path.rfind(u'\\');
+  if (slash == WStringView::npos) return std::nullopt;
+  return WString(path.substr(0, slash + 1));
+}
+
+WStringView NameOf(WStringView path) {
+  size_t slash = path.rfind(u'\\');
+  return slash == WStringView::npos ? path : path.substr(slash + 1);
+}
+
+uint32_t CodeFromLastError(uint32_t fallback) {
+  switch (GetLastError()) {
+    case ERROR_SHARING_VIOLATION:
+    case 33:  // ERROR_LOCK_VIOLATION: a byte-range lock held elsewhere
+      return ZQCA_ERR_SOURCE_BUSY;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return ZQCA_ERR_NOT_FOUND;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return ZQCA_ERR_ACCESS;
+    case ERROR_DISK_FULL:
+    case 39:  // ERROR_HANDLE_DISK_FULL
+      return ZQCA_ERR_DISK_FULL;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ZQCA_ERR_PATH_TOO_LONG;
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return ZQCA_ERR_NO_MEMORY;
+    default:
+      return fallback;
+  }
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
+  return *this;
+}
+
+bool File::Close() {
+  if (!IsOpen()) return true;
+  bool ok = CloseHandle(handle_) != 0;
+  handle_ = INVALID_HANDLE_VALUE;
+  return ok;
+}
+
+bool File::ReadUpTo(std::span<uint8_t> buffer, size_t* got) {
+  size_t done = 0;
+  while (done < buffer.size()) {
+    DWORD want = static_cast<DWORD>(std::min(buffer.size() - done, kMaxIo));
+    DWORD read = 0;
+    if (!ReadFile(handle_, buffer.data() + done, want, &read, nullptr)) return false;
+    if (read == 0) break;
+    done += read;
+  }
+  *got = done;
+  return true;
+}
+
+bool File::ReadExact(std::span<uint8_t> buffer) {
+  size_t got = 0;
+  if (!ReadUpTo(buffer, &got)) return false;
+  if (got != buffer.size()) {
+    SetLastError(ERROR_HANDLE_EOF);
+    return false;
+  }
+  return true;
+}
+
+bool File::WriteAll(std::span<const uint8_t> data) {
+  size_t done = 0;
+  while (done < data.size()) {
+    DWORD want = static_cast<DWORD>(std::min(data.size() - done, kMaxIo));
+    DWORD written = 0;
+    if (!WriteFile(handle_, data.data() + done, want, &written, nullptr)) return false;
+    if (written == 0) {
+      SetLastError(ERROR_DISK_FULL);  // a short write that makes no progress
+      return false;
+    }
+    done += written;
+  }
+  return true;
+}
+
+bool File::Seek(uint64_t offset) {
+  LARGE_INTEGER distance;
+  distance.QuadPart = static_cast<int64_t>(offset);
+  return SetFilePointerEx(handle_, distance, nullptr, FILE_BEGIN) != 0;
+}
+
+std::optional<uint64_t> File::Size() {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(handle_, &size) || size.QuadPart < 0) return std::nullopt;
+  return static_cast<uint64_t>(size.QuadPart);
+}
+
+File OpenExisting(const WString& path, DWORD access, DWORD share, uint32_t* code) {
+  HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) *code = CodeFromLastError(ZQCA_ERR_ACCESS);
+  return File(h);
+}
+
+bool Exists(const WString& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+uint32_t TempFile::Create(const WString& folder) {
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    WString candidate = folder + RandomTempName();
+    if (candidate.size() > kMaxPath) return ZQCA_ERR_PATH_TOO_LONG;
+    HANDLE h = CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+      file_ = File(h);
+      path_ = candidate;
+      return ZQCA_OK;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+      return CodeFromLastError(ZQCA_ERR_WRITE);
+  }
+  return ZQCA_ERR_WRITE;
+}
+
+uint32_t TempFile::Commit(const WString& folder, const WString& finalPath) {
+  if (!FlushFileBuffers(file_.get())) return CodeFromLastError(ZQCA_ERR_WRITE);
+  if (!file_.Close()) return CodeFromLastError(ZQCA_ERR_WRITE);
+  if (!MoveFileW(path_.c_str(), finalPath.c_str())) {
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return ZQCA_ERR_OUTPUT_EXISTS;
+    return CodeFromLastError(ZQCA_ERR_WRITE);
+  }
+  committed_ = true;
+  // The output is complete under its final name; reporting a failed folder
+  // sync would make the caller delete a good file, so it is not an error.
+  platform::SyncDirectory(FolderForSync(folder));
+  return ZQCA_OK;
+}
+
+void TempFile::Discard() {
+  file_.Close();
+  if (!committed_ && !path_.empty()) DeleteFileW(path_.c_str());
+  path_.clear();
+}
+
+}  // namespace halvex::cipher::fileio

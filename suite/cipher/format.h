@@ -1,0 +1,103 @@
+// The encrypted file's layout: header, key slots, chunks and the trailer of a
+// self-extracting file. FORMAT.md beside this file describes it in prose.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "suite/cipher/cipher.h"
+#include "suite/cipher/crypto.h"
+
+namespace halvex::cipher::format {
+
+constexpr std::array<uint8_t, 8> kMagic = {0x89, 'H', 'V', 'X', '\r', '\n', 0x1a, '\n'};
+constexpr std::array<uint8_t, 8> kTrailerMagic = {0x89, 'H', 'V', 'X', 'S', 'F', 'X', '\n'};
+constexpr uint16_t kVersion = 1;
+
+constexpr uint16_t kFlagSelfExtracting = 0x0001;
+constexpr uint16_t kFlagLocked = 0x0002;
+constexpr uint16_t kKnownFlags = kFlagSelfExtracting | kFlagLocked;
+
+// Every version starts with magic, version, flags and header length, and
+// ends its header with a SHA-256 of all bytes before it, so corruption is
+// told apart from a wrong key, and an unknown version from damage.
+constexpr size_t kPrefixSize = 16;
+constexpr size_t kChecksumSize = crypto::kSha256Size;
+constexpr size_t kMacSize = crypto::kSha256Size;
+constexpr size_t kMaxHeaderSize = 4096;
+constexpr size_t kFlagsOffset = 10;
+
+constexpr uint32_t kChunkSize = 64 * 1024;
+constexpr size_t kSaltSize = 32;
+constexpr size_t kNoncePrefixSize = 7;
+constexpr size_t kFileKeySize = 32;
+constexpr size_t kWrappedKeySize = kFileKeySize + crypto::kAeadTagSize;
+constexpr uint8_t kKdfArgon2id = 1;
+constexpr size_t kMaxNameBytes = 255 * 3;  // 255 UTF-16 units, 3 bytes each at most
+
+constexpr size_t kTrailerSize = 16;  // trailer magic, payload offset (u64)
+
+enum class SlotKind : uint8_t {
+  kPassword = 1,  // the key is a transcoded password (the header's KDF applies)
+  kStoredKey = 2, // the key is random key material given as it is
+};
+
+struct Slot {
+  SlotKind kind;
+  std::array<uint8_t, kWrappedKeySize> wrapped;
+};
+
+struct Header {
+  uint16_t version = kVersion;
+  uint16_t flags = 0;
+  uint8_t aead = 0;
+  uint8_t kdf = kKdfArgon2id;
+  uint8_t passwordKeyLen = 0;
+  uint32_t chunkSize = kChunkSize;
+  KdfParams kdfParams{};
+  std::array<uint8_t, kSaltSize> salt{};
+  std::array<uint8_t, kNoncePrefixSize> noncePrefix{};
+  uint64_t size = 0;
+  uint64_t modified = 0;  // FILETIME: 100-ns intervals since 1601
+  std::string name;       // UTF-8, one component
+  std::vector<Slot> slots;
+  std::array<uint8_t, kMacSize> mac{};
+};
+
+// Bytes [0, end) of the serialised header that the header MAC covers: all
+// but the MAC and checksum, with the lock flag read as clear so that locking
+// in place keeps the MAC valid.
+std::vector<uint8_t> MacInput(const Header& header);
+// The header as stored, checksum included.
+std::vector<uint8_t> Serialise(const Header& header);
+
+enum class ParseResult { kOk, kNotOurs, kDamaged, kUnknownVersion };
+
+// From the first kPrefixSize bytes: the whole header's length, or nothing
+// when the magic is not ours.
+std::optional<uint32_t> HeaderLength(crypto::Bytes prefix);
+// The whole header (length from HeaderLength): checksum, version, fields.
+ParseResult Parse(crypto::Bytes bytes, Header& header);
+// Sets the lock flag in a serialised, valid header and renews its checksum.
+void SetLockedInPlace(std::vector<uint8_t>& bytes);
+
+// Chunk nonce: prefix || counter (big-endian) || last-chunk flag.
+std::array<uint8_t, crypto::kAeadNonceSize> ChunkNonce(const Header& header, uint32_t index,
+                                                      bool last);
+// Number of chunks a plaintext of size bytes is sealed in (an empty file has one).
+uint64_t ChunkCount(uint64_t size, uint32_t chunkSize);
+
+std::array<uint8_t, kTrailerSize> Trailer(uint64_t payloadOffset);
+std::optional<uint64_t> TrailerOffset(crypto::Bytes trailer);
+
+// The placeholder that precedes the payload of a self-extracting file.
+crypto::Bytes Stub();
+
+// A stored name that is one plain file name: not empty, not "." or "..",
+// no separator, drive colon or control character, at most 255 UTF-16 units.
+bool IsSafeName(WStringView name);
+
+}  // namespace halvex::cipher::format

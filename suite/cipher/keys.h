@@ -1,0 +1,21 @@
+// Key schedule of one encrypted file: slot wrapping of the file key and the
+// subkeys derived from it.
+#pragma once
+
+#include "suite/cipher/crypto.h"
+#include "suite/cipher/format.h"
+
+namespace halvex::cipher::keys {
+
+// Seals fileKey into slot under a key derived from givenKey and the header's salt.
+bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
+              crypto::Bytes fileKey, format::Slot& slot);
+// Recovers the file key from the slot; false when givenKey does not open it.
+bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
+                crypto::MutableBytes fileKey);
+
+// The AEAD key of the chunks and the header MAC key, both from the file key.
+bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out);
+bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::MutableBytes out);
+
+}  // namespace halvex::cipher::keys

@@ -1,0 +1,223 @@
+// The key store: one 24-byte key per user, kept in a checksummed key file.
+#include "suite/keystore/keystore.h"
+
+#include <gcrypt.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "suite/keystore/keyfile_os.h"
+#include "suite/zqkm.h"
+
+namespace halvex::keystore {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kMagic[8] = {'H', 'A', 'L', 'V', 'E', 'X', 'K', 'S'};
+constexpr uint8_t kVersion = 1;
+constexpr size_t kKeyLength = 24;
+constexpr size_t kChecksumLength = 16;
+constexpr size_t kKeyOffset = sizeof kMagic + 1;
+constexpr size_t kChecksumOffset = kKeyOffset + kKeyLength;
+constexpr size_t kFileLength = kChecksumOffset + kChecksumLength;
+
+using KeyFile = std::array<uint8_t, kFileLength>;
+
+// Key bytes must not linger in freed memory.
+void Wipe(void* p, size_t n) {
+  volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
+  while (n--) *v++ = 0;
+}
+
+struct WipedKeyFile {
+  KeyFile bytes{};
+  ~WipedKeyFile() { Wipe(bytes.data(), bytes.size()); }
+};
+
+void InitGcrypt() {
+  if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return;
+  gcry_check_version(nullptr);
+  gcry_control(GCRYCTL_SUSPEND_SECMEM_WARN);
+  gcry_control(GCRYCTL_INIT_SECMEM, 65536, 0);
+  gcry_control(GCRYCTL_RESUME_SECMEM_WARN);
+  gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+}
+
+std::array<uint8_t, kChecksumLength> Checksum(const KeyFile& file) {
+  uint8_t digest[32];
+  gcry_md_hash_buffer(GCRY_MD_SHA256, digest, file.data(), kChecksumOffset);
+  std::array<uint8_t, kChecksumLength> sum;
+  std::memcpy(sum.data(), digest, kChecksumLength);
+  return sum;
+}
+
+void Seal(KeyFile& file, const uint8_t* key) {
+  std::memcpy(file.data(), kMagic, sizeof kMagic);
+  file[sizeof kMagic] = kVersion;
+  std::memcpy(file.data() + kKeyOffset, key, kKeyLength);
+  auto sum = Checksum(file);
+  std::memcpy(file.data() + kChecksumOffset, sum.data(), kChecksumLength);
+}
+
+bool IsValid(const KeyFile& file) {
+  if (std::memcmp(file.data(), kMagic, sizeof kMagic) != 0) return false;
+  if (file[sizeof kMagic] != kVersion) return false;
+  auto sum = Checksum(file);
+  return std::memcmp(file.data() + kChecksumOffset, sum.data(), kChecksumLength) == 0;
+}
+
+// Reads and checks a key file.
+Status Read(const fs::path& path, KeyFile& file) {
+  std::error_code ec;
+  fs::file_status st = fs::status(path, ec);
+  if (st.type() == fs::file_type::not_found) return Status::kMissing;
+  if (ec || st.type() != fs::file_type::regular) return Status::kUnreadable;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return Status::kUnreadable;
+  in.read(reinterpret_cast<char*>(file.data()), kFileLength);
+  if (in.gcount() != static_cast<std::streamsize>(kFileLength)) return in.bad() ? Status::kUnreadable : Status::kCorrupt;
+  if (in.peek() != std::char_traits<char>::eof()) return Status::kCorrupt;  // longer than a key file
+  return IsValid(file) ? Status::kOk : Status::kCorrupt;
+}
+
+// A name beside target for the file being written, unique to this attempt.
+fs::path TemporaryBeside(const fs::path& target) {
+  uint8_t nonce[8];
+  gcry_create_nonce(nonce, sizeof nonce);
+  static const char kHex[] = "0123456789abcdef";
+  std::string suffix = ".new-";
+  for (uint8_t b : nonce) suffix += kHex[b >> 4], suffix += kHex[b & 15];
+  fs::path temporary = target;
+  temporary += suffix;
+  return temporary;
+}
+
+fs::path FolderOf(const fs::path& path) {
+  fs::path parent = path.parent_path();
+  return parent.empty() ? fs::path(".") : parent;
+}
+
+// Writes file under target's name, never replacing what stands there.
+os::Publish WriteNoReplace(const fs::path& target, const KeyFile& file) {
+  fs::path temporary = TemporaryBeside(target);
+  if (!os::WriteNewPrivateFile(temporary, file.data(), file.size())) return os::Publish::kFailed;
+  os::Publish result = os::PublishNoReplace(temporary, target);
+  std::error_code ec;
+  fs::remove(temporary, ec);  // a link leaves the temporary name behind; a rename does not
+  if (result == os::Publish::kDone) os::SyncFolder(FolderOf(target));
+  return result;
+}
+
+// The stored key into key (24 bytes): read, or made on first use.
+uint32_t LoadOrCreate(uint8_t* key) {
+  fs::path path = KeyFilePath();
+  if (path.empty()) return ZQKM_ERR_CREATE;
+  WipedKeyFile file;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Status read = Read(path, file.bytes);
+    if (read == Status::kOk) {
+      std::memcpy(key, file.bytes.data() + kKeyOffset, kKeyLength);
+      return ZQKM_OK;
+    }
+    if (read != Status::kMissing) return ZQKM_ERR_UNAVAILABLE;
+    if (!os::MakePrivateFolders(FolderOf(path))) return ZQKM_ERR_CREATE;
+    gcry_randomize(key, kKeyLength, GCRY_VERY_STRONG_RANDOM);
+    Seal(file.bytes, key);
+    switch (WriteNoReplace(path, file.bytes)) {
+      case os::Publish::kDone: return ZQKM_OK;
+      case os::Publish::kFailed: return ZQKM_ERR_CREATE;
+      case os::Publish::kExists: break;  // another process made it first: use theirs
+    }
+  }
+  return ZQKM_ERR_UNAVAILABLE;
+}
+
+}  // namespace
+
+fs::path KeyFilePath() {
+  if (const char* set = std::getenv("HALVEX_KEYSTORE"); set && *set) return fs::path(set);
+  return os::DefaultKeyFilePath();
+}
+
+Status Export(const fs::path& target) {
+  InitGcrypt();
+  WipedKeyFile file;
+  if (Status read = Read(KeyFilePath(), file.bytes); read != Status::kOk) return read;
+  switch (WriteNoReplace(target, file.bytes)) {
+    case os::Publish::kDone: return Status::kOk;
+    case os::Publish::kExists: return Status::kExists;
+    case os::Publish::kFailed: break;
+  }
+  return Status::kWriteFailed;
+}
+
+Status Import(const fs::path& source, bool force) {
+  InitGcrypt();
+  WipedKeyFile incoming;
+  if (Status read = Read(source, incoming.bytes); read != Status::kOk) return read;
+  fs::path path = KeyFilePath();
+  if (path.empty()) return Status::kWriteFailed;
+  WipedKeyFile current;
+  Status existing = Read(path, current.bytes);
+  if (existing == Status::kOk && current.bytes == incoming.bytes) return Status::kOk;
+  if (existing == Status::kMissing) {
+    if (!os::MakePrivateFolders(FolderOf(path))) return Status::kWriteFailed;
+    switch (WriteNoReplace(path, incoming.bytes)) {
+      case os::Publish::kDone: return Status::kOk;
+      case os::Publish::kExists: return Status::kExists;
+      case os::Publish::kFailed: return Status::kWriteFailed;
+    }
+  }
+  if (!force) return Status::kExists;
+  fs::path temporary = TemporaryBeside(path);
+  if (!os::WriteNewPrivateFile(temporary, incoming.bytes.data(), incoming.bytes.size())) return Status::kWriteFailed;
+  if (!os::PublishReplace(temporary, path)) {
+    std::error_code ec;
+    fs::remove(temporary, ec);
+    return Status::kWriteFailed;
+  }
+  os::SyncFolder(FolderOf(path));
+  return Status::kOk;
+}
+
+const char* Describe(Status status) {
+  switch (status) {
+    case Status::kOk: return "done";
+    case Status::kMissing: return "no key file there";
+    case Status::kUnreadable: return "the key file cannot be read";
+    case Status::kCorrupt: return "not a valid key file (damaged or of another kind)";
+    case Status::kExists: return "a different file is in the way (use force to replace a key)";
+    case Status::kWriteFailed: return "the key file could not be written";
+  }
+  return "unknown";
+}
+
+}  // namespace halvex::keystore
+
+extern "C" {
+
+BYTE* ZQKM_GetKeyFromKeyStore(uint32_t /*reserved*/, uint32_t* value, uint32_t* error) {
+  using namespace halvex::keystore;
+  if (value) *value = 0;
+  InitGcrypt();
+  auto* key = static_cast<BYTE*>(gcry_malloc_secure(kKeyLength));
+  uint32_t code = key ? LoadOrCreate(key) : ZQKM_ERR_UNAVAILABLE;
+  if (error) *error = code;
+  if (code == ZQKM_OK) return key;
+  if (key) ZQKM_FreeMemory(key);
+  return nullptr;
+}
+
+void ZQKM_FreeMemory(void* p) {
+  if (!p) return;
+  halvex::keystore::Wipe(p, halvex::keystore::kKeyLength);
+  gcry_free(p);
+}
+
+}  // extern "C"

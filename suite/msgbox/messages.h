@@ -1,0 +1,21 @@
+// The message for each failure code the library reports: its own (FES) codes
+// and the cipher's result codes. Shared by the message box, the progress
+// error dialog and the command line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace halvex::msgbox {
+
+// The message of one FES code, or null when there is none.
+const char* DescribeFes(uint32_t fes);
+// The message of one cipher result code, or null when there is none.
+const char* DescribeApi(uint32_t api);
+// The message for a code pair: a specific FES message first, then the
+// cipher's reason, then the general FES message; never null.
+const char* Describe(uint32_t fes, uint32_t api);
+// One line for the pair: "halvex: <message> (<fes>, <api>)".
+std::string Line(uint32_t fes, uint32_t api);
+
+}  // namespace halvex::msgbox

@@ -1,0 +1,41 @@
+// What a host program tells the progress library: the cancel button, how
+// questions are answered when nobody is at a terminal, and whether one is.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace halvex::progress {
+
+// The cancel button of every window. Safe to call from a signal handler
+// (a lock-free atomic store); stays set until the host clears it, so a
+// cancelled batch is not resumed by a later check.
+void SetCancel(bool pressed);
+bool CancelRequested();
+
+// Answers given without a terminal. The defaults lose nothing: skip.
+enum class Choice {
+  kSkip,   // leave the file as it is and go on (5)
+  kYes,    // replace the destination / encrypt the hidden file (4)
+  kStop,   // stop the batch (2)
+};
+enum class ErrorChoice {
+  kSkip,       // go on with the next file (11)
+  kStop,       // stop the batch (6)
+  kRetryOnce,  // retry a file once (10), then skip it (11)
+};
+void SetPolicies(Choice onExists, Choice onHidden, ErrorChoice onError);
+
+// Questions go to the terminal when stdin is one, unless forced either way.
+void SetInteractive(bool interactive);
+void ClearInteractiveOverride();
+
+// Where interactive answers come from: given the question, one line typed by
+// the user, or nothing at end of input (then the policy answers). By default
+// the controlling terminal, else stdin. Tests put their own here; an empty
+// function restores the default.
+using AnswerSource = std::function<std::optional<std::string>(const std::string& question)>;
+void SetAnswerSource(AnswerSource source);
+
+}  // namespace halvex::progress

@@ -1,0 +1,158 @@
+// The settings library: a "key = value" settings file and the private temporary folder.
+#include "suite/settings/settings.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+#include <vector>
+
+#include "platform/wide.h"
+#include "suite/settings/settings_os.h"
+#include "suite/zq.h"
+
+namespace halvex::settings {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Result codes of the ZQ_ calls, as Win32 names them.
+constexpr uint32_t kOk = 0;
+constexpr uint32_t kAccessDenied = 5;          // the temporary folder is not private to us
+constexpr uint32_t kWriteFault = 29;           // the state file could not be written
+constexpr uint32_t kInvalidParameter = 87;     // no buffer, or no room at all
+constexpr uint32_t kInsufficientBuffer = 122;  // the temporary folder's path does not fit
+constexpr uint32_t kInvalidName = 123;         // a path the library's form cannot express
+
+std::string_view Trim(std::string_view s) {
+  const char* space = " \t\r\n";
+  size_t first = s.find_first_not_of(space);
+  if (first == std::string_view::npos) return {};
+  size_t last = s.find_last_not_of(space);
+  return s.substr(first, last - first + 1);
+}
+
+// The key of a "key = value" line; empty for blank, comment and section lines.
+std::string_view KeyOf(std::string_view line, std::string_view* value = nullptr) {
+  std::string_view t = Trim(line);
+  if (t.empty() || t[0] == '#' || t[0] == ';' || t[0] == '[') return {};
+  size_t eq = t.find('=');
+  if (eq == std::string_view::npos) return {};
+  if (value) *value = Trim(t.substr(eq + 1));
+  return Trim(t.substr(0, eq));
+}
+
+std::vector<std::string> ReadLines(const fs::path& file) {
+  std::vector<std::string> lines;
+  std::ifstream in(file);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Copies text into buffer, cut to its capacity and terminated.
+void Put(const WString& text, WCHAR* buffer, uint32_t capacity) {
+  size_t n = std::min<size_t>(text.size(), capacity - 1);
+  std::copy_n(text.data(), n, buffer);
+  buffer[n] = 0;
+}
+
+// The path as UTF-8, the form the platform layer takes.
+std::string Utf8(const fs::path& path) {
+  std::u8string u = path.u8string();
+  return std::string(u.begin(), u.end());
+}
+
+}  // namespace
+
+fs::path SettingsFilePath() {
+  if (const char* set = std::getenv("HALVEX_CONFIG"); set && *set) return fs::path(set);
+  return os::DefaultSettingsFile();
+}
+
+fs::path StateFilePath() {
+  fs::path settings = SettingsFilePath();
+  return settings.empty() ? settings : settings.parent_path() / "state.ini";
+}
+
+std::optional<std::string> ReadValue(const fs::path& file, std::string_view key) {
+  std::optional<std::string> found;
+  for (const std::string& line : ReadLines(file)) {
+    std::string_view value;
+    if (KeyOf(line, &value) == key) found = std::string(value);
+  }
+  return found;
+}
+
+bool WriteValue(const fs::path& file, std::string_view key, std::string_view value) {
+  std::vector<std::string> lines = ReadLines(file);
+  std::string entry = std::string(key) + " = " + std::string(value);
+  bool replaced = false;
+  for (std::string& line : lines) {
+    if (KeyOf(line) == key) line = entry, replaced = true;
+  }
+  if (!replaced) lines.push_back(entry);
+
+  std::error_code ec;
+  if (file.has_parent_path()) fs::create_directories(file.parent_path(), ec);
+  fs::path temporary = file;
+  temporary += ".new";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    for (const std::string& line : lines) out << line << '\n';
+    out.flush();
+    if (!out) {
+      fs::remove(temporary, ec);
+      return false;
+    }
+  }
+  fs::rename(temporary, file, ec);
+  if (ec) fs::remove(temporary, ec);
+  return !ec;
+}
+
+std::optional<fs::path> PrivateTempFolder() {
+  fs::path folder;
+  if (auto set = ReadValue(SettingsFilePath(), kTempFolderKey); set && !set->empty()) folder = *set;
+  else folder = os::DefaultTempFolder();
+  if (folder.empty() || !folder.is_absolute() || !os::EnsurePrivateFolder(folder)) return std::nullopt;
+  return folder;
+}
+
+}  // namespace halvex::settings
+
+using namespace halvex::settings;
+
+extern "C" {
+
+uint32_t ZQ_ReadINIFileW(uint32_t id, WCHAR* buffer, uint32_t* size) {
+  if (!buffer || !size || *size == 0) return kInvalidParameter;
+  std::optional<std::string> value;
+  if (id == ZQ_SETTING_VAULT_DRIVE) value = ReadValue(SettingsFilePath(), kVaultDriveKey);
+  Put(value ? halvex::platform::Widen(*value) : WString(), buffer, *size);
+  return kOk;
+}
+
+uint32_t ZQ_GetTempFolderPathW(WCHAR* buffer, uint32_t* size) {
+  if (!buffer || !size || *size == 0) return kInvalidParameter;
+  buffer[0] = 0;
+  std::optional<fs::path> folder = PrivateTempFolder();
+  if (!folder) return kAccessDenied;
+  std::optional<WString> path = halvex::platform::FromNativePath(Utf8(*folder));
+  if (!path) return kInvalidName;
+  if (path->empty() || path->back() != WTEXT('\\')) path->push_back(WTEXT('\\'));
+  // A cut path would name another folder: better none at all.
+  if (path->size() >= *size) return kInsufficientBuffer;
+  Put(*path, buffer, *size);
+  return kOk;
+}
+
+uint32_t ZQ_WriteLastSPWUseChgTime(uint32_t /*value*/) {
+  fs::path state = StateFilePath();
+  if (state.empty()) return kWriteFault;
+  std::string now = std::to_string(static_cast<long long>(std::time(nullptr)));
+  return WriteValue(state, kLastPasswordUseKey, now) ? kOk : kWriteFault;
+}
+
+}  // extern "C"

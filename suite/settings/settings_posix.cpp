@@ -1,0 +1,40 @@
+// The settings library's folders on POSIX.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include "suite/settings/settings_os.h"
+
+namespace halvex::settings::os {
+
+namespace fs = std::filesystem;
+
+fs::path DefaultSettingsFile() {
+  if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
+    return fs::path(config) / "halvex" / "settings.ini";
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return fs::path(home) / ".config" / "halvex" / "settings.ini";
+  return {};
+}
+
+fs::path DefaultTempFolder() {
+  if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime == '/')
+    return fs::path(runtime) / "halvex";
+  return fs::path("/tmp") / ("halvex-" + std::to_string(geteuid()));
+}
+
+// In a shared folder such as /tmp another user could have made the name
+// first, as a folder or a link of theirs: only a real folder of ours will do.
+bool EnsurePrivateFolder(const fs::path& dir) {
+  if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  struct stat st;
+  if (lstat(dir.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
+  if ((st.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0) return false;
+  return true;
+}
+
+}  // namespace halvex::settings::os
