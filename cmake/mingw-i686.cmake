@@ -17,15 +17,11 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# The GCC runtime goes into every binary, so halvex.dll and the test programs
-# need no libgcc/libstdc++/winpthread DLL beside them. winpthread is taken
-# whole from its static archive: linked as an import library it would pull
-# libwinpthread-1.dll back in.
-set(HALVEX_MINGW_STATIC_RUNTIME
-    "-static-libgcc -static-libstdc++ -Wl,-Bstatic,--whole-archive -lwinpthread -Wl,--no-whole-archive,-Bdynamic")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "${HALVEX_MINGW_STATIC_RUNTIME}")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "${HALVEX_MINGW_STATIC_RUNTIME}")
-set(CMAKE_MODULE_LINKER_FLAGS_INIT "${HALVEX_MINGW_STATIC_RUNTIME}")
+# The GCC runtime (libgcc_s_dw2-1, libstdc++-6, libwinpthread-1) is linked
+# as DLLs and copied beside the binaries by the project. halvex.dll and the
+# suite DLLs pass C++ objects and exceptions to each other; with the runtime
+# linked statically each module would carry its own unwinder, and an
+# exception leaving one DLL through another's frames would terminate.
 
 # Test programs run under Wine when it is installed (ctest, test discovery).
 find_program(HALVEX_WINE NAMES wine wine32 wine64)

@@ -16,6 +16,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// CoInitialize and CoUninitialize, left out of <windows.h> by WIN32_LEAN_AND_MEAN.
+#include <objbase.h>
 // A wide literal in the platform's wide character type.
 #define WTEXT(s) L##s
 #else
@@ -122,6 +124,20 @@ typedef struct _WIN32_FIND_DATAW {
 #define ERROR_BUSY 170
 #define ERROR_ALREADY_EXISTS 183
 #define ERROR_FILENAME_EXCED_RANGE 206
+// Further codes the POSIX layer reports for conditions the ones above do
+// not name (the values are Windows' own).
+#define ERROR_NOT_SAME_DEVICE 17        // a folder moved to another file system
+#define ERROR_NO_MORE_FILES 18          // a wildcard search matched nothing
+#define ERROR_GEN_FAILURE 31            // an errno with no closer equivalent
+#define ERROR_NEGATIVE_SEEK 131         // a seek before the start of the file
+#define ERROR_FILE_TOO_LARGE 223
+#define ERROR_DIRECTORY 267             // a folder was expected
+#define ERROR_IO_DEVICE 1117            // EIO
+#define ERROR_CANT_RESOLVE_FILENAME 1921  // a loop of symbolic links
+
+// CoInitialize: the first call on a thread, and a repeated one.
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
 
 // ---- Errors -------------------------------------------------------------
 // Thread-local, set by every call below that fails (errno mapped).

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   g++ clang libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest
-  libgcrypt20-dev
+  libgcrypt20-dev nlohmann-json3-dev
   attr e2fsprogs util-linux
   g++-mingw-w64-i686 libgcrypt-mingw-w64-dev
 )

@@ -1,1 +1,329 @@
-// (being written)
+// Whole-file operations: delete, move, copy, folders, temporary names and
+// the directory search.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "platform/posix/internal.h"
+
+namespace halvex::platform::posix {
+
+namespace {
+
+// Closes a descriptor when the scope ends.
+struct FdGuard {
+  int fd = -1;
+  ~FdGuard() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// rename that fails with EEXIST instead of replacing. Returns 0 or errno;
+// where the file system cannot do it atomically, link + unlink stand in for
+// files and a check before the rename for folders.
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
+  if (errno != EINVAL && errno != ENOSYS) return errno;
+  struct stat st;
+  if (lstat(from.c_str(), &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) {
+    if (lstat(to.c_str(), &st) == 0) return EEXIST;
+    return rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+  }
+  if (link(from.c_str(), to.c_str()) != 0) return errno;
+  unlink(from.c_str());
+  return 0;
+}
+
+int CopyData(int from, int to) {
+  std::vector<char> buffer(1 << 16);
+  for (;;) {
+    ssize_t n = read(from, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return errno;
+    if (n == 0) return 0;
+    for (ssize_t done = 0; done < n;) {
+      ssize_t w = write(to, buffer.data() + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return w < 0 ? errno : ENOSPC;
+      done += w;
+    }
+  }
+}
+
+// Refuses a copy onto an existing target that Windows would refuse: a
+// folder, a read-only file, a file another handle holds.
+BOOL CheckTarget(const std::string& to, bool failIfExists, DWORD existsError) {
+  struct stat st;
+  if (stat(to.c_str(), &st) != 0) return errno == ENOENT ? TRUE : FailErrno(errno, to);
+  if (failIfExists) return Fail(existsError);
+  if (!S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  return ProbeUnheld(to) ? TRUE : FALSE;
+}
+
+// Fills the temporary copy: data, DOS attributes, times, mode; then makes
+// it durable so the rename never publishes an empty file. Returns 0 or errno.
+int FillCopy(int src, int dst, const struct stat& st, WStringView fromName, WStringView toName) {
+  if (int err = CopyData(src, dst)) return err;
+  // Attributes go on before the mode: a read-only mode would refuse them.
+  int err = StoreDosBits(dst, toName, DosBitsOf(src, fromName));
+  if (err != 0 && err != ENOTSUP) return err;
+  const struct timespec times[2] = {st.st_atim, st.st_mtim};
+  if (futimens(dst, times) != 0) return errno;
+  if (fchmod(dst, st.st_mode & 0777) != 0) return errno;
+  return fsync(dst) == 0 ? 0 : errno;
+}
+
+bool HasWildcard(WStringView text) { return text.find_first_of(WTEXT("*?")) != WStringView::npos; }
+
+// "*" any run of characters, "?" exactly one; everything else literally.
+bool WildcardMatch(WStringView pattern, WStringView name) {
+  if (pattern == WTEXT("*.*")) pattern = WTEXT("*");  // every name, with or without a dot
+  size_t p = 0, n = 0, starP = WStringView::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && (pattern[p] == u'?' || pattern[p] == name[n])) {
+      ++p, ++n;
+    } else if (p < pattern.size() && pattern[p] == u'*') {
+      starP = p++, starN = n;
+    } else if (starP != WStringView::npos) {
+      p = starP + 1, n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == u'*') ++p;
+  return p == pattern.size();
+}
+
+// The first name in folder matching pattern, in name order (as NTFS lists
+// them), or nothing with the last error set.
+std::optional<WString> FirstMatch(const std::string& folder, WStringView pattern) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) {
+    SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+    return std::nullopt;
+  }
+  std::optional<WString> best;
+  while (dirent* entry = readdir(dir)) {
+    std::string_view raw = entry->d_name;
+    if (raw == "." || raw == "..") continue;
+    auto name = FromUtf8(raw);  // a name the library cannot spell is not listed
+    if (!name || name->find_first_of(WTEXT("\\:")) != WString::npos) continue;
+    if (WildcardMatch(pattern, *name) && (!best || *name < *best)) best = std::move(name);
+  }
+  closedir(dir);
+  if (!best) SetLastError(ERROR_FILE_NOT_FOUND);
+  return best;
+}
+
+BOOL FillFindData(const std::string& native, WStringView name, WIN32_FIND_DATAW* data) {
+  struct stat st;
+  // A dangling symbolic link is still an entry of its folder.
+  if (stat(native.c_str(), &st) != 0 && lstat(native.c_str(), &st) != 0) return FailErrno(errno, native);
+  if (name.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  std::memset(data, 0, sizeof *data);
+  data->dwFileAttributes = AttributesOf(native, name, st);
+  data->ftCreationTime = FileTimeOf(st.st_mtim);  // no birth time in stat
+  data->ftLastAccessTime = FileTimeOf(st.st_atim);
+  data->ftLastWriteTime = FileTimeOf(st.st_mtim);
+  const uint64_t size = S_ISDIR(st.st_mode) ? 0 : static_cast<uint64_t>(st.st_size);
+  data->nFileSizeHigh = static_cast<DWORD>(size >> 32);
+  data->nFileSizeLow = static_cast<DWORD>(size & 0xFFFFFFFFu);
+  std::copy(name.begin(), name.end(), data->cFileName);
+  return TRUE;
+}
+
+WString UpperHex(UINT value) {
+  static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
+  WString text;
+  do {
+    text.insert(text.begin(), static_cast<WCHAR>(kDigits[value & 0xF]));
+    value >>= 4;
+  } while (value);
+  return text;
+}
+
+bool CopyName(const WString& text, LPWSTR out) {
+  if (text.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
+  std::copy(text.begin(), text.end(), out);
+  out[text.size()] = 0;
+  return true;
+}
+
+}  // namespace
+
+BOOL CopyNative(const std::string& from, const std::string& to, WStringView fromName, WStringView toName,
+                bool failIfExists, DWORD existsError) {
+  struct stat st;
+  // Look before opening: a FIFO or device is never opened.
+  if (stat(from.c_str(), &st) != 0) return FailErrno(errno, from);
+  if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  FdGuard src{open(from.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY)};
+  if (src.fd < 0) return FailErrno(errno, from);
+  if (fstat(src.fd, &st) != 0) return FailErrno(errno, from);
+  if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  // Reading shares with readers only, as CreateFileW(GENERIC_READ, FILE_SHARE_READ).
+  if (flock(src.fd, LOCK_SH | LOCK_NB) != 0) return Fail(ERROR_SHARING_VIOLATION);
+  if (!CheckTarget(to, failIfExists, existsError)) return FALSE;
+
+  std::string temp = NativeParent(to) + "/.halvex-copy-XXXXXX";
+  FdGuard dst{mkostemp(temp.data(), O_CLOEXEC)};
+  if (dst.fd < 0) return FailErrno(errno, to);
+  int err = FillCopy(src.fd, dst.fd, st, fromName, toName);
+  if (err == 0) {
+    err = close(dst.fd) == 0 ? 0 : errno;
+    dst.fd = -1;
+  }
+  if (err == 0) {
+    err = failIfExists ? RenameNoReplace(temp, to) : (rename(temp.c_str(), to.c_str()) == 0 ? 0 : errno);
+    if (err == EEXIST) {
+      unlink(temp.c_str());
+      return Fail(existsError);
+    }
+  }
+  if (err != 0) {
+    unlink(temp.c_str());
+    return FailErrno(err, to);
+  }
+  return TRUE;
+}
+
+}  // namespace halvex::platform::posix
+
+using namespace halvex::platform::posix;
+
+BOOL DeleteFileW(LPCWSTR path) {
+  auto native = NativeOrFail(path);
+  if (!native) return FALSE;
+  struct stat st;
+  if (lstat(native->c_str(), &st) != 0) return FailErrno(errno, *native);
+  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  FdGuard probe;
+  if (S_ISREG(st.st_mode)) {
+    if (IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    // Keep the probe's lock through the unlink, so no handle slips in between.
+    if (!ProbeUnheld(*native, &probe.fd)) return FALSE;
+  }
+  if (unlink(native->c_str()) != 0) return FailErrno(errno, *native);
+  return TRUE;
+}
+
+BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
+  auto source = NativeOrFail(from);
+  if (!source) return FALSE;
+  auto target = NativeOrFail(to);
+  if (!target) return FALSE;
+  struct stat st;
+  if (lstat(source->c_str(), &st) != 0) return FailErrno(errno, *source);
+  FdGuard probe;
+  if (S_ISREG(st.st_mode) && !ProbeUnheld(*source, &probe.fd)) return FALSE;
+
+  int err = RenameNoReplace(*source, *target);
+  if (err == EXDEV && S_ISREG(st.st_mode)) {
+    // Another file system: copy, then remove the source, as Windows does
+    // between volumes.
+    if (!CopyNative(*source, *target, FinalComponent(from), FinalComponent(to), true, ERROR_ALREADY_EXISTS))
+      return FALSE;
+    err = unlink(source->c_str()) == 0 ? 0 : errno;
+  }
+  if (err == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
+  if (err != 0) return FailErrno(err, *target);
+  return TRUE;
+}
+
+BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+  auto source = NativeOrFail(from);
+  if (!source) return FALSE;
+  auto target = NativeOrFail(to);
+  if (!target) return FALSE;
+  return CopyNative(*source, *target, FinalComponent(from), FinalComponent(to), failIfExists, ERROR_FILE_EXISTS);
+}
+
+BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+  auto native = NativeOrFail(path);
+  if (!native) return FALSE;
+  if (mkdir(native->c_str(), 0777) == 0) return TRUE;
+  if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
+  return FailErrno(errno, *native);
+}
+
+BOOL RemoveDirectoryW(LPCWSTR path) {
+  auto native = NativeOrFail(path);
+  if (!native) return FALSE;
+  struct stat st;
+  if (lstat(native->c_str(), &st) != 0) return FailErrno(errno, *native);
+  if (!S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);
+  if (rmdir(native->c_str()) != 0) return FailErrno(errno, *native);
+  return TRUE;
+}
+
+UINT GetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name) {
+  if (!folder || !*folder || !name) return Fail(ERROR_INVALID_PARAMETER);
+  WString base(folder);
+  if (base.back() != u'\\') base += u'\\';
+  if (prefix) base += WStringView(prefix).substr(0, 3);
+  // Only the low 16 bits count, as on Windows.
+  const auto nameFor = [&](UINT n) { return base + UpperHex(n & 0xFFFF) + WTEXT(".TMP"); };
+
+  if (unique != 0) return CopyName(nameFor(unique), name) ? unique : 0;
+
+  UINT n = GetTickCount() & 0xFFFF;
+  for (UINT tries = 0; tries < 0xFFFF; ++tries, n = n % 0xFFFF + 1) {
+    if (n == 0) n = 1;
+    const WString candidate = nameFor(n);
+    if (candidate.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
+    auto native = NativeOrFail(candidate.c_str());
+    if (!native) return 0;
+    int fd = open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      close(fd);
+      return CopyName(candidate, name) ? n : 0;
+    }
+    if (errno != EEXIST) return FailErrno(errno, *native);
+  }
+  return Fail(ERROR_FILE_EXISTS);
+}
+
+HANDLE FindFirstFileW(LPCWSTR path, WIN32_FIND_DATAW* data) {
+  if (!path || !data) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  const WStringView whole = path;
+  const size_t slash = whole.rfind(u'\\');
+  const WString name = FinalComponent(whole);
+  // A folder part with wildcards, or no name at all ("C:\", "C:\Docs\").
+  if (slash == WStringView::npos || HasWildcard(whole.substr(0, slash))) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (slash + 1 == whole.size()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  WString found = name;
+  if (HasWildcard(name)) {
+    auto folder = NativeOrFail(WString(whole.substr(0, slash + 1)).c_str());
+    if (!folder) return INVALID_HANDLE_VALUE;
+    auto match = FirstMatch(*folder, name);
+    if (!match) return INVALID_HANDLE_VALUE;
+    found = *match;
+  }
+  auto native = NativeOrFail((WString(whole.substr(0, slash + 1)) + found).c_str());
+  if (!native || !FillFindData(*native, found, data)) return INVALID_HANDLE_VALUE;
+  return RegisterHandle(new HandleObject{HandleObject::Kind::Find});
+}
+
+BOOL FindClose(HANDLE find) {
+  HandleObject* object = UnregisterHandle(find, HandleObject::Kind::Find);
+  if (!object) return FALSE;
+  delete object;
+  return TRUE;
+}

@@ -1,1 +1,297 @@
-// (being written)
+// File handles: CreateFileW with share modes as flock locks, and the calls
+// that work on an open handle.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <mutex>
+#include <unordered_set>
+
+#include "platform/posix/internal.h"
+
+namespace halvex::platform::posix {
+
+namespace {
+
+std::mutex registryMutex;
+std::unordered_set<HandleObject*> registry;
+
+// 100-ns intervals between 1601-01-01 and 1970-01-01.
+constexpr int64_t kUnixEpochAsFileTime = 116444736000000000;
+constexpr int64_t kTicksPerSecond = 10'000'000;
+
+FILETIME ToFileTime(int64_t seconds, int64_t nanoseconds) {
+  uint64_t t = static_cast<uint64_t>(seconds * kTicksPerSecond + nanoseconds / 100 + kUnixEpochAsFileTime);
+  return {static_cast<DWORD>(t & 0xFFFFFFFFu), static_cast<DWORD>(t >> 32)};
+}
+
+// A FILETIME that says "leave this time alone": null, zero, or all bits set.
+bool LeavesTimeAlone(const FILETIME* ft) {
+  if (!ft) return true;
+  if (ft->dwLowDateTime == 0 && ft->dwHighDateTime == 0) return true;
+  return ft->dwLowDateTime == 0xFFFFFFFFu && ft->dwHighDateTime == 0xFFFFFFFFu;
+}
+
+struct timespec ToTimespec(const FILETIME* ft) {
+  if (LeavesTimeAlone(ft)) return {0, UTIME_OMIT};
+  int64_t t = static_cast<int64_t>((static_cast<uint64_t>(ft->dwHighDateTime) << 32) | ft->dwLowDateTime) -
+              kUnixEpochAsFileTime;
+  int64_t seconds = t / kTicksPerSecond;
+  int64_t rest = t % kTicksPerSecond;
+  if (rest < 0) rest += kTicksPerSecond, --seconds;  // times before 1970
+  return {static_cast<time_t>(seconds), static_cast<long>(rest * 100)};
+}
+
+int OpenFlagsFor(DWORD access, DWORD creation) {
+  int flags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  const bool read = access & GENERIC_READ;
+  const bool write = access & GENERIC_WRITE;
+  flags |= write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
+  if (creation == CREATE_NEW) flags |= O_CREAT | O_EXCL;
+  if (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) flags |= O_CREAT;
+  // No O_TRUNC: truncating before the share check would destroy the data of
+  // a file another handle holds. SetUpOpenFile truncates once the lock is ours.
+  return flags;
+}
+
+// Checks made before opening, on what is there now. Returns FALSE with the
+// last error set when the open must not go ahead.
+BOOL CheckBeforeOpen(const std::string& native, DWORD access, DWORD creation, bool& existed) {
+  struct stat st;
+  existed = stat(native.c_str(), &st) == 0;
+  if (!existed) {
+    if (errno != ENOENT) return FailErrno(errno, native);
+    if (creation == OPEN_EXISTING || creation == TRUNCATE_EXISTING) return FailErrno(ENOENT, native);
+    return TRUE;
+  }
+  // Never open a FIFO, device or socket: opening some of them has effects.
+  if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (creation == CREATE_NEW) return Fail(ERROR_FILE_EXISTS);
+  // The read-only attribute refuses writing even to an administrator.
+  const bool writes = (access & GENERIC_WRITE) || creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
+  if (writes && IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  return TRUE;
+}
+
+// Everything between open and handing out the handle: the file type check,
+// the share lock, truncation and blocking mode. Closes fd on failure.
+BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
+  struct stat st;
+  int err = 0;
+  DWORD code = ERROR_SUCCESS;
+  const bool exclusive = (access & GENERIC_WRITE) || !(share & FILE_SHARE_READ);
+  if (fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    code = ERROR_ACCESS_DENIED;  // swapped in between the check and the open
+  } else if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
+    err = errno;
+  } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
+    err = errno;
+  } else {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) err = errno;
+  }
+  if (err == 0 && code == ERROR_SUCCESS) return TRUE;
+  close(fd);
+  return Fail(code != ERROR_SUCCESS ? code : ErrorFromErrno(err));
+}
+
+int FdOf(HANDLE handle) {
+  HandleObject* object = LookupHandle(handle, HandleObject::Kind::File);
+  return object ? object->fd : -1;
+}
+
+}  // namespace
+
+HANDLE RegisterHandle(HandleObject* object) {
+  std::lock_guard<std::mutex> lock(registryMutex);
+  registry.insert(object);
+  return object;
+}
+
+HandleObject* LookupHandle(HANDLE handle, HandleObject::Kind kind) {
+  std::lock_guard<std::mutex> lock(registryMutex);
+  auto it = registry.find(static_cast<HandleObject*>(handle));
+  if (it == registry.end() || (*it)->kind != kind) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return *it;
+}
+
+HandleObject* UnregisterHandle(HANDLE handle, HandleObject::Kind kind) {
+  std::lock_guard<std::mutex> lock(registryMutex);
+  auto it = registry.find(static_cast<HandleObject*>(handle));
+  if (it == registry.end() || (*it)->kind != kind) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  HandleObject* object = *it;
+  registry.erase(it);
+  return object;
+}
+
+bool ProbeUnheld(const std::string& native, int* keepFd) {
+  if (keepFd) *keepFd = -1;
+  int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    // A file the caller may not read can still be moved or deleted; its
+    // holders cannot be seen from here.
+    if (errno == EACCES) return true;
+    SetErrorFromErrno(errno, native);
+    return false;
+  }
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    close(fd);
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return false;
+  }
+  if (keepFd) *keepFd = fd;
+  else close(fd);
+  return true;
+}
+
+}  // namespace halvex::platform::posix
+
+using namespace halvex::platform::posix;
+
+HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD,
+                   HANDLE) {
+  auto native = NativeOrFail(path);
+  if (!native) return INVALID_HANDLE_VALUE;
+  if (creation < CREATE_NEW || creation > TRUNCATE_EXISTING ||
+      (creation == TRUNCATE_EXISTING && !(access & GENERIC_WRITE))) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  bool existed = false;
+  if (!CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
+  int fd = open(native->c_str(), OpenFlagsFor(access, creation), 0666);
+  if (fd < 0) {
+    SetErrorFromErrno(errno, *native);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!SetUpOpenFile(fd, access, shareMode, creation)) return INVALID_HANDLE_VALUE;
+  // As on Windows, success still tells whether the file was there already.
+  const bool reportsExisting = creation == CREATE_ALWAYS || creation == OPEN_ALWAYS;
+  SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd});
+}
+
+BOOL CloseHandle(HANDLE handle) {
+  HandleObject* object = UnregisterHandle(handle, HandleObject::Kind::File);
+  if (!object) return FALSE;
+  close(object->fd);  // ends the open file description, and with it the lock
+  delete object;
+  return TRUE;
+}
+
+BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
+  if (read) *read = 0;
+  int fd = FdOf(handle);
+  if (fd < 0) return FALSE;
+  // Windows fills the buffer unless the end of the file comes first.
+  DWORD done = 0;
+  while (done < toRead) {
+    ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, toRead - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (read) *read = done;
+      SetErrorFromErrno(errno);
+      return FALSE;
+    }
+    if (n == 0) break;
+    done += static_cast<DWORD>(n);
+  }
+  if (read) *read = done;
+  return TRUE;
+}
+
+BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written, void*) {
+  if (written) *written = 0;
+  int fd = FdOf(handle);
+  if (fd < 0) return FALSE;
+  DWORD done = 0;
+  while (done < toWrite) {
+    ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, toWrite - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (written) *written = done;
+      SetErrorFromErrno(n < 0 ? errno : ENOSPC);
+      return FALSE;
+    }
+    done += static_cast<DWORD>(n);
+  }
+  if (written) *written = done;
+  return TRUE;
+}
+
+BOOL GetFileSizeEx(HANDLE handle, LARGE_INTEGER* size) {
+  int fd = FdOf(handle);
+  if (fd < 0) return FALSE;
+  if (!size) return Fail(ERROR_INVALID_PARAMETER);
+  struct stat st;
+  if (fstat(fd, &st) != 0) return Fail(ErrorFromErrno(errno));
+  size->QuadPart = st.st_size;
+  return TRUE;
+}
+
+BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, LARGE_INTEGER* newPosition, DWORD method) {
+  int fd = FdOf(handle);
+  if (fd < 0) return FALSE;
+  int whence;
+  switch (method) {
+    case FILE_BEGIN: whence = SEEK_SET; break;
+    case FILE_CURRENT: whence = SEEK_CUR; break;
+    case FILE_END: whence = SEEK_END; break;
+    default: return Fail(ERROR_INVALID_PARAMETER);
+  }
+  off_t position = lseek(fd, static_cast<off_t>(distance.QuadPart), whence);
+  if (position < 0) return Fail(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrorFromErrno(errno));
+  if (newPosition) newPosition->QuadPart = position;
+  return TRUE;
+}
+
+BOOL SetEndOfFile(HANDLE handle) {
+  int fd = FdOf(handle);
+  if (fd < 0) return FALSE;
+  off_t position = lseek(fd, 0, SEEK_CUR);
+  if (position < 0 || ftruncate(fd, position) != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+BOOL FlushFileBuffers(HANDLE handle) {
+  int fd = FdOf(handle);
+  if (fd < 0) return FALSE;
+  if (fsync(fd) != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* access, FILETIME* write) {
+  int fd = FdOf(handle);
+  if (fd < 0) return FALSE;
+  struct statx sx;
+  if (statx(fd, "", AT_EMPTY_PATH, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) return Fail(ErrorFromErrno(errno));
+  // Without a birth time the last change of the data is the best stand-in.
+  const struct statx_timestamp& born = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
+  if (creation) *creation = ToFileTime(born.tv_sec, born.tv_nsec);
+  if (access) *access = ToFileTime(sx.stx_atime.tv_sec, sx.stx_atime.tv_nsec);
+  if (write) *write = ToFileTime(sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec);
+  return TRUE;
+}
+
+BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* access, const FILETIME* write) {
+  int fd = FdOf(handle);
+  if (fd < 0) return FALSE;
+  // POSIX has no settable creation time; that one is left as it is.
+  const struct timespec times[2] = {ToTimespec(access), ToTimespec(write)};
+  if (futimens(fd, times) != 0) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+namespace halvex::platform::posix {
+FILETIME FileTimeOf(const struct timespec& ts) { return ToFileTime(ts.tv_sec, ts.tv_nsec); }
+}  // namespace halvex::platform::posix

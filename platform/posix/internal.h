@@ -47,6 +47,21 @@ int StoreDosBits(int fd, WStringView name, DWORD bits);
 bool IsReadOnlyMode(mode_t mode);
 
 // ---- handles.cpp ---------------------------------------------------------
+// What a HANDLE points to. Handles are looked up in a registry, so a closed,
+// foreign or mistyped handle fails with 6 instead of touching freed memory.
+struct HandleObject {
+  enum class Kind { File, Find };
+  Kind kind;
+  int fd = -1;          // File: the open descriptor
+};
+HANDLE RegisterHandle(HandleObject* object);
+// The object behind handle, or null with the last error set to 6.
+HandleObject* LookupHandle(HANDLE handle, HandleObject::Kind kind);
+// Takes handle out of the registry; the caller releases what it holds.
+HandleObject* UnregisterHandle(HANDLE handle, HandleObject::Kind kind);
+
+// A POSIX time as a FILETIME.
+FILETIME FileTimeOf(const struct timespec& ts);
 // Probes whether any handle holds the regular file at native: true when an
 // exclusive lock can be taken at once. With keepFd, the locked descriptor is
 // handed back (so an operation can run while the probe keeps others out) and
@@ -55,9 +70,11 @@ bool IsReadOnlyMode(mode_t mode);
 bool ProbeUnheld(const std::string& native, int* keepFd = nullptr);
 
 // ---- files.cpp -----------------------------------------------------------
-// Copies the regular file at from to the native path to (see CopyFileW).
+// Copies the regular file at from to the native path to (see CopyFileW);
+// the names are the final components, which decide the hidden bit of
+// dot-names. An existing target with failIfExists fails with existsError.
 // Sets the last error and returns FALSE on failure.
-BOOL CopyNative(const std::string& from, const std::string& to, WStringView toName,
+BOOL CopyNative(const std::string& from, const std::string& to, WStringView fromName, WStringView toName,
                 bool failIfExists, DWORD existsError);
 
 }  // namespace halvex::platform::posix

@@ -1,1 +1,171 @@
-// (being written)
+// The drive map: library paths ("C:\Docs\plan.doc") <-> native POSIX paths.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/posix/internal.h"
+
+namespace halvex::platform {
+
+namespace {
+
+struct Drive {
+  char letter;       // upper case
+  std::string root;  // absolute, no trailing "/" unless it is "/"
+};
+using DriveMap = std::vector<Drive>;
+
+char UpperLetter(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+std::string TrimTrailingSlashes(std::string root) {
+  while (root.size() > 1 && root.back() == '/') root.pop_back();
+  return root;
+}
+
+const Drive* FindDrive(const DriveMap& map, char letter) {
+  for (const Drive& d : map)
+    if (d.letter == UpperLetter(letter)) return &d;
+  return nullptr;
+}
+
+// "C=/srv/c;V=/media/vault". Entries that are not a letter, "=" and an
+// absolute path are ignored; the first mapping of a letter wins, so a test
+// can put its own drive in front of an inherited map.
+DriveMap ParseDriveMap(const char* text) {
+  DriveMap map;
+  std::string_view rest = text ? text : "";
+  while (!rest.empty()) {
+    size_t end = rest.find(';');
+    std::string_view entry = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (entry.size() < 3 || !IsLetter(entry[0]) || entry[1] != '=' || entry[2] != '/') continue;
+    if (FindDrive(map, entry[0])) continue;
+    map.push_back({UpperLetter(entry[0]), TrimTrailingSlashes(std::string(entry.substr(2)))});
+  }
+  // Z: is the whole file system unless mapped otherwise.
+  if (!FindDrive(map, 'Z')) map.push_back({'Z', "/"});
+  return map;
+}
+
+std::mutex mapMutex;
+std::shared_ptr<const DriveMap> currentMap;
+
+std::shared_ptr<const DriveMap> Map() {
+  std::lock_guard<std::mutex> lock(mapMutex);
+  if (!currentMap) currentMap = std::make_shared<const DriveMap>(ParseDriveMap(std::getenv("HALVEX_DRIVES")));
+  return currentMap;
+}
+
+// A component character that cannot stand in a native name without changing
+// what the path means: "/" would split it, ":" names a stream on Windows and
+// could not be mapped back, NUL would cut the path short.
+bool IsForbiddenInComponent(WCHAR c) { return c == u'/' || c == u':' || c == 0; }
+
+// The native path, or nothing with the Win32 error that explains why.
+std::pair<std::optional<std::string>, DWORD> Resolve(WStringView path) {
+  if (path.size() < 2 || path[1] != u':' || path[0] > 0x7F || !IsLetter(static_cast<char>(path[0])))
+    return {std::nullopt, ERROR_PATH_NOT_FOUND};
+  auto map = Map();
+  const Drive* drive = FindDrive(*map, static_cast<char>(path[0]));
+  if (!drive) return {std::nullopt, ERROR_PATH_NOT_FOUND};
+  WStringView rest = path.substr(2);
+  if (rest.empty() || rest == WTEXT("\\")) return {drive->root, ERROR_SUCCESS};
+  if (rest[0] != u'\\') return {std::nullopt, ERROR_INVALID_NAME};  // "C:Docs": no current folder here
+  for (WCHAR c : rest)
+    if (IsForbiddenInComponent(c)) return {std::nullopt, ERROR_INVALID_NAME};
+  std::string tail = ToUtf8(rest);
+  for (char& c : tail)
+    if (c == '\\') c = '/';
+  return {(drive->root == "/" ? std::string() : drive->root) + tail, ERROR_SUCCESS};
+}
+
+bool Contains(const std::string& root, std::string_view native) {
+  if (root == "/") return true;
+  return native.substr(0, root.size()) == root && (native.size() == root.size() || native[root.size()] == '/');
+}
+
+}  // namespace
+
+std::optional<std::string> ToNativePath(WStringView path) { return Resolve(path).first; }
+
+std::optional<WString> FromNativePath(std::string_view native) {
+  if (native.empty() || native[0] != '/') return std::nullopt;
+  auto map = Map();
+  const Drive* best = nullptr;
+  for (const Drive& d : *map)
+    if (Contains(d.root, native) && (!best || d.root.size() > best->root.size())) best = &d;
+  if (!best) return std::nullopt;
+
+  WString out{static_cast<WCHAR>(best->letter), u':'};
+  std::string_view rest = best->root == "/" ? native : native.substr(best->root.size());
+  while (!rest.empty()) {
+    size_t end = rest.find('/');
+    std::string_view component = rest.substr(0, end);
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (component.empty()) continue;
+    auto wide = FromUtf8(component);
+    if (!wide || wide->find_first_of(WTEXT("\\:")) != WString::npos) return std::nullopt;
+    out += u'\\';
+    out += *wide;
+  }
+  if (out.size() == 2) out += u'\\';
+  return out;
+}
+
+void ReloadDriveMap() {
+  auto fresh = std::make_shared<const DriveMap>(ParseDriveMap(std::getenv("HALVEX_DRIVES")));
+  std::lock_guard<std::mutex> lock(mapMutex);
+  currentMap = std::move(fresh);
+}
+
+bool SyncDirectory(WStringView folder) {
+  auto native = ToNativePath(folder);
+  if (!native) return false;
+  int fd = open(native->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int rc = fsync(fd);
+  // Some file systems cannot sync a folder and say so with EINVAL; their
+  // renames are as durable as they will ever be.
+  bool ok = rc == 0 || errno == EINVAL;
+  close(fd);
+  return ok;
+}
+
+namespace posix {
+
+std::optional<std::string> NativeOrFail(LPCWSTR path) {
+  if (!path) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return std::nullopt;
+  }
+  auto [native, error] = Resolve(path);
+  if (!native) SetLastError(error);
+  return native;
+}
+
+WString FinalComponent(WStringView path) {
+  while (!path.empty() && path.back() == u'\\') path.remove_suffix(1);
+  size_t slash = path.rfind(u'\\');
+  if (slash == WStringView::npos) return WString();  // "C:" itself
+  return WString(path.substr(slash + 1));
+}
+
+std::string NativeParent(const std::string& native) {
+  std::string_view p = native;
+  while (p.size() > 1 && p.back() == '/') p.remove_suffix(1);
+  size_t slash = p.rfind('/');
+  if (slash == std::string_view::npos) return ".";
+  if (slash == 0) return "/";
+  return std::string(p.substr(0, slash));
+}
+
+}  // namespace posix
+
+}  // namespace halvex::platform

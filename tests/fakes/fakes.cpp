@@ -14,7 +14,7 @@
 #include "suite/zqkm.h"
 
 #ifdef HALVEX_FAKES_REALCIPHER
-#include "tests/fakes/realcipher.h"
+#include "suite/cipher/cipher.h"
 #endif
 
 namespace halvex::fakes {
@@ -30,6 +30,7 @@ struct State {
   std::vector<Call> calls;
   std::set<void*> cipherKeys;
   std::set<void*> storeKeys;
+  std::set<void*> realKeys;  // cipher keys from the real transcoder, freed by it
   int badFrees = 0;
   unsigned char keySeed = 0;  // makes every handed-out key distinct
 };
@@ -279,11 +280,21 @@ BYTE* HandOutKey(uint32_t keyLen, std::set<void*>& live) {
   return key;
 }
 
+void Dispose(void* p) {
+#ifdef HALVEX_FAKES_REALCIPHER
+  if (S().realKeys.erase(p)) {
+    halvex::cipher::FreeSecure(p);
+    return;
+  }
+#endif
+  delete[] static_cast<BYTE*>(p);
+}
+
 // A key freed through the wrong library stays live: it was not released properly.
 void FreeKey(void* p, std::set<void*>& own) {
   if (!p) return;  // freeing nothing is harmless, as with free()
   if (own.erase(p)) {
-    delete[] static_cast<BYTE*>(p);
+    Dispose(p);
     return;
   }
   ++S().badFrees;
@@ -321,10 +332,11 @@ const std::vector<Call>& calls() { return S().calls; }
 
 void Reset() {
   State& s = S();
-  for (void* p : s.cipherKeys) delete[] static_cast<BYTE*>(p);
-  for (void* p : s.storeKeys) delete[] static_cast<BYTE*>(p);
+  for (void* p : s.cipherKeys) Dispose(p);
+  for (void* p : s.storeKeys) Dispose(p);
   s.cipherKeys.clear();
   s.storeKeys.clear();
+  s.realKeys.clear();
   s.calls.clear();
   s.script = Script{};
   s.badFrees = 0;
@@ -368,6 +380,16 @@ BYTE* ZQCA_PasswordTranscodeW(const WCHAR* password, uint32_t length, uint32_t k
   const Script& sc = script();
   if (error) *error = sc.transcodeError;
   if (sc.transcodeReturnsNull) return nullptr;
+#ifdef HALVEX_FAKES_REALCIPHER
+  // The real cipher's files must open with the password later, so the key comes from its transcoder.
+  if (sc.realCipher && sc.transcodeError == 0 && password) {
+    BYTE* key = nullptr;
+    uint32_t code = halvex::cipher::TranscodePassword(WStringView(password, length), keyLen, &key);
+    if (error) *error = code;
+    if (key) S().cipherKeys.insert(key), S().realKeys.insert(key);
+    return key;
+  }
+#endif
   return HandOutKey(keyLen, S().cipherKeys);
 }
 
@@ -378,7 +400,7 @@ uint32_t ZQCA_DualPasswordFileEncryptW(const WCHAR* source, WCHAR* destination, 
                                            Num(keyLen), Num(selfExtract ? 1 : 0), Ptr(reinterpret_cast<void*>(progress))});
 #ifdef HALVEX_FAKES_REALCIPHER
   if (script().realCipher)
-    return halvex::fakes::RealEncrypt(source, destination, firstKey, secondKey, keyLen, selfExtract, progress);
+    return halvex::cipher::EncryptFile(source, destination, firstKey, secondKey, keyLen, selfExtract, progress);
 #endif
   return FakeEncrypt(source ? WString(source) : WString(), destination, selfExtract, progress);
 }
@@ -391,7 +413,7 @@ uint32_t ZQCA_DualPasswordFileDecryptW(const WCHAR* source, const WCHAR* folder,
           Text(output), flag ? Num(*flag) : "null", Ptr(reinterpret_cast<void*>(progress))});
 #ifdef HALVEX_FAKES_REALCIPHER
   if (script().realCipher)
-    return halvex::fakes::RealDecrypt(source, folder, password, passwordLength, secondKey, keyLen, output, flag,
+    return halvex::cipher::DecryptFile(source, folder, password, passwordLength, secondKey, keyLen, output, flag,
                                       progress);
 #endif
   return FakeDecrypt(source ? WString(source) : WString(), folder ? WString(folder) : WString(), output, flag,
@@ -403,7 +425,7 @@ bool ZQCA_CheckEncryptedFileW(const WCHAR* path) {
   WString p = path ? WString(path) : WString();
   if (script().isEncrypted) return script().isEncrypted(p);
 #ifdef HALVEX_FAKES_REALCIPHER
-  if (script().realCipher) return halvex::fakes::RealIsEncrypted(path);
+  if (script().realCipher) return halvex::cipher::IsEncrypted(path);
 #endif
   std::string head = Prefix(p, kEncMagic.size());
   return head == kEncMagic || head == kSfxMagic;
@@ -414,19 +436,25 @@ bool ZQCA_CheckSelfExtractEncryptedFile(const WCHAR* path) {
   WString p = path ? WString(path) : WString();
   if (script().isSelfExtracting) return script().isSelfExtracting(p);
 #ifdef HALVEX_FAKES_REALCIPHER
-  if (script().realCipher) return halvex::fakes::RealIsSelfExtracting(path);
+  if (script().realCipher) return halvex::cipher::IsSelfExtracting(path);
 #endif
   return Prefix(p, kSfxMagic.size()) == kSfxMagic;
 }
 
 uint32_t ZQCA_LockFileW(const WCHAR* path) {
   Record("ZQCA_LockFileW", {Text(path)});
+#ifdef HALVEX_FAKES_REALCIPHER
+  if (script().realCipher) return halvex::cipher::Lock(path);
+#endif
   return script().lockResult;
 }
 
 bool ZQCA_CheckLockedFileW(const WCHAR* path) {
   Record("ZQCA_CheckLockedFileW", {Text(path)});
   if (script().isLocked) return script().isLocked(path ? WString(path) : WString());
+#ifdef HALVEX_FAKES_REALCIPHER
+  if (script().realCipher) return halvex::cipher::IsLocked(path);
+#endif
   return false;
 }
 

@@ -76,8 +76,10 @@ struct Script {
   WString tempFolder;   // ZQ_GetTempFolderPathW; empty: the string stays empty
   // Drive admin.
   std::deque<int32_t> isShowAnswers;  // each CKRVDevice::IsShow (empty: 1)
-  // Forward the cipher's file calls to the project's real cipher library
-  // (the tests linking halvex_fakes_realcipher only).
+  // Forward the cipher's calls (transcoding, file calls, tests, lock) to the
+  // project's real cipher library; the is*/lockResult scripts still win where
+  // set, and the transcode scripts where they ask for a failure (the tests
+  // linking halvex_fakes_realcipher only).
   bool realCipher = false;
 };
 

@@ -18,6 +18,9 @@
 namespace fs = std::filesystem;
 namespace ks = halvex::keystore;
 
+// libgcrypt keeps its entropy collector's buffer for the life of the process.
+extern "C" __attribute__((visibility("default"))) const char* __lsan_default_suppressions() { return "leak:libgcrypt.so\n"; }
+
 namespace {
 
 std::string ReadBytes(const fs::path& p) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -17,19 +18,17 @@ namespace halvex::test {
 class TempDrive {
  public:
   explicit TempDrive(char letter = 'C') : letter_(letter) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "halvex-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    root_ = pattern;
+    root_ = MakeTempFolder();
     const char* old = std::getenv("HALVEX_DRIVES");
     if (old) saved_ = old, hadSaved_ = true;
     std::string map = std::string(1, letter_) + "=" + root_.string();
     if (hadSaved_ && !saved_.empty()) map += ";" + saved_;
-    setenv("HALVEX_DRIVES", map.c_str(), 1);
+    SetEnv("HALVEX_DRIVES", map.c_str());
     halvex::platform::ReloadDriveMap();
   }
   ~TempDrive() {
-    if (hadSaved_) setenv("HALVEX_DRIVES", saved_.c_str(), 1);
-    else unsetenv("HALVEX_DRIVES");
+    if (hadSaved_) SetEnv("HALVEX_DRIVES", saved_.c_str());
+    else UnsetEnv("HALVEX_DRIVES");
     halvex::platform::ReloadDriveMap();
     std::error_code ec;
     // Files made read-only or immutable by a test must not stop the clean-up.
@@ -46,11 +45,16 @@ class TempDrive {
     for (char& c : r) if (c == '\\') c = '/';
     return (root_ / r).string();
   }
-  // Library path: "C:\" followed by rel with "\" separators.
+  // Library path: "C:\" followed by rel with "\" separators. Windows has no
+  // drive map: there it is the temporary folder's own path followed by rel.
   WString Path(std::string_view rel = "") const {
     std::string r(rel);
     for (char& c : r) if (c == '/') c = '\\';
+#ifdef _WIN32
+    return root_.wstring() + L"\\" + halvex::platform::Widen(r);
+#else
     return halvex::platform::Widen(std::string(1, letter_) + ":\\" + r);
+#endif
   }
   void Write(std::string_view rel, std::string_view content) const {
     std::filesystem::path p = Native(rel);
@@ -68,6 +72,28 @@ class TempDrive {
   const std::filesystem::path& Root() const { return root_; }
 
  private:
+#ifdef _WIN32
+  static std::filesystem::path MakeTempFolder() {
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::filesystem::path p = std::filesystem::temp_directory_path() /
+                                ("halvex-test-" + std::to_string(random()));
+      if (std::filesystem::create_directory(p)) return p;
+    }
+    throw std::runtime_error("no temporary folder could be made");
+  }
+  static void SetEnv(const char* name, const char* value) { _putenv_s(name, value); }
+  static void UnsetEnv(const char* name) { _putenv_s(name, ""); }
+#else
+  static std::filesystem::path MakeTempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "halvex-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+  }
+  static void SetEnv(const char* name, const char* value) { setenv(name, value, 1); }
+  static void UnsetEnv(const char* name) { unsetenv(name); }
+#endif
+
   char letter_;
   std::filesystem::path root_;
   std::string saved_;

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Side-by-side timing of halvex against the tools people would use instead:
+# age, gpg --symmetric (no compression), 7z (AES-256, store) and cp, on one
+# large file and on many small ones, plus a reference loop that writes each
+# small file durably (write, fdatasync, rename, fsync of the folder), the
+# least any tool that never leaves a half-written file must do.
+#
+#   bench/halvex_bench.sh [build-dir]        (scripts/setup.sh bench first)
+# Sizes: BENCH_BIG_MB (1024), BENCH_SMALL_COUNT (10000), BENCH_SMALL_KB (4),
+# BENCH_RUNS (5). Data goes under BENCH_DIR (default: a new folder in /var/tmp,
+# so it is on a real disk rather than in memory).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=${1:-build/default}
+halvex=$(realpath "$build/cli/halvex")
+big_mb=${BENCH_BIG_MB:-1024}
+small_count=${BENCH_SMALL_COUNT:-10000}
+small_kb=${BENCH_SMALL_KB:-4}
+runs=${BENCH_RUNS:-5}
+for tool in age age-keygen gpg 7z hyperfine python3 /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "halvex_bench: $tool is missing: run scripts/setup.sh bench" >&2; exit 2; }
+done
+[ -x "$halvex" ] || { echo "halvex_bench: no $halvex: build the halvex_cli target first" >&2; exit 2; }
+
+work=$(mktemp -d "${BENCH_DIR:-/var/tmp}/halvex-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+export HALVEX_KEYSTORE="$work/keystore" HALVEX_CONFIG="$work/settings.ini" XDG_RUNTIME_DIR="$work/run"
+mkdir -p "$XDG_RUNTIME_DIR" "$work/results"
+unset HALVEX_PASSWORD HALVEX_DRIVES
+pass="$work/pass"; echo "bench passphrase" >"$pass"
+age-keygen -o "$work/age.key" 2>/dev/null
+recipient=$(age-keygen -y "$work/age.key")
+export GNUPGHOME="$work/gnupg"; mkdir -m 700 "$GNUPGHOME"
+gpg_opts="--batch --quiet --yes --pinentry-mode loopback --passphrase-file $pass"
+
+echo "== making data in $work: one file of $big_mb MiB, $small_count files of $small_kb KiB"
+mkdir -p "$work/plain/big" "$work/plain/small"
+head -c "$((big_mb * 1024 * 1024))" /dev/urandom >"$work/plain/big/data.bin"
+python3 - "$work/plain/small" "$small_count" "$small_kb" <<'PY'
+import os, sys
+folder, count, kb = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
+for i in range(count):
+    with open(os.path.join(folder, f"f{i:05d}.bin"), "wb") as f:
+        f.write(os.urandom(kb * 1024))
+PY
+
+# The reference loop: each file written under a temporary name, flushed,
+# renamed into place and the folder flushed.
+cat >"$work/durable_copy.py" <<'PY'
+import os, sys
+src, dst = sys.argv[1], sys.argv[2]
+os.makedirs(dst, exist_ok=True)
+dfd = os.open(dst, os.O_RDONLY | os.O_DIRECTORY)
+for name in sorted(os.listdir(src)):
+    with open(os.path.join(src, name), "rb") as f:
+        data = f.read()
+    tmp = os.path.join(dst, "." + name + ".tmp")
+    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    os.write(fd, data)
+    os.fdatasync(fd)
+    os.close(fd)
+    os.rename(tmp, os.path.join(dst, name))
+    os.fsync(dfd)
+os.close(dfd)
+PY
+
+# Encrypted inputs for the decryption runs, made once.
+echo "== preparing encrypted inputs"
+for set in big small; do
+  cp -a "$work/plain/$set" "$work/halvex-enc-$set"
+  "$halvex" encrypt -r "$work/halvex-enc-$set" >/dev/null
+  mkdir -p "$work/age-enc-$set" "$work/gpg-enc-$set"
+  for f in "$work/plain/$set"/*; do
+    age -r "$recipient" -o "$work/age-enc-$set/$(basename "$f").age" "$f"
+    gpg $gpg_opts --symmetric --compress-algo none -o "$work/gpg-enc-$set/$(basename "$f").gpg" "$f"
+  done
+  (cd "$work/plain/$set" && 7z a -bd -mx=0 -mhe=on -p"bench passphrase" "$work/7z-$set.7z" . >/dev/null)
+done
+
+# One measurement: name, set, command; prepare runs before each timed run.
+measure() {
+  local name=$1 set=$2 prepare=$3 cmd=$4
+  hyperfine --style none --runs "$runs" --prepare "$prepare" --export-json "$work/results/$set-$name.json" \
+    "$cmd" >/dev/null 2>&1 || { echo "halvex_bench: $name on $set failed: $cmd" >&2; return; }
+  eval "$prepare"
+  /usr/bin/time -f %M -o "$work/results/$set-$name.rss" bash -c "$cmd" >/dev/null 2>&1 || true
+}
+
+for set in big small; do
+  plain="$work/plain/$set"; out="$work/out"
+  reset="rm -rf $out && mkdir -p $out"
+  echo "== $set: encrypting"
+  measure "halvex-encrypt" $set "rm -rf $out && cp -a $plain $out" "$halvex encrypt -r $out"
+  measure "age-encrypt" $set "$reset" "for f in $plain/*; do age -r $recipient -o $out/\$(basename \$f).age \$f; done"
+  measure "gpg-encrypt" $set "$reset" "for f in $plain/*; do gpg $gpg_opts --symmetric --compress-algo none -o $out/\$(basename \$f).gpg \$f; done"
+  measure "7z-encrypt" $set "$reset" "cd $plain && 7z a -bd -mx=0 -mhe=on -p'bench passphrase' $out/a.7z . >/dev/null"
+  measure "cp" $set "$reset" "cp -a $plain/. $out/"
+  [ "$set" = small ] && measure "durable-loop" $set "$reset" "python3 $work/durable_copy.py $plain $out"
+  echo "== $set: decrypting"
+  measure "halvex-decrypt" $set "rm -rf $out && cp -a $work/halvex-enc-$set $out" "$halvex decrypt -r $out"
+  measure "age-decrypt" $set "$reset" "for f in $work/age-enc-$set/*; do age -d -i $work/age.key -o $out/\$(basename \$f .age) \$f; done"
+  measure "gpg-decrypt" $set "$reset" "for f in $work/gpg-enc-$set/*; do gpg $gpg_opts -d -o $out/\$(basename \$f .gpg) \$f; done"
+  measure "7z-decrypt" $set "$reset" "7z x -bd -p'bench passphrase' -o$out $work/7z-$set.7z >/dev/null"
+done
+
+python3 - "$work/results" "$big_mb" "$small_count" "$small_kb" <<'PY'
+import json, os, statistics, sys
+folder = sys.argv[1]
+sets = {"big": f"one file of {sys.argv[2]} MiB", "small": f"{sys.argv[3]} files of {sys.argv[4]} KiB"}
+for key, title in sets.items():
+    rows = {}
+    for name in sorted(os.listdir(folder)):
+        if not (name.startswith(key + "-") and name.endswith(".json")):
+            continue
+        tool = name[len(key) + 1:-5]
+        times = json.load(open(os.path.join(folder, name)))["results"][0]["times"]
+        rss_file = os.path.join(folder, f"{key}-{tool}.rss")
+        rss = open(rss_file).read().strip().splitlines()[-1] if os.path.exists(rss_file) else "?"
+        rows[tool] = (statistics.median(times), rss)
+    print(f"\n{title}")
+    print(f"  {'tool':<16}{'median s':>10}{'x halvex':>10}{'peak RSS KiB':>14}")
+    for tool, (median, rss) in rows.items():
+        ref = rows.get("halvex-decrypt" if "decrypt" in tool else "halvex-encrypt", (None,))[0]
+        ratio = f"{median / ref:.2f}" if ref else "-"
+        print(f"  {tool:<16}{median:>10.3f}{ratio:>10}{rss:>14}")
+PY

@@ -1,0 +1,170 @@
+// encrypt, decrypt, copy, mail, keystore and status.
+#include "cli/commands.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "cli/batch.h"
+#include "cli/password.h"
+#include "cli/paths.h"
+#include "cli/report.h"
+#include "engine/cryptofile.h"
+#include "suite/keystore/keystore.h"
+#include "suite/msgbox/messages.h"
+#include "suite/progress/host.h"
+#include "util/fesutil.h"
+
+namespace halvex::cli {
+namespace {
+
+int UsageError(const Options& o, const std::string& message) {
+  std::cerr << "halvex: " << message << "\n";
+  if (o.json) std::cout << JsonError(CommandName(o.command), message, kExitUsage);
+  return kExitUsage;
+}
+
+// The files named on the command line, or the reasons not to start.
+std::optional<std::vector<InputFile>> Inputs(const Options& o, int& status) {
+  if (o.operands.empty()) {
+    status = UsageError(o, std::string("no files given (try 'halvex ") + CommandName(o.command) + " --help')");
+    return std::nullopt;
+  }
+  Expansion e = ExpandOperands(o.operands, o.recursive);
+  for (const auto& w : e.warnings) std::cerr << "halvex: " << w << "\n";
+  if (!e.errors.empty()) {
+    for (size_t i = 0; i + 1 < e.errors.size(); ++i) std::cerr << "halvex: " << e.errors[i] << "\n";
+    status = UsageError(o, e.errors.back() + "; nothing was touched");
+    return std::nullopt;
+  }
+  return std::move(e.files);
+}
+
+void ApplyPolicies(const Options& o) {
+  using progress::Choice;
+  using progress::ErrorChoice;
+  auto exists = o.onExists == ExistsPolicy::kReplace ? Choice::kYes
+                : o.onExists == ExistsPolicy::kStop  ? Choice::kStop
+                                                     : Choice::kSkip;
+  auto hidden = o.onHidden == HiddenPolicy::kEncrypt ? Choice::kYes : Choice::kSkip;
+  auto error = o.onError == ErrorPolicy::kStop        ? ErrorChoice::kStop
+               : o.onError == ErrorPolicy::kRetryOnce ? ErrorChoice::kRetryOnce
+                                                      : ErrorChoice::kSkip;
+  progress::SetPolicies(exists, hidden, error);
+  if (o.noInput) progress::SetInteractive(false);
+}
+
+int Report(const Options& o, const BatchReport& report, bool listDone) {
+  const char* name = CommandName(o.command);
+  if (report.setupError) {
+    std::string why = msgbox::Describe(*report.setupError, *report.setupError);
+    return UsageError(o, "cannot start: " + why + " (code " + std::to_string(*report.setupError) +
+                             "); nothing was touched");
+  }
+  if (o.json) {
+    std::cout << JsonReport(name, report);
+    std::cerr << TextReport(name, report, false);
+  } else {
+    std::cout << TextReport(name, report, listDone);
+  }
+  return ExitStatusOf(report);
+}
+
+int RunBatch(const Options& o) {
+  int status = kExitDone;
+  auto files = Inputs(o, status);
+  if (!files) return status;
+
+  const bool encrypting = o.command == Command::kEncrypt;
+  const bool needsPassword = o.command == Command::kCopy || o.command == Command::kMail;
+  PasswordSource source{o.passwordFile, o.askPassword, encrypting || needsPassword, needsPassword, o.noInput};
+  PasswordResult pw = ObtainPassword(source);
+  if (pw.interrupted) return kExitCancelled;
+  if (!pw.error.empty()) return UsageError(o, pw.error);
+
+  ApplyPolicies(o);
+  BatchReport report;
+  bool listDone = false;
+  switch (o.command) {
+    case Command::kEncrypt:
+      report = RunInPlace(*files, pw.password ? &*pw.password : nullptr,
+                          o.selfExtract ? InPlaceMode::kEncryptSelfExtract : InPlaceMode::kEncrypt);
+      break;
+    case Command::kDecrypt:
+      report = RunInPlace(*files, pw.password ? &*pw.password : nullptr,
+                          o.toTemp ? InPlaceMode::kDecryptToTemp : InPlaceMode::kDecrypt);
+      listDone = o.toTemp;
+      break;
+    case Command::kCopy:
+      report = RunCopy(*files, *pw.password);
+      break;
+    default:
+      report = RunMail(*files, *pw.password, o.yah);
+      listDone = true;
+      break;
+  }
+  if (pw.password) Wipe(*pw.password);
+  return Report(o, report, listDone);
+}
+
+int KeystoreResult(keystore::Status s, const std::string& done) {
+  if (s == keystore::Status::kOk) {
+    std::cout << done << "\n";
+    return kExitDone;
+  }
+  std::cerr << "halvex: " << keystore::Describe(s) << "\n";
+  const bool badInput = s == keystore::Status::kMissing || s == keystore::Status::kUnreadable ||
+                        s == keystore::Status::kCorrupt;
+  return badInput ? kExitUsage : kExitSomeNotDone;
+}
+
+int RunKeystore(const Options& o) {
+  const auto& args = o.operands;
+  const std::string action = args.empty() ? "" : args[0];
+  if (action == "path" && args.size() == 1 && !o.force) {
+    std::cout << keystore::KeyFilePath().string() << "\n";
+    return kExitDone;
+  }
+  if (action == "export" && args.size() == 2 && !o.force) {
+    keystore::Status s = keystore::Export(args[1]);
+    if (s == keystore::Status::kExists) {
+      std::cerr << "halvex: '" << Printable(args[1]) << "' exists already; export never replaces a file\n";
+      return kExitSomeNotDone;
+    }
+    return KeystoreResult(s, "exported the stored key to " + args[1]);
+  }
+  if (action == "import" && args.size() == 2)
+    return KeystoreResult(keystore::Import(args[1], o.force), "imported the key from " + args[1]);
+  return UsageError(o, "usage: halvex keystore path | export FILE | import FILE [--force]");
+}
+
+int RunStatus(const Options& o) {
+  int status = kExitDone;
+  auto files = Inputs(o, status);
+  if (!files) return status;
+  CCryptoFile crypto;
+  CFESUtil util;
+  std::vector<FileState> states;
+  for (const auto& f : *files) {
+    const WCHAR* path = f.library.c_str();
+    FileState s{f.native};
+    s.encrypted = crypto.CheckFileEncrypted(path) != 0;
+    s.selfExtracting = s.encrypted && util.ChkIsSelfExtractorFile(path) != 0;
+    s.locked = s.encrypted && crypto.CheckFileLocked(path) != 0;
+    states.push_back(std::move(s));
+  }
+  std::cout << (o.json ? JsonStatus(states) : TextStatus(states));
+  return kExitDone;
+}
+
+}  // namespace
+
+int RunCommand(const Options& o) {
+  switch (o.command) {
+    case Command::kKeystore: return RunKeystore(o);
+    case Command::kStatus: return RunStatus(o);
+    case Command::kNone: return UsageError(o, "no command given (try 'halvex --help')");
+    default: return RunBatch(o);
+  }
+}
+
+}  // namespace halvex::cli

@@ -1,0 +1,83 @@
+// The cipher library's C interface (suite/zqca.h), forwarding to the C++ one.
+// No exception may cross it: a failed allocation becomes a code.
+#include <new>
+
+#include "suite/cipher/cipher.h"
+
+using namespace halvex::cipher;
+
+extern "C" {
+
+BYTE* ZQCA_PasswordTranscodeW(const WCHAR* password, uint32_t length, uint32_t keyLen,
+                              uint32_t* error) {
+  uint32_t code = ZQCA_ERR_ARGUMENT;
+  BYTE* key = nullptr;
+  try {
+    if (password || length == 0)
+      code = TranscodePassword(password ? WStringView(password, length) : WStringView(), keyLen,
+                               &key);
+  } catch (const std::bad_alloc&) {
+    code = ZQCA_ERR_NO_MEMORY;
+  }
+  if (error) *error = code;
+  return key;
+}
+
+uint32_t ZQCA_DualPasswordFileEncryptW(const WCHAR* source, WCHAR* destination,
+                                       const BYTE* firstKey, const BYTE* secondKey,
+                                       uint32_t keyLen, bool selfExtract,
+                                       ZQCA_ProgressProc progress) {
+  try {
+    return EncryptFile(source, destination, firstKey, secondKey, keyLen, selfExtract, progress);
+  } catch (const std::bad_alloc&) {
+    return ZQCA_ERR_NO_MEMORY;
+  }
+}
+
+uint32_t ZQCA_DualPasswordFileDecryptW(const WCHAR* source, const WCHAR* folder,
+                                       const WCHAR* password, uint32_t passwordLength,
+                                       const BYTE* secondKey, uint32_t keyLen, WCHAR* output,
+                                       BYTE* flag, ZQCA_ProgressProc progress) {
+  try {
+    return DecryptFile(source, folder, password, passwordLength, secondKey, keyLen, output, flag,
+                       progress);
+  } catch (const std::bad_alloc&) {
+    return ZQCA_ERR_NO_MEMORY;
+  }
+}
+
+bool ZQCA_CheckEncryptedFileW(const WCHAR* path) {
+  try {
+    return IsEncrypted(path);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool ZQCA_CheckSelfExtractEncryptedFile(const WCHAR* path) {
+  try {
+    return IsSelfExtracting(path);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+uint32_t ZQCA_LockFileW(const WCHAR* path) {
+  try {
+    return Lock(path);
+  } catch (const std::bad_alloc&) {
+    return ZQCA_ERR_NO_MEMORY;
+  }
+}
+
+bool ZQCA_CheckLockedFileW(const WCHAR* path) {
+  try {
+    return IsLocked(path);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+void ZQCA_FreeMemory(void* p) { FreeSecure(p); }
+
+}  // extern "C"

@@ -1,0 +1,167 @@
+// Decrypting one file: open a key slot, check the header, then restore the
+// body chunk by chunk under the stored name into a temporary file that is
+// renamed into place only when every chunk has authenticated.
+#include <cstring>
+#include <vector>
+
+#include "suite/cipher/cipher.h"
+#include "suite/cipher/container.h"
+#include "suite/cipher/crypto.h"
+#include "suite/cipher/fileio.h"
+#include "suite/cipher/format.h"
+#include "suite/cipher/kdf.h"
+#include "suite/cipher/keys.h"
+#include "suite/cipher/reporter.h"
+
+namespace halvex::cipher {
+namespace {
+
+struct Request {
+  WString source;
+  WString folder;  // ends with a backslash
+  WStringView password;
+  const BYTE* secondKey;
+  uint32_t keyLen;
+  ZQCA_ProgressProc progress;
+};
+
+bool TryAllSlots(const format::Header& header, crypto::Bytes key, crypto::MutableBytes fileKey) {
+  for (size_t i = 0; i < header.slots.size(); ++i)
+    if (keys::UnwrapSlot(header, i, key, fileKey)) return true;
+  return false;
+}
+
+// The second key is tried first: it costs one HMAC, the password an Argon2id.
+uint32_t OpenFileKey(const Request& request, const format::Header& header,
+                     crypto::SecureBuffer& fileKey, bool* byPassword) {
+  bool haveSecond = request.secondKey && request.keyLen > 0 && request.keyLen <= kdf::kMaxKeyLen;
+  if (haveSecond && TryAllSlots(header, {request.secondKey, request.keyLen}, fileKey.span())) {
+    *byPassword = false;
+    return ZQCA_OK;
+  }
+  if (request.password.empty() || header.passwordKeyLen == 0)
+    return haveSecond || !request.password.empty() ? ZQCA_ERR_WRONG_KEY : ZQCA_ERR_NO_KEY;
+  crypto::SecureBuffer key;
+  if (uint32_t code = kdf::Transcode(request.password, header.kdfParams, header.passwordKeyLen, key))
+    return code;
+  if (!TryAllSlots(header, key.view(), fileKey.span())) return ZQCA_ERR_WRONG_KEY;
+  *byPassword = true;
+  return ZQCA_OK;
+}
+
+uint32_t CheckHeaderMac(const format::Header& header, crypto::Bytes fileKey) {
+  std::array<uint8_t, format::kMacSize> mac;
+  if (!keys::HeaderMac(fileKey, header, mac)) return ZQCA_ERR_KDF;
+  return crypto::Equal(mac, header.mac) ? ZQCA_OK : ZQCA_ERR_DAMAGED;
+}
+
+uint32_t OutputPath(const Request& request, const format::Header& header, WString& path) {
+  auto name = platform::FromUtf8(header.name);
+  if (!name || !format::IsSafeName(*name)) return ZQCA_ERR_UNSAFE_NAME;
+  path = request.folder + *name;
+  return path.size() > fileio::kMaxPath ? ZQCA_ERR_PATH_TOO_LONG : ZQCA_OK;
+}
+
+uint32_t RestoreBody(fileio::File& in, const container::Payload& payload,
+                     const format::Header& header, uint64_t bodyStart, crypto::Bytes fileKey,
+                     fileio::File& out, Reporter& reporter) {
+  const uint64_t count = format::ChunkCount(header.size, header.chunkSize);
+  // Truncation and extension show in the length before any chunk is read;
+  // the chunk nonces catch them again should the length ever agree.
+  if (count > UINT32_MAX || payload.end - bodyStart != header.size + count * crypto::kAeadTagSize)
+    return ZQCA_ERR_DAMAGED;
+  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
+  crypto::Aead aead;
+  if (!bodyKey.Ok()) return ZQCA_ERR_NO_MEMORY;
+  if (!keys::BodyKey(fileKey, bodyKey.span()) ||
+      !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
+    return ZQCA_ERR_KDF;
+  if (!in.Seek(bodyStart)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  std::vector<uint8_t> chunk(header.chunkSize + crypto::kAeadTagSize);
+  uint64_t done = 0;
+  for (uint64_t i = 0; i < count; ++i) {
+    size_t want = static_cast<size_t>(std::min<uint64_t>(header.chunkSize, header.size - done));
+    if (!in.ReadExact({chunk.data(), want + crypto::kAeadTagSize}))
+      return fileio::CodeFromLastError(ZQCA_ERR_READ);
+    auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(i), i + 1 == count);
+    crypto::MutableBytes data(chunk.data(), want);
+    if (!aead.Open(nonce, header.mac, data, {chunk.data() + want, crypto::kAeadTagSize}))
+      return ZQCA_ERR_DAMAGED;
+    if (!out.WriteAll(data)) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+    done += want;
+    if (!reporter.Advance(done)) return ZQCA_ERR_CANCELLED;
+  }
+  return ZQCA_OK;
+}
+
+uint32_t Decrypt(const Request& request, WString& outputPath, bool* byPassword) {
+  if (!crypto::EnsureInitialised()) return ZQCA_ERR_KDF;
+  uint32_t code = ZQCA_OK;
+  fileio::File in = fileio::OpenExisting(request.source, GENERIC_READ, FILE_SHARE_READ, &code);
+  if (!in.IsOpen()) return code;
+  auto payload = container::Locate(in);
+  if (!payload) return ZQCA_ERR_NOT_ENCRYPTED;
+  format::Header header;
+  std::vector<uint8_t> raw;
+  if ((code = container::ReadHeader(in, *payload, header, &raw))) return code;
+  if (header.flags & format::kFlagLocked) return ZQCA_ERR_LOCKED;
+
+  crypto::SecureBuffer fileKey(format::kFileKeySize);
+  if (!fileKey.Ok()) return ZQCA_ERR_NO_MEMORY;
+  if ((code = OpenFileKey(request, header, fileKey, byPassword))) return code;
+  if ((code = CheckHeaderMac(header, fileKey.view()))) return code;
+  WString path;
+  if ((code = OutputPath(request, header, path))) return code;
+  if (fileio::Exists(path)) {
+    outputPath = path;
+    return ZQCA_ERR_OUTPUT_EXISTS;
+  }
+
+  Reporter reporter(request.progress, header.size);
+  if (!reporter.Begin()) return ZQCA_ERR_CANCELLED;
+  fileio::TempFile temp;
+  if ((code = temp.Create(request.folder))) return code;
+  if ((code = RestoreBody(in, *payload, header, payload->offset + raw.size(), fileKey.view(),
+                          temp.file(), reporter)))
+    return code;
+  FILETIME modified{static_cast<DWORD>(header.modified),
+                    static_cast<DWORD>(header.modified >> 32)};
+  if (!SetFileTime(temp.file().get(), nullptr, nullptr, &modified))
+    return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+  in.Close();
+  code = temp.Commit(request.folder, path);
+  if (code == ZQCA_OK || code == ZQCA_ERR_OUTPUT_EXISTS) outputPath = path;
+  return code;
+}
+
+void CopyOut(const WString& path, WCHAR* output) {
+  std::memset(output, 0, MAX_PATH * sizeof(WCHAR));
+  std::memcpy(output, path.data(), std::min<size_t>(path.size(), fileio::kMaxPath) * sizeof(WCHAR));
+}
+
+}  // namespace
+
+uint32_t DecryptFile(const WCHAR* source, const WCHAR* folder, const WCHAR* password,
+                     uint32_t passwordLength, const BYTE* secondKey, uint32_t keyLen,
+                     WCHAR* output, BYTE* flag, ZQCA_ProgressProc progress) {
+  if (!source || !folder || !output || (!password && passwordLength > 0)) return ZQCA_ERR_ARGUMENT;
+  std::memset(output, 0, MAX_PATH * sizeof(WCHAR));
+  auto sourceLength = fileio::BoundedLength(source, MAX_PATH);
+  auto folderLength = fileio::BoundedLength(folder, MAX_PATH);
+  if (!sourceLength || !folderLength) return ZQCA_ERR_PATH_TOO_LONG;
+  if (*sourceLength == 0 || *folderLength == 0) return ZQCA_ERR_ARGUMENT;
+
+  Request request{WString(source, *sourceLength), WString(folder, *folderLength),
+                  password ? WStringView(password, passwordLength) : WStringView(), secondKey,
+                  keyLen, progress};
+  if (request.folder.back() != u'\\') request.folder.push_back(u'\\');
+  WString outputPath;
+  bool byPassword = false;
+  uint32_t code = Decrypt(request, outputPath, &byPassword);
+  // The password did open the file, even if writing the output failed later.
+  if (byPassword && flag) *flag = 1;
+  CopyOut(outputPath, output);
+  return code;
+}
+
+}  // namespace halvex::cipher

@@ -1,0 +1,558 @@
+// The interactive batch (type 0): what happens to each file, and what the
+// user's answers to each dialog do.
+#include <gtest/gtest.h>
+
+#include "tests/batch/batch_fixture.h"
+
+namespace halvex::test {
+namespace {
+
+using Names = std::vector<std::string>;
+
+constexpr uint32_t kWriteFailed = 1325;  // a cipher failure without a special meaning
+
+class InteractiveTest : public BatchTest {
+ protected:
+  // Plain files a.txt, b.txt ... in Docs\, listed in that order.
+  void PlainFiles(const std::vector<std::string>& names) {
+    std::vector<std::string> rel;
+    for (const std::string& n : names) {
+      drive.Write("Docs/" + n, "plain " + n);
+      rel.push_back("Docs\\" + n);
+    }
+    SetList(rel);
+  }
+  void Encrypt() {
+    options.dwAction = 1;
+    Run(0);
+  }
+  void Decrypt() {
+    options.dwAction = 0;
+    Run(0);
+  }
+  size_t EncryptCalls() const { return fakes::CountOf("ZQCA_DualPasswordFileEncryptW"); }
+  size_t ErrorDialogs() const { return fakes::CountOf("FF_HandleErrorMsg_Show"); }
+  size_t Prompts() const { return fakes::CountOf("FF_ReplaceHiddenForm_Show"); }
+  // The source of each encryption call, relative to the drive.
+  Names EncryptedSources() const {
+    Names out;
+    for (const auto& c : fakes::CallsOf("ZQCA_DualPasswordFileEncryptW")) out.push_back(c.args[0]);
+    return Relative(out);
+  }
+  Names Relative(const Names& paths) const {
+    std::vector<WString> wide;
+    for (const std::string& p : paths) wide.push_back(halvex::platform::Widen(p));
+    return BatchTest::Relative(wide);
+  }
+};
+
+TEST_F(InteractiveTest, EncryptionReplacesEachSourceByItsOutput) {
+  PlainFiles({"a.txt", "b.txt"});
+  Encrypt();
+  EXPECT_EQ(request.dwErrCode, 0u);
+  EXPECT_EQ(Outputs(), (Names{"Docs\\a.txt.qelmenc", "Docs\\b.txt.qelmenc"}));
+  EXPECT_EQ(list->m_nOutCount, 2u);
+  EXPECT_EQ(options.nSucceeded, 2u);
+  EXPECT_FALSE(drive.Exists("Docs/a.txt"));
+  EXPECT_EQ(drive.Read("Docs/b.txt.qelmenc"), "FAKEENC\nplain b.txt");
+  EXPECT_EQ(Inputs(), (Names{"Docs\\a.txt", "Docs\\b.txt"}));  // an encryption leaves the list alone
+  EXPECT_EQ(ErrorDialogs(), 0u);
+  ExpectClosedDown();
+}
+
+TEST_F(InteractiveTest, SelfExtractingEncryptionKeepsTheSources) {
+  PlainFiles({"a.txt"});
+  options.bSelfExtract = 1;
+  Encrypt();
+  EXPECT_EQ(Outputs(), Names{"Docs\\a.txt.exe"});
+  EXPECT_TRUE(drive.Exists("Docs/a.txt"));
+  EXPECT_EQ(options.nSucceeded, 1u);
+}
+
+TEST_F(InteractiveTest, DecryptionHandsBackOnlyWhatStaysEncrypted) {
+  drive.Write("Docs/a.txt.qelmenc", "FAKEENC\nalpha");
+  drive.Write("Docs/b.txt.qelmenc", "FAKEENC\nbeta");
+  SetList({"Docs\\a.txt.qelmenc", "Docs\\missing.qelmenc", "Docs\\b.txt.qelmenc"});
+  Decrypt();
+  EXPECT_EQ(drive.Read("Docs/a.txt"), "alpha");
+  EXPECT_FALSE(drive.Exists("Docs/a.txt.qelmenc"));
+  EXPECT_EQ(Outputs(), (Names{"Docs\\a.txt", "Docs\\b.txt"}));
+  EXPECT_TRUE(list->m_vecFiles.empty());
+  EXPECT_EQ(list->m_nFileCount, 0u);
+  EXPECT_EQ(fakes::CountOf("ZQCA_DualPasswordFileDecryptW"), 2u);
+  ExpectClosedDown();
+}
+
+TEST_F(InteractiveTest, DecryptionKeepsSourcesThatMustStay) {
+  struct Case {
+    const char* label;
+    const char* content;
+    uint32_t toTemp;
+    const char* output;
+  };
+  for (const Case& c : {Case{"self-extracting", "FAKESFX\nsfx", 0, "Docs\\a.txt"},
+                        Case{"into temp", "FAKEENC\ntmp", 1, "Temp\\a.txt"}}) {
+    SCOPED_TRACE(c.label);
+    fakes::Reset();
+    fakes::script().tempFolder = drive.Path("Temp\\");
+    std::filesystem::remove(drive.Native("Docs/a.txt"));
+    std::filesystem::remove(drive.Native("Temp/a.txt"));
+    drive.Write("Docs/a.txt.qelmenc", c.content);
+    SetList({"Docs\\a.txt.qelmenc"});
+    options = {};
+    options.bDecryptToTemp = c.toTemp;
+    Decrypt();
+    EXPECT_EQ(request.dwErrCode, 0u);
+    EXPECT_TRUE(drive.Exists("Docs/a.txt.qelmenc"));
+    EXPECT_EQ(Outputs(), Names{c.output});
+    EXPECT_EQ(options.nSucceeded, 1u);
+  }
+}
+
+TEST_F(InteractiveTest, EmptyListOpensAndClosesEverything) {
+  for (uint32_t action : {0u, 1u}) {
+    SCOPED_TRACE(action);
+    fakes::Reset();
+    SetList({});
+    options.dwAction = action;
+    request.dwErrCode = 77;
+    Run(0);
+    EXPECT_EQ(request.dwErrCode, 77u);
+    EXPECT_EQ(list->m_nFileCount, 0u);
+    EXPECT_EQ(fakes::CountOf("ZQCA_DualPasswordFileEncryptW") + fakes::CountOf("ZQCA_DualPasswordFileDecryptW"), 0u);
+    EXPECT_EQ(fakes::CountOf(action ? "Encryption_Progress_ReleaseForm" : "Decryption_Progress_ReleaseForm"), 1u);
+    ExpectClosedDown();
+  }
+}
+
+TEST_F(InteractiveTest, SetupFailureLeavesTheListAndStatusAlone) {
+  PlainFiles({"a.txt"});
+  fakes::script().transcodeError = 1;
+  fakes::script().transcodeReturnsNull = true;
+  fakes::script().keystoreError = 1;
+  fakes::script().keystoreReturnsNull = true;
+  options.dwStatus = 0;
+  Decrypt();
+  EXPECT_NE(request.dwErrCode, 0u);
+  EXPECT_EQ(Inputs(), Names{"Docs\\a.txt"});
+  EXPECT_EQ(options.dwStatus, 0u);
+  EXPECT_EQ(fakes::CountOf("ZQCA_DualPasswordFileDecryptW"), 0u);
+  EXPECT_EQ(fakes::CountOf("Decryption_Progress_ReleaseForm"), 1u);
+  ExpectClosedDown();
+}
+
+// ---- The error dialog ----------------------------------------------------------
+
+struct ErrorAnswerCase {
+  const char* label;
+  int32_t answer;
+  Names encrypted;  // sources of the cipher calls, in order
+  uint32_t skipped;
+  uint32_t succeeded;
+  uint32_t status;
+  bool reshown;  // the window comes back after the dialog
+};
+
+class ErrorDialogAnswer : public InteractiveTest, public ::testing::WithParamInterface<ErrorAnswerCase> {};
+
+TEST_P(ErrorDialogAnswer, DecidesWhatComesNext) {
+  const ErrorAnswerCase& c = GetParam();
+  PlainFiles({"a.txt", "b.txt"});
+  fakes::script().encryptSteps = {Fail(kWriteFailed)};
+  fakes::script().errorAnswers = {c.answer};
+  Encrypt();
+  auto dialogs = fakes::CallsOf("FF_HandleErrorMsg_Show");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].args, (Names{Utf8(drive.Path("Docs\\a.txt")), "1301", "1325"}));
+  EXPECT_EQ(EncryptedSources(), c.encrypted);
+  EXPECT_EQ(options.nSkipped, c.skipped);
+  EXPECT_EQ(options.nSucceeded, c.succeeded);
+  EXPECT_EQ(options.dwStatus, c.status);
+  // The window is hidden for the dialog and, unless the batch stops, shown
+  // again with the file's name.
+  Names after;
+  bool seen = false;
+  for (const std::string& n : fakes::CallNames()) {
+    if (n == "FF_HandleErrorMsg_Show") seen = true;
+    else if (seen && n.rfind("Encryption_Progress_", 0) == 0 && n.find("CheckButton") == std::string::npos)
+      after.push_back(n);
+  }
+  ASSERT_FALSE(after.empty());
+  EXPECT_EQ(after[0] == "Encryption_Progress_Show", c.reshown);
+  ExpectClosedDown();
+}
+
+const Names kA = {"Docs\\a.txt"};
+const Names kAB = {"Docs\\a.txt", "Docs\\b.txt"};
+const Names kAAB = {"Docs\\a.txt", "Docs\\a.txt", "Docs\\b.txt"};
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryAnswer, ErrorDialogAnswer,
+    ::testing::Values(ErrorAnswerCase{"Retry", 10, kAAB, 0, 2, 0, true},
+                      ErrorAnswerCase{"Skip", 11, kAB, 1, 1, 0, true},
+                      ErrorAnswerCase{"Stop", 6, kA, 0, 0, 1, false},
+                      ErrorAnswerCase{"Cancel", 2, kA, 0, 0, 1, true},
+                      ErrorAnswerCase{"Unknown", 42, kA, 0, 0, 1, true}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(InteractiveTest, RetryRepeatedRunsTheSameEntryAgainEachTime) {
+  for (size_t retries : {1u, 3u}) {
+    SCOPED_TRACE(retries);
+    fakes::Reset();
+    PlainFiles({"a.txt"});
+    options = {};
+    for (size_t n = 0; n < retries; ++n) {
+      fakes::script().encryptSteps.push_back(Fail(kWriteFailed));
+      fakes::script().errorAnswers.push_back(10);
+    }
+    Encrypt();
+    // Entry 0 retried: the index wraps below zero and back.
+    EXPECT_EQ(EncryptedSources(), Names(retries + 1, "Docs\\a.txt"));
+    EXPECT_EQ(options.nSucceeded, 1u);
+    EXPECT_EQ(request.dwErrCode, 0u);
+    ExpectClosedDown();
+  }
+}
+
+TEST_F(InteractiveTest, KeyStoreCodeIsClearedOnceTheUserAnswered) {
+  PlainFiles({"a.txt"});
+  fakes::script().encryptSteps = {Fail(3)};
+  fakes::script().errorAnswers = {11};
+  Encrypt();
+  EXPECT_EQ(request.dwErrCode, 0u);
+  EXPECT_EQ(options.nSkipped, 1u);
+}
+
+TEST_F(InteractiveTest, FailedEncryptionRemovesItsPartialOutput) {
+  PlainFiles({"a.txt"});
+  fakes::CipherStep partial;
+  partial.code = kWriteFailed;  // leaves a partial file at the output path
+  fakes::script().encryptSteps = {partial};
+  fakes::script().errorAnswers = {11};
+  Encrypt();
+  EXPECT_FALSE(drive.Exists("Docs/a.txt.qelmenc"));
+  EXPECT_EQ(drive.Read("Docs/a.txt"), "plain a.txt");
+}
+
+// Codes that end a file without any dialog.
+struct QuietCase {
+  const char* label;
+  uint32_t action;
+  uint32_t code;
+  uint32_t passedOver;
+  bool handedBack;  // the encrypted file is back in the list afterwards
+};
+
+class QuietFailure : public InteractiveTest, public ::testing::WithParamInterface<QuietCase> {};
+
+TEST_P(QuietFailure, MovesOnWithoutADialog) {
+  const QuietCase& c = GetParam();
+  if (c.action == 0) {
+    drive.Write("Docs/a.txt.qelmenc", "FAKEENC\nalpha");
+    drive.Write("Docs/b.txt.qelmenc", "FAKEENC\nbeta");
+    SetList({"Docs\\a.txt.qelmenc", "Docs\\b.txt.qelmenc"});
+    fakes::script().decryptSteps = {Fail(c.code)};
+  } else {
+    PlainFiles({"a.txt", "b.txt"});
+    fakes::script().encryptSteps = {Fail(c.code)};
+  }
+  options.dwAction = c.action;
+  Run(0);
+  EXPECT_EQ(ErrorDialogs(), 0u);
+  EXPECT_EQ(options.nPassedOver, c.passedOver);
+  EXPECT_EQ(options.nSkipped, 0u);
+  EXPECT_EQ(options.nSucceeded, 1u);  // the second file was still done
+  EXPECT_EQ(options.dwStatus, 0u);
+  if (c.action == 0) {
+    EXPECT_TRUE(drive.Exists("Docs/a.txt.qelmenc"));
+    EXPECT_EQ(Inputs(), c.handedBack ? Names{"Docs\\a.txt.qelmenc"} : Names{});
+    EXPECT_EQ(list->m_nFileCount, c.handedBack ? 1u : 0u);
+  }
+  ExpectClosedDown();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PassedOverAndSilent, QuietFailure,
+    ::testing::Values(QuietCase{"WrongKey", 0, 1001, 1, true}, QuietCase{"Version", 0, 1301, 1, true},
+                      QuietCase{"Locked", 0, 1313, 1, true}, QuietCase{"WrongKeyEncrypting", 1, 1001, 1, false},
+                      QuietCase{"NotEncrypted", 0, 1307, 0, false}, QuietCase{"Cancelled", 0, 1310, 0, false},
+                      QuietCase{"CancelledEncrypting", 1, 1310, 0, false}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(InteractiveTest, UndeletableSourceUndoesTheFileAndAsks) {
+  PlainFiles({"a.txt"});
+  // Another program reading the file: the engine may encrypt it but not delete it.
+  HANDLE held = CreateFileW(drive.Path("Docs\\a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  fakes::script().errorAnswers = {11};
+  Encrypt();
+  CloseHandle(held);
+  auto dialogs = fakes::CallsOf("FF_HandleErrorMsg_Show");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogs[0].args[1], "1306");
+  EXPECT_EQ(dialogs[0].args[2], "0");
+  EXPECT_FALSE(drive.Exists("Docs/a.txt.qelmenc"));
+  EXPECT_EQ(drive.Read("Docs/a.txt"), "plain a.txt");
+  EXPECT_EQ(options.nSucceeded, 0u);
+  EXPECT_TRUE(list->m_vecOutFiles.empty());
+  EXPECT_EQ(options.nSkipped, 1u);
+}
+
+TEST_F(InteractiveTest, CancelDuringTheSecondFileStopsBeforeTheThird) {
+  PlainFiles({"a.txt", "b.txt", "c.txt"});
+  fakes::CipherStep slow;
+  slow.percents = {30, 60};
+  fakes::script().encryptSteps = {Succeed(), slow};
+  // Checks: before a, after a, before b, then the press during b stays seen.
+  fakes::script().buttonResults = {0, 0, 0, 6, 6};
+  Encrypt();
+  EXPECT_EQ(EncryptedSources(), (Names{"Docs\\a.txt", "Docs\\b.txt"}));
+  EXPECT_EQ(request.dwErrCode, 1310u);
+  EXPECT_EQ(options.dwStatus, 1u);
+  EXPECT_EQ(State().bCancel, 0);
+  EXPECT_EQ(drive.Read("Docs/b.txt"), "plain b.txt");
+  EXPECT_FALSE(drive.Exists("Docs/b.txt.qelmenc"));
+  EXPECT_TRUE(drive.Exists("Docs/c.txt"));
+  EXPECT_EQ(options.nSucceeded, 1u);
+  EXPECT_EQ(ErrorDialogs(), 0u);
+  ExpectClosedDown();
+}
+
+TEST_F(InteractiveTest, CancelSeenAfterASuccessfulCallKeepsTheSource) {
+  PlainFiles({"a.txt", "b.txt"});
+  fakes::script().buttonResults = {0, 6};  // pressed while a.txt was being encrypted
+  Encrypt();
+  EXPECT_EQ(drive.Read("Docs/a.txt"), "plain a.txt");
+  EXPECT_FALSE(drive.Exists("Docs/a.txt.qelmenc"));
+  EXPECT_EQ(options.dwStatus, 1u);
+  EXPECT_EQ(EncryptCalls(), 1u);
+}
+
+TEST_F(InteractiveTest, CancelledBatchDoesNotLeakIntoTheNext) {
+  PlainFiles({"a.txt"});
+  fakes::script().buttonResults = {6};
+  Encrypt();
+  EXPECT_EQ(options.dwStatus, 1u);
+  fakes::Reset();
+  fakes::script().tempFolder = drive.Path("Temp\\");
+  options = {};
+  Encrypt();
+  EXPECT_EQ(options.dwStatus, 0u);
+  EXPECT_EQ(options.nSucceeded, 1u);
+}
+
+TEST_F(InteractiveTest, SystemFilesArePassedOverWhenEncrypting) {
+  PlainFiles({"sys.txt", "b.txt"});
+  if (!SetFileAttributesW(drive.Path("Docs\\sys.txt").c_str(), FILE_ATTRIBUTE_SYSTEM))
+    GTEST_SKIP() << "no user extended attributes on this file system: cannot mark a system file";
+  Encrypt();
+  EXPECT_EQ(EncryptedSources(), Names{"Docs\\b.txt"});
+  EXPECT_TRUE(drive.Exists("Docs/sys.txt"));
+  EXPECT_EQ(Prompts() + ErrorDialogs(), 0u);
+}
+
+// ---- The vault drive -----------------------------------------------------------
+
+struct VaultCase {
+  const char* label;
+  const char* setting;
+  std::deque<int32_t> isShow;
+  bool failFirst;
+  size_t queries;
+  size_t dialogs;
+  size_t encryptCalls;
+};
+
+class VaultDrive : public InteractiveTest, public ::testing::WithParamInterface<VaultCase> {};
+
+TEST_P(VaultDrive, HiddenAfterAFailureEndsTheBatchQuietly) {
+  const VaultCase& c = GetParam();
+  PlainFiles({"a.txt", "b.txt"});
+  fakes::script().vaultDrive = halvex::platform::Widen(c.setting);
+  fakes::script().isShowAnswers = c.isShow;
+  if (c.failFirst) fakes::script().encryptSteps = {Fail(kWriteFailed)};
+  fakes::script().errorAnswers = {11};
+  Encrypt();
+  EXPECT_EQ(fakes::CountOf("CKRVDevice::IsShow"), c.queries);
+  EXPECT_EQ(fakes::CountOf("CKRVDevice::CKRVDevice"), c.queries);
+  EXPECT_EQ(fakes::CountOf("CKRVDevice::~CKRVDevice"), c.queries);
+  for (const auto& ctor : fakes::CallsOf("CKRVDevice::CKRVDevice")) EXPECT_EQ(ctor.args, (Names{"0", "0"}));
+  EXPECT_EQ(ErrorDialogs(), c.dialogs);
+  EXPECT_EQ(EncryptCalls(), c.encryptCalls);
+  EXPECT_EQ(options.dwStatus, 0u);
+  // Read again for every existing file, into 256 characters.
+  auto reads = fakes::CallsOf("ZQ_ReadINIFileW");
+  ASSERT_EQ(reads.size(), c.encryptCalls);
+  EXPECT_EQ(reads[0].args, (Names{"25", "256"}));
+  ExpectClosedDown();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VaultDrive,
+    ::testing::Values(VaultCase{"Hidden", "C:", {0}, true, 1, 0, 1},
+                      VaultCase{"Shown", "C:", {1}, true, 1, 1, 2},
+                      VaultCase{"SuccessNeverAsks", "C:", {0}, false, 0, 0, 2},
+                      VaultCase{"OtherDrive", "V:", {0}, true, 0, 1, 2},
+                      VaultCase{"LowerCaseIsAnotherLetter", "c:", {0}, true, 0, 1, 2},
+                      VaultCase{"EmptySetting", "", {0}, true, 0, 1, 2}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(InteractiveTest, VaultDriveFlagDoesNotCarryIntoTheNextBatch) {
+  PlainFiles({"a.txt"});
+  fakes::script().vaultDrive = WTEXT("C:");
+  Encrypt();
+  EXPECT_EQ(State().bOnVaultDrive, 1);
+  fakes::Reset();
+  fakes::script().tempFolder = drive.Path("Temp\\");
+  PlainFiles({"b.txt"});
+  fakes::script().encryptSteps = {Fail(kWriteFailed)};
+  fakes::script().errorAnswers = {11};
+  options = {};
+  Encrypt();
+  EXPECT_EQ(fakes::CountOf("CKRVDevice::IsShow"), 0u);
+  EXPECT_EQ(ErrorDialogs(), 1u);
+}
+
+// ---- The hidden-file prompt ----------------------------------------------------
+
+struct HiddenCase {
+  const char* label;
+  std::deque<int32_t> answers;
+  size_t prompts;
+  Names encrypted;
+};
+
+class HiddenPrompt : public InteractiveTest, public ::testing::WithParamInterface<HiddenCase> {};
+
+TEST_P(HiddenPrompt, DecidesForEachHiddenFile) {
+  const HiddenCase& c = GetParam();
+  PlainFiles({".a.txt", ".b.txt"});
+  fakes::script().promptAnswers = c.answers;
+  options.dwStatus = 0;
+  Encrypt();
+  EXPECT_EQ(Prompts(), c.prompts);
+  EXPECT_EQ(EncryptedSources(), c.encrypted);
+  EXPECT_EQ(options.nSkipped, 0u);  // a skip here is not counted
+  EXPECT_EQ(options.dwStatus, 0u);  // nor does a stop here count as a cancel
+  auto first = fakes::CallsOf("FF_ReplaceHiddenForm_Show");
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first[0].args, (Names{"1", Utf8(drive.Path("Docs\\.a.txt")), "2", "1"}));
+  ExpectClosedDown();
+}
+
+const Names kHiddenBoth = {"Docs\\.a.txt", "Docs\\.b.txt"};
+INSTANTIATE_TEST_SUITE_P(
+    EveryAnswer, HiddenPrompt,
+    ::testing::Values(HiddenCase{"Cancel", {2}, 1, {}}, HiddenCase{"Stop", {6}, 1, {}},
+                      HiddenCase{"Replace", {4, 4}, 2, kHiddenBoth},
+                      HiddenCase{"SkipThenEncrypt", {5, 4}, 2, {"Docs\\.b.txt"}},
+                      HiddenCase{"YesToAll", {16}, 1, kHiddenBoth}, HiddenCase{"SkipAll", {17}, 1, {}},
+                      HiddenCase{"Unknown", {0, 5}, 2, {"Docs\\.a.txt"}}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(InteractiveTest, HiddenFileSkippedKeepsThePreviousCode) {
+  PlainFiles({"a.txt", ".b.txt"});
+  fakes::script().encryptSteps = {Fail(kWriteFailed)};
+  fakes::script().errorAnswers = {11};
+  fakes::script().promptAnswers = {5};
+  Encrypt();
+  EXPECT_EQ(request.dwErrCode, kWriteFailed);
+}
+
+// ---- The destination-exists prompt ---------------------------------------------
+
+struct ReplaceCase {
+  const char* label;
+  std::deque<int32_t> answers;
+  size_t prompts;
+  uint32_t skipped;
+  uint32_t succeeded;
+  uint32_t status;
+  size_t encryptCalls;
+};
+
+class ReplacePrompt : public InteractiveTest, public ::testing::WithParamInterface<ReplaceCase> {};
+
+TEST_P(ReplacePrompt, DecidesForEachBlockedFile) {
+  const ReplaceCase& c = GetParam();
+  PlainFiles({"a.txt", "b.txt"});
+  drive.Write("Docs/a.txt.qelmenc", "old a");
+  drive.Write("Docs/b.txt.qelmenc", "old b");
+  fakes::script().promptAnswers = c.answers;
+  Encrypt();
+  EXPECT_EQ(Prompts(), c.prompts);
+  EXPECT_EQ(options.nSkipped, c.skipped);
+  EXPECT_EQ(options.nSucceeded, c.succeeded);
+  EXPECT_EQ(options.dwStatus, c.status);
+  EXPECT_EQ(EncryptCalls(), c.encryptCalls);
+  // The prompt names the file in the way, for an encryption, with more to come.
+  auto first = fakes::CallsOf("FF_ReplaceHiddenForm_Show");
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(first[0].args, (Names{"1", Utf8(drive.Path("Docs\\a.txt.qelmenc")), "1", "1"}));
+  const bool aReplaced = c.succeeded >= 1 && (c.answers.front() == 4 || c.answers.front() == 16);
+  EXPECT_EQ(drive.Read("Docs/a.txt.qelmenc"), aReplaced ? "FAKEENC\nplain a.txt" : "old a");
+  EXPECT_EQ(drive.Exists("Docs/a.txt"), !aReplaced);
+  // No temporary name is left behind by a replacement.
+  for (const auto& entry : std::filesystem::directory_iterator(drive.Native("Docs")))
+    EXPECT_NE(entry.path().extension(), ".TMP") << entry.path();
+  ExpectClosedDown();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryAnswer, ReplacePrompt,
+    ::testing::Values(ReplaceCase{"Replace", {4, 5}, 2, 1, 1, 0, 3},
+                      ReplaceCase{"YesToAll", {16}, 1, 0, 2, 0, 4},
+                      ReplaceCase{"Skip", {5, 5}, 2, 2, 0, 0, 2},
+                      ReplaceCase{"SkipAll", {17}, 1, 2, 0, 0, 2},
+                      ReplaceCase{"Cancel", {2}, 1, 0, 0, 1, 1},
+                      ReplaceCase{"Stop", {6}, 1, 0, 0, 1, 1},
+                      ReplaceCase{"Unknown", {42}, 1, 0, 0, 1, 1}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// Each prompt keeps its own "for all" answer.
+TEST_F(InteractiveTest, KeptHiddenAnswerSurvivesADestinationAnswer) {
+  PlainFiles({".a.txt", "b.txt", ".c.txt"});
+  drive.Write("Docs/b.txt.qelmenc", "old b");
+  fakes::script().promptAnswers = {16, 5};  // hidden: yes to all; b's destination: skip
+  Encrypt();
+  EXPECT_EQ(Prompts(), 2u);
+  EXPECT_TRUE(drive.Exists("Docs/.c.txt.qelmenc"));
+  EXPECT_EQ(options.nSkipped, 1u);
+  EXPECT_EQ(options.nSucceeded, 2u);
+}
+
+TEST_F(InteractiveTest, KeptDestinationAnswerSurvivesAHiddenAnswer) {
+  PlainFiles({"a.txt", ".b.txt", "c.txt"});
+  drive.Write("Docs/a.txt.qelmenc", "old a");
+  drive.Write("Docs/c.txt.qelmenc", "old c");
+  fakes::script().promptAnswers = {17, 4};  // a's destination: skip all; hidden b: encrypt
+  Encrypt();
+  EXPECT_EQ(Prompts(), 2u);
+  EXPECT_EQ(drive.Read("Docs/c.txt.qelmenc"), "old c");
+  EXPECT_EQ(options.nSkipped, 2u);
+  EXPECT_TRUE(drive.Exists("Docs/.b.txt.qelmenc"));
+}
+
+TEST_F(InteractiveTest, FailedReplacementIsReportedOnceAndHandedBack) {
+  drive.Write("Docs/a.txt.qelmenc", "FAKEENC\nalpha");
+  drive.Write("Docs/a.txt", "in the way");
+  SetList({"Docs\\a.txt.qelmenc"});
+  fakes::script().promptAnswers = {4};
+  // The redo fails too.
+  fakes::CipherStep blocked = Fail(10);
+  blocked.output = drive.Path("Docs\\a.txt");
+  fakes::script().decryptSteps = {blocked, Fail(1320)};
+  Decrypt();
+  auto messages = fakes::CallsOf("ShowErrorMessage");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].args[0], "0");
+  EXPECT_EQ(messages[0].args[3], "0");
+  EXPECT_EQ(drive.Read("Docs/a.txt"), "in the way");
+  EXPECT_EQ(Inputs(), Names{"Docs\\a.txt.qelmenc"});
+  EXPECT_EQ(options.nSkipped + options.nSucceeded, 0u);
+  ExpectClosedDown();
+}
+
+}  // namespace
+}  // namespace halvex::test

@@ -1,0 +1,382 @@
+// The halvex command run as users run it, on real folders: each test gets a
+// fresh folder, key store, settings and temporary folder of its own.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+struct FileSnapshot {
+  std::string content;
+  int64_t mtime = 0;
+  bool operator==(const FileSnapshot&) const = default;
+};
+using TreeSnapshot = std::map<std::string, FileSnapshot>;
+
+std::string ReadFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Bytes(size_t size, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::string s(size, '\0');
+  for (auto& c : s) c = static_cast<char>(gen());
+  return s;
+}
+
+class CommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "halvex-cli-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    root_ = pattern;
+    data_ = root_ / "data";
+    fs::create_directories(data_);
+    fs::create_directories(root_ / "run");
+    UseKeyStore("keys/main");
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  void UseKeyStore(const std::string& rel) { keystore_ = root_ / rel; }
+
+  // The environment of the command: ours, without anything of the caller's
+  // that would point it elsewhere.
+  std::vector<std::string> Environment(const std::vector<std::string>& extra) const {
+    std::vector<std::string> env;
+    for (char** e = environ; *e; ++e) {
+      std::string v = *e;
+      if (v.rfind("HALVEX_", 0) == 0 || v.rfind("XDG_", 0) == 0 || v.rfind("HOME=", 0) == 0) continue;
+      env.push_back(v);
+    }
+    env.push_back("HALVEX_KEYSTORE=" + keystore_.string());
+    env.push_back("HALVEX_CONFIG=" + (root_ / "config/settings.ini").string());
+    env.push_back("XDG_RUNTIME_DIR=" + (root_ / "run").string());
+    env.push_back("HOME=" + (root_ / "home").string());
+    env.insert(env.end(), extra.begin(), extra.end());
+    return env;
+  }
+
+  // Starts the command detached from any terminal, stdin empty.
+  pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
+    std::vector<std::string> env = Environment(extraEnv);
+    std::vector<char*> argv{const_cast<char*>(HALVEX_CLI_PATH)};
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const std::string out = (root_ / "stdout").string(), err = (root_ / "stderr").string();
+    pid_t pid = fork();
+    if (pid == 0) {
+      setsid();
+      int in = open("/dev/null", O_RDONLY);
+      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(in, 0), dup2(o, 1), dup2(e, 2);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    return pid;
+  }
+
+  Outcome Wait(pid_t pid) {
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    Outcome r;
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    r.out = ReadFile(root_ / "stdout");
+    r.err = ReadFile(root_ / "stderr");
+    return r;
+  }
+
+  Outcome Halvex(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
+    return Wait(Spawn(args, extraEnv));
+  }
+
+  std::string PasswordFile(const std::string& password) {
+    fs::path p = root_ / ("pw-" + std::to_string(passwordFiles_++));
+    std::ofstream(p) << password << "\n";
+    return p.string();
+  }
+
+  void Write(const std::string& rel, const std::string& content, int64_t mtime = 1500000000) {
+    fs::path p = data_ / rel;
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary) << content;
+    struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    utimensat(AT_FDCWD, p.c_str(), times, 0);
+  }
+
+  TreeSnapshot Snapshot() const {
+    TreeSnapshot s;
+    for (const auto& e : fs::recursive_directory_iterator(data_)) {
+      if (!e.is_regular_file()) continue;
+      struct stat st {};
+      stat(e.path().c_str(), &st);
+      s[fs::relative(e.path(), data_).string()] = {ReadFile(e.path()), st.st_mtim.tv_sec};
+    }
+    return s;
+  }
+
+  // status --json of every file under the data folder: path -> state.
+  std::map<std::string, std::string> States() {
+    Outcome r = Halvex({"status", "-r", "--json", data_.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::map<std::string, std::string> states;
+    for (const auto& f : json::parse(r.out)["files"])
+      states[fs::relative(f["path"].get<std::string>(), data_).string()] = f["state"];
+    return states;
+  }
+
+  fs::path root_, data_, keystore_;
+  int passwordFiles_ = 0;
+};
+
+TEST_F(CommandTest, EncryptThenDecryptTreeRestoresEveryByteAndTime) {
+  const std::pair<const char*, size_t> files[] = {
+      {"empty", 0},           {"one", 1},           {"a/chunk-less-one", 65535},
+      {"a/chunk", 65536},     {"a/b/chunk-plus-one", 65537}, {"a/b/c/big.bin", 300000},
+      {"report.doc", 1234},   {"sp ace \xc3\xa9t\xc3\xa9.txt", 77}, {".hidden", 42}};
+  unsigned seed = 1;
+  for (auto [name, size] : files) Write(name, Bytes(size, seed++), 1500000000 + seed);
+  const TreeSnapshot before = Snapshot();
+
+  Outcome enc = Halvex({"encrypt", "-r", "--on-hidden", "encrypt", data_.string()});
+  ASSERT_EQ(enc.status, 0) << enc.out << enc.err;
+  auto states = States();
+  EXPECT_EQ(states.size(), before.size());
+  for (const auto& [name, state] : states) {
+    EXPECT_EQ(state, "encrypted") << name;
+    EXPECT_EQ(before.count(name), 0u) << name << " still stands under its plain name";
+  }
+
+  Outcome dec = Halvex({"decrypt", "-r", data_.string()});
+  ASSERT_EQ(dec.status, 0) << dec.out << dec.err;
+  EXPECT_EQ(Snapshot(), before);
+}
+
+TEST_F(CommandTest, HiddenFilesAreLeftPlainUnlessAskedFor) {
+  Write("visible.txt", "seen");
+  Write(".secret", "unseen");
+  Outcome r = Halvex({"encrypt", "-r", "--json", data_.string()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  auto states = States();
+  EXPECT_EQ(states[".secret"], "plain");
+  EXPECT_EQ(ReadFile(data_ / ".secret"), "unseen");
+  json j = json::parse(r.out);
+  bool reported = false;
+  for (const auto& f : j["files"])
+    if (f["path"].get<std::string>().ends_with(".secret")) {
+      reported = true;
+      EXPECT_EQ(f["status"], "skipped");
+      EXPECT_NE(f["reason"].get<std::string>().find("hidden"), std::string::npos) << f["reason"];
+    }
+  EXPECT_TRUE(reported);
+}
+
+TEST_F(CommandTest, WrongPasswordLeavesEveryFileEncrypted) {
+  Write("x/one.txt", "first file");
+  Write("x/two.txt", Bytes(100000, 7));
+  const TreeSnapshot plain = Snapshot();
+  ASSERT_EQ(Halvex({"encrypt", "-r", "--password-file", PasswordFile("right horse"), data_.string()}).status, 0);
+  const TreeSnapshot encrypted = Snapshot();
+
+  // Another machine: its own stored key, so only the password could open them.
+  UseKeyStore("keys/elsewhere");
+  Outcome wrong = Halvex({"decrypt", "-r", "--json", "--password-file", PasswordFile("wrong horse"),
+                          data_.string()});
+  EXPECT_EQ(wrong.status, 1) << wrong.err;
+  EXPECT_EQ(Snapshot(), encrypted);
+  for (const auto& f : json::parse(wrong.out)["files"]) EXPECT_EQ(f["status"], "passed-over") << f;
+
+  Outcome right = Halvex({"decrypt", "-r", "--password-file", PasswordFile("right horse"), data_.string()});
+  EXPECT_EQ(right.status, 0) << right.err;
+  EXPECT_EQ(Snapshot(), plain);
+}
+
+TEST_F(CommandTest, JsonReportHasOneObjectPerFileAndTheCounters) {
+  Write("old.txt", "encrypted before");
+  ASSERT_EQ(Halvex({"encrypt", (data_ / "old.txt").string()}).status, 0);
+  Write("new.txt", "plain now");
+  Outcome r = Halvex({"encrypt", "-r", "--json", data_.string()});
+  json j = json::parse(r.out);
+  EXPECT_EQ(j["command"], "encrypt");
+  EXPECT_EQ(j["exit"], r.status);
+  EXPECT_EQ(r.status, 1);
+  ASSERT_EQ(j["files"].size(), 2u);
+  for (const auto& f : j["files"]) {
+    for (const char* key : {"path", "output", "status", "code", "reason"}) EXPECT_TRUE(f.contains(key)) << key;
+    const std::string path = f["path"];
+    if (path.ends_with("new.txt")) {
+      EXPECT_EQ(f["status"], "done");
+      EXPECT_EQ(f["code"], 0);
+      EXPECT_TRUE(fs::exists(f["output"].get<std::string>()));
+    } else {
+      EXPECT_EQ(f["status"], "skipped");
+      EXPECT_EQ(f["code"], 8501) << "already encrypted";
+      EXPECT_TRUE(f["output"].is_null());
+      EXPECT_FALSE(f["reason"].get<std::string>().empty());
+    }
+  }
+  EXPECT_EQ(j["summary"]["succeeded"], 1);
+  EXPECT_EQ(j["summary"]["skipped"], 1);
+  EXPECT_EQ(j["batch"]["succeeded"], 1);
+  EXPECT_EQ(j["batch"]["skipped"], 1);
+  EXPECT_EQ(j["batch"]["outputs"], 1);
+}
+
+TEST_F(CommandTest, InterruptInTheMiddleLeavesEveryFileWhole) {
+  constexpr int kFiles = 60;
+  for (int i = 0; i < kFiles; ++i) Write("bulk/f" + std::to_string(i), Bytes(4 << 20, 100 + i));
+  const TreeSnapshot plain = Snapshot();
+
+  pid_t pid = Spawn({"encrypt", "-r", data_.string()});
+  // Wait for the first finished output, then press Ctrl-C.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  bool started = false;
+  while (!started && std::chrono::steady_clock::now() < deadline) {
+    for (const auto& e : fs::directory_iterator(data_ / "bulk"))
+      started = started || e.path().extension() == ".qelmenc";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(started);
+  kill(pid, SIGINT);
+  Outcome r = Wait(pid);
+  ASSERT_EQ(r.status, 130) << r.out << r.err;
+
+  int plainLeft = 0;
+  for (const auto& [name, snap] : Snapshot()) {
+    if (plain.count(name)) {
+      EXPECT_EQ(snap, plain.at(name)) << name << " was changed but not encrypted";
+      ++plainLeft;
+    }
+  }
+  EXPECT_GT(plainLeft, 0) << "the batch was not stopped";
+  EXPECT_LT(plainLeft, kFiles);
+  Outcome dec = Halvex({"decrypt", "-r", data_.string()});
+  EXPECT_EQ(dec.status, 1) << "the plain files are reported as not encrypted: " << dec.out;
+  EXPECT_EQ(Snapshot(), plain) << "every file is back, and nothing else is there";
+}
+
+TEST_F(CommandTest, KeystoreExportImportRoundTrip) {
+  Write("kept.txt", "under the stored key");
+  ASSERT_EQ(Halvex({"encrypt", (data_ / "kept.txt").string()}).status, 0);
+  const std::string exported = (root_ / "exported.key").string();
+
+  Outcome path = Halvex({"keystore", "path"});
+  EXPECT_EQ(path.out, keystore_.string() + "\n");
+  ASSERT_EQ(Halvex({"keystore", "export", exported}).status, 0);
+  EXPECT_EQ(Halvex({"keystore", "export", exported}).status, 1) << "never replaces a file";
+
+  UseKeyStore("keys/new-machine");
+  Outcome imported = Halvex({"keystore", "import", exported});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  ASSERT_EQ(Halvex({"decrypt", "-r", data_.string()}).status, 0);
+  EXPECT_EQ(ReadFile(data_ / "kept.txt"), "under the stored key");
+
+  // A different key already there is kept unless --force.
+  UseKeyStore("keys/other");
+  Write("made-key.txt", "x");
+  ASSERT_EQ(Halvex({"encrypt", (data_ / "made-key.txt").string()}).status, 0);
+  EXPECT_EQ(Halvex({"keystore", "import", exported}).status, 1);
+  EXPECT_EQ(Halvex({"keystore", "import", exported, "--force"}).status, 0);
+}
+
+TEST_F(CommandTest, BadInputIsRefusedBeforeAnythingIsTouched) {
+  Write("good.txt", "must stay plain");
+  fs::create_directories(data_ / "folder");
+  Write("back\\slash.txt", "cannot be named");
+  const std::string good = (data_ / "good.txt").string();
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const Case cases[] = {
+      {{"encrypt", good, (data_ / "missing.txt").string()}, "no such file"},
+      {{"encrypt", good, (data_ / "folder").string()}, "-r"},
+      {{"encrypt", "--password-file", (root_ / "no-such-file").string(), good}, "password file"},
+      {{"encrypt", good, (data_ / "back\\slash.txt").string()}, "cannot use"},
+      {{"encrypt", "--password", "secret", good}, "never given as an argument"},
+      {{"copy", "--no-input", good}, "no password"},
+      {{"encrypt"}, "no files"},
+  };
+  const TreeSnapshot before = Snapshot();
+  for (const auto& c : cases) {
+    Outcome r = Halvex(c.args);
+    EXPECT_EQ(r.status, 2) << c.message;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(Snapshot(), before) << c.message;
+  }
+}
+
+TEST_F(CommandTest, CopyMakesSelfExtractingCopiesBesideUntouchedSources) {
+  Write("a.txt", "alpha");
+  Write("sub/b.bin", Bytes(5000, 3));
+  const TreeSnapshot before = Snapshot();
+  Outcome r = Halvex({"copy", "-r", "--password-file", PasswordFile("copy pass"), data_.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  auto states = States();
+  EXPECT_EQ(states["a.txt"], "plain");
+  EXPECT_EQ(states["a.txt.exe"], "self-extracting");
+  EXPECT_EQ(states["sub/b.bin.exe"], "self-extracting");
+  for (const auto& [name, snap] : before) EXPECT_EQ(Snapshot().at(name), snap);
+}
+
+TEST_F(CommandTest, MailWritesEncryptedCopiesIntoANewMessageFolder) {
+  Write("m1.txt", "one");
+  Write("m2.txt", "two");
+  const TreeSnapshot before = Snapshot();
+  Outcome r = Halvex({"mail", "--json", "--password-file", PasswordFile("mail pass"), (data_ / "m1.txt").string(),
+                      (data_ / "m2.txt").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  json j = json::parse(r.out);
+  const fs::path folder = j["folder"].get<std::string>();
+  EXPECT_TRUE(fs::is_directory(folder));
+  ASSERT_EQ(j["files"].size(), 2u);
+  for (const auto& f : j["files"]) {
+    EXPECT_EQ(f["status"], "done");
+    EXPECT_EQ(fs::path(f["output"].get<std::string>()).parent_path(), folder);
+  }
+  EXPECT_EQ(Snapshot(), before) << "the sources stay as they are";
+}
+
+TEST_F(CommandTest, DecryptToTempKeepsTheEncryptedFile) {
+  Write("t.txt", "to the temporary folder");
+  ASSERT_EQ(Halvex({"encrypt", (data_ / "t.txt").string()}).status, 0);
+  const TreeSnapshot encrypted = Snapshot();
+  Outcome r = Halvex({"decrypt", "--to-temp", "--json", "-r", data_.string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Snapshot(), encrypted);
+  const std::string output = json::parse(r.out)["files"][0]["output"];
+  EXPECT_EQ(output.rfind((root_ / "run").string(), 0), 0u) << output;
+  EXPECT_EQ(ReadFile(output), "to the temporary folder");
+}
+
+}  // namespace

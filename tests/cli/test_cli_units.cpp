@@ -1,0 +1,158 @@
+// The command's parsing and reporting, without running a batch.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "cli/args.h"
+#include "cli/password.h"
+#include "cli/paths.h"
+#include "cli/report.h"
+
+namespace halvex::cli {
+namespace {
+
+struct ParseCase {
+  std::vector<std::string> args;
+  std::string errorPart;  // empty: valid
+};
+
+class ParseErrors : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseErrors, RefusesOrAccepts) {
+  ParseResult r = ParseArgs(GetParam().args);
+  if (GetParam().errorPart.empty()) {
+    EXPECT_EQ(r.error, "");
+  } else {
+    EXPECT_NE(r.error.find(GetParam().errorPart), std::string::npos) << r.error;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ParseErrors,
+    ::testing::Values(
+        ParseCase{{}, "no command"}, ParseCase{{"shred", "a"}, "unknown command"},
+        ParseCase{{"encrypt", "--password", "secret", "a"}, "never given as an argument"},
+        ParseCase{{"encrypt", "--password=secret", "a"}, "never given as an argument"},
+        ParseCase{{"decrypt", "--self-extract", "a"}, "does not apply"},
+        ParseCase{{"decrypt", "--on-hidden", "skip", "a"}, "does not apply"},
+        ParseCase{{"copy", "--on-error", "skip", "a"}, "does not apply"},
+        ParseCase{{"encrypt", "--on-exists", "overwrite", "a"}, "not a choice"},
+        ParseCase{{"encrypt", "--password-file"}, "needs a value"},
+        ParseCase{{"encrypt", "--json=yes", "a"}, "takes no value"},
+        ParseCase{{"encrypt", "-x", "a"}, "unknown option"},
+        ParseCase{{"encrypt", "-r", "--on-error=retry-once", "--password-file", "p", "a"}, ""},
+        ParseCase{{"mail", "--yah", "a"}, ""}, ParseCase{{"keystore", "import", "k", "--force"}, ""},
+        ParseCase{{"--help"}, ""}));
+
+TEST(Parse, CollectsOptionsAndOperands) {
+  ParseResult r = ParseArgs({"decrypt", "a", "--to-temp", "--on-exists=replace", "--on-error", "stop",
+                             "--password-file=pw", "--", "-r", "--json"});
+  ASSERT_EQ(r.error, "");
+  const Options& o = r.options;
+  EXPECT_EQ(o.command, Command::kDecrypt);
+  EXPECT_TRUE(o.toTemp);
+  EXPECT_FALSE(o.recursive) << "after -- everything is a name";
+  EXPECT_EQ(o.onExists, ExistsPolicy::kReplace);
+  EXPECT_EQ(o.onError, ErrorPolicy::kStop);
+  EXPECT_EQ(o.passwordFile, "pw");
+  EXPECT_EQ(o.operands, (std::vector<std::string>{"a", "-r", "--json"}));
+}
+
+TEST(Parse, PoliciesDefaultToSkip) {
+  const Options o = ParseArgs({"encrypt", "a"}).options;
+  EXPECT_EQ(o.onExists, ExistsPolicy::kSkip);
+  EXPECT_EQ(o.onHidden, HiddenPolicy::kSkip);
+  EXPECT_EQ(o.onError, ErrorPolicy::kSkip);
+}
+
+TEST(Password, FirstLineDropsTheLineEnding) {
+  EXPECT_EQ(FirstLine("secret\n"), "secret");
+  EXPECT_EQ(FirstLine("secret\r\nnext line\n"), "secret");
+  EXPECT_EQ(FirstLine("no newline"), "no newline");
+  EXPECT_EQ(FirstLine("  spaces kept  \n"), "  spaces kept  ");
+  EXPECT_EQ(FirstLine("\nsecond"), "");
+}
+
+TEST(Paths, PrintableEscapesWhatATerminalWouldInterpret) {
+  EXPECT_EQ(Printable("plain name.txt"), "plain name.txt");
+  EXPECT_EQ(Printable("caf\xc3\xa9"), "caf\xc3\xa9");
+  EXPECT_EQ(Printable("bad\xff"), "bad\\xff");
+  EXPECT_EQ(Printable("esc\x1b[31m"), "esc\\x1b[31m");
+  EXPECT_EQ(Printable("new\nline"), "new\\x0aline");
+  EXPECT_EQ(Printable("cut\xc3"), "cut\\xc3");
+}
+
+FileResult Result(FileStatus status) {
+  FileResult r;
+  r.path = "/d/f";
+  r.status = status;
+  return r;
+}
+
+TEST(Report, ExitStatus) {
+  struct Case {
+    std::vector<FileStatus> files;
+    bool interrupted;
+    int exit;
+  };
+  const Case cases[] = {
+      {{FileStatus::kDone, FileStatus::kDone}, false, kExitDone},
+      {{}, false, kExitDone},
+      {{FileStatus::kDone, FileStatus::kSkipped}, false, kExitSomeNotDone},
+      {{FileStatus::kPassedOver}, false, kExitSomeNotDone},
+      {{FileStatus::kRolledBack, FileStatus::kFailed}, false, kExitSomeNotDone},
+      {{FileStatus::kDone, FileStatus::kCancelled}, true, kExitCancelled},
+      // A stop answer ends the batch without Ctrl-C: some files not done.
+      {{FileStatus::kDone, FileStatus::kCancelled}, false, kExitSomeNotDone},
+      // Ctrl-C after the last file: nothing was cancelled.
+      {{FileStatus::kDone}, true, kExitDone},
+  };
+  for (const auto& c : cases) {
+    BatchReport report;
+    for (auto s : c.files) report.files.push_back(Result(s));
+    report.interrupted = c.interrupted;
+    EXPECT_EQ(ExitStatusOf(report), c.exit);
+  }
+  BatchReport setup;
+  setup.setupError = 3;
+  EXPECT_EQ(ExitStatusOf(setup), kExitUsage);
+}
+
+TEST(Report, JsonStaysValidForAnyName) {
+  BatchReport report;
+  FileResult odd = Result(FileStatus::kFailed);
+  odd.path = "/d/quote\" back\\slash\ttab\x01\xff.txt";
+  odd.reason = "reason with \"quotes\"";
+  odd.code = 1320;
+  report.files.push_back(odd);
+  FileResult done = Result(FileStatus::kDone);
+  done.outputs = {"/d/f.qelmenc"};
+  report.files.push_back(done);
+  report.counters.succeeded = 1;
+
+  auto j = nlohmann::json::parse(JsonReport("encrypt", report));
+  ASSERT_EQ(j["files"].size(), 2u);
+  EXPECT_EQ(j["files"][0]["path"].get<std::string>().substr(0, 20), "/d/quote\" back\\slash");
+  EXPECT_TRUE(j["files"][0]["output"].is_null());
+  EXPECT_EQ(j["files"][0]["code"], 1320);
+  EXPECT_EQ(j["files"][1]["output"], "/d/f.qelmenc");
+  EXPECT_EQ(j["summary"]["succeeded"], 1);
+  EXPECT_EQ(j["summary"]["failed"], 1);
+  EXPECT_EQ(j["batch"]["succeeded"], 1);
+  EXPECT_EQ(j["exit"], kExitSomeNotDone);
+}
+
+TEST(Report, TextListsEveryFileNotDone) {
+  BatchReport report;
+  FileResult skipped = Result(FileStatus::kSkipped);
+  skipped.path = "/d/hidden";
+  skipped.reason = "a hidden file";
+  report.files = {Result(FileStatus::kDone), skipped};
+  std::string text = TextReport("encrypt", report, false);
+  EXPECT_NE(text.find("/d/hidden: a hidden file"), std::string::npos) << text;
+  EXPECT_EQ(text.find("/d/f"), std::string::npos) << "done files are only counted";
+  EXPECT_NE(text.find("1 succeeded, 1 skipped, 0 passed over, 0 failed, 0 cancelled"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace halvex::cli

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/wide.h"
+#include "tests/platform/helpers.h"
+#include "tests/support/temp_drive.h"
+
+using namespace halvex::test;
+
+namespace {
+
+constexpr DWORD RO = FILE_ATTRIBUTE_READONLY, HID = FILE_ATTRIBUTE_HIDDEN, SYS = FILE_ATTRIBUTE_SYSTEM,
+                DIR = FILE_ATTRIBUTE_DIRECTORY, NORMAL = FILE_ATTRIBUTE_NORMAL;
+
+TEST(GetFileAttributesW, ReportsWhatIsOnDisk) {
+  const struct {
+    const char* label;
+    const char* name;
+    std::function<void(const TempDrive&, const std::string&)> setUp;
+    DWORD expected;
+  } cases[] = {
+      {"plain", "a.txt", [](auto& d, auto& n) { d.Write(n, "x"); }, NORMAL},
+      {"read_only", "a.txt", [](auto& d, auto& n) { d.Write(n, "x"), chmod(d.Native(n).c_str(), 0444); }, RO},
+      {"dot_name", ".profile", [](auto& d, auto& n) { d.Write(n, "x"); }, HID},
+      {"folder", "Docs", [](auto& d, auto& n) { mkdir(d.Native(n).c_str(), 0755); }, DIR},
+      {"dot_folder", ".cfg", [](auto& d, auto& n) { mkdir(d.Native(n).c_str(), 0755); }, DIR | HID},
+      {"stored_hidden", "a.txt", [](auto& d, auto& n) { d.Write(n, "x"), WriteDosAttrib(d.Native(n), "0x2"); }, HID},
+      {"stored_system", "a.txt", [](auto& d, auto& n) { d.Write(n, "x"), WriteDosAttrib(d.Native(n), "0x4"); }, SYS},
+      {"stored_other_bits_ignored", "a.txt",
+       [](auto& d, auto& n) { d.Write(n, "x"), WriteDosAttrib(d.Native(n), "0x21"); }, NORMAL},
+      {"all", "a.txt",
+       [](auto& d, auto& n) {
+         d.Write(n, "x"), WriteDosAttrib(d.Native(n), "0x6"), chmod(d.Native(n).c_str(), 0400);
+       },
+       RO | HID | SYS},
+      {"stored_wins_over_dot", ".profile",
+       [](auto& d, auto& n) { d.Write(n, "x"), WriteDosAttrib(d.Native(n), "0x0"); }, NORMAL},
+      {"trailing_nul_accepted", "a.txt",
+       [](auto& d, auto& n) { d.Write(n, "x"), WriteDosAttrib(d.Native(n), std::string("0x2\0", 4)); }, HID},
+      {"unreadable_value_is_absent", ".x",
+       [](auto& d, auto& n) { d.Write(n, "x"), WriteDosAttrib(d.Native(n), "junk"); }, HID},
+      {"missing", "nothing.txt", [](auto&, auto&) {}, INVALID_FILE_ATTRIBUTES},
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    c.setUp(drive, c.name);
+    EXPECT_EQ(GetFileAttributesW(drive.Path(c.name).c_str()), c.expected) << c.label;
+  }
+}
+
+TEST(GetFileAttributesW, TellsAMissingFolderFromAMissingFile) {
+  TempDrive drive;
+  EXPECT_EQ(GetFileAttributesW(drive.Path("a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_EQ(GetFileAttributesW(drive.Path("Missing\\a.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+  EXPECT_EQ(GetFileAttributesW(u"Q:\\a.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+}
+
+TEST(SetFileAttributesW, RoundTripsOnPlainAndDotNames) {
+  const DWORD requests[] = {RO, HID, SYS, RO | HID, HID | SYS, RO | HID | SYS, NORMAL, 0};
+  for (const char* name : {"a.txt", ".profile"}) {
+    for (DWORD request : requests) {
+      TempDrive drive;
+      drive.Write(name, "x");
+      const WString path = drive.Path(name);
+      ASSERT_TRUE(SetFileAttributesW(path.c_str(), request)) << name << " " << request;
+      const DWORD expected = (request & (RO | HID | SYS)) ? (request & (RO | HID | SYS)) : NORMAL;
+      EXPECT_EQ(GetFileAttributesW(path.c_str()), expected) << name << " " << request;
+      EXPECT_EQ(drive.Read(name), "x");
+    }
+  }
+}
+
+TEST(SetFileAttributesW, StoresOnlyWhatTheNameDoesNotSay) {
+  const struct {
+    const char* name;
+    DWORD request;
+    std::optional<std::string> stored;
+  } cases[] = {
+      {"a.txt", HID | SYS, "0x6"},
+      {"a.txt", SYS | RO, "0x4"},
+      {"a.txt", NORMAL, std::nullopt},
+      {".profile", NORMAL, "0x0"},  // or the dot-name would stay hidden
+      {".profile", HID, std::nullopt},
+      {".profile", SYS, "0x4"},
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    drive.Write(c.name, "x");
+    WriteDosAttrib(drive.Native(c.name), "0x6");
+    ASSERT_TRUE(SetFileAttributesW(drive.Path(c.name).c_str(), c.request));
+    EXPECT_EQ(ReadDosAttrib(drive.Native(c.name)), c.stored) << c.name << " " << c.request;
+  }
+}
+
+TEST(SetFileAttributesW, ClearingReadOnlyGivesBackWriteBitsTheUmaskAllows) {
+  const struct {
+    mode_t mode, mask, readOnly, writable;
+  } cases[] = {
+      {0640, 022, 0440, 0640},
+      {0644, 002, 0444, 0666},
+      {0600, 077, 0400, 0600},
+      {0444, 0222, 0444, 0644},  // the owner gets write back even so
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    ScopedUmask mask(c.mask);
+    drive.Write("a.txt", "x");
+    chmod(drive.Native("a.txt").c_str(), c.mode);
+    ASSERT_TRUE(SetFileAttributesW(drive.Path("a.txt").c_str(), RO));
+    EXPECT_EQ(ModeOf(drive.Native("a.txt")), c.readOnly) << std::oct << c.mode;
+    ASSERT_TRUE(SetFileAttributesW(drive.Path("a.txt").c_str(), NORMAL));
+    EXPECT_EQ(ModeOf(drive.Native("a.txt")), c.writable) << std::oct << c.mode;
+  }
+}
+
+// What the library does before processing a file: read, clear, restore.
+TEST(SetFileAttributesW, ClearAndRestoreKeepsTheFileAsItWas) {
+  for (const char* name : {"a.txt", ".profile"}) {
+    TempDrive drive;
+    drive.Write(name, "x");
+    const WString path = drive.Path(name);
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), RO | SYS));
+    const DWORD before = GetFileAttributesW(path.c_str());
+    const mode_t mode = ModeOf(drive.Native(name));
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), NORMAL));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), NORMAL) << name;
+    ASSERT_TRUE(SetFileAttributesW(path.c_str(), before));
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), before) << name;
+    EXPECT_EQ(ModeOf(drive.Native(name)), mode) << name;
+  }
+}
+
+TEST(SetFileAttributesW, FolderKeepsItsMode) {
+  TempDrive drive;
+  mkdir(drive.Native("Docs").c_str(), 0755);
+  ASSERT_TRUE(SetFileAttributesW(drive.Path("Docs").c_str(), RO | HID | DIR));
+  EXPECT_EQ(GetFileAttributesW(drive.Path("Docs").c_str()), DIR | HID);
+  EXPECT_EQ(ModeOf(drive.Native("Docs")), mode_t{0755});
+}
+
+TEST(SetFileAttributesW, RefusesWhatMayNotChange) {
+  TempDrive drive;
+  EXPECT_FALSE(SetFileAttributesW(drive.Path("missing.txt").c_str(), NORMAL));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+
+  drive.Write("frozen.txt", "x");
+  ImmutableFile frozen(drive.Native("frozen.txt"));
+  if (!frozen.Active()) GTEST_SKIP() << "chattr +i is not available here";
+  // Even a request that changes nothing is refused: callers use it as a probe.
+  EXPECT_FALSE(SetFileAttributesW(drive.Path("frozen.txt").c_str(), NORMAL));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_FALSE(SetFileAttributesW(drive.Path("frozen.txt").c_str(), HID));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+}
+
+}  // namespace

@@ -1,0 +1,320 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include "platform/wide.h"
+#include "tests/platform/helpers.h"
+#include "tests/support/temp_drive.h"
+
+using namespace halvex::test;
+using halvex::platform::ToUtf8;
+
+namespace {
+
+HANDLE Hold(const TempDrive& drive, const char* name, DWORD access, DWORD share) {
+  return CreateFileW(drive.Path(name).c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+size_t EntriesIn(const std::filesystem::path& folder) {
+  return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
+}
+
+TEST(DeleteFileW, RefusesWhatWindowsRefuses) {
+  const struct {
+    const char* label;
+    const char* name;
+    std::function<void(TempDrive&)> setUp;
+    DWORD error;  // 0: deleted
+  } cases[] = {
+      {"plain", "a.txt", [](auto& d) { d.Write("a.txt", "x"); }, 0},
+      {"dot_name", ".a", [](auto& d) { d.Write(".a", "x"); }, 0},
+      {"read_only", "a.txt", [](auto& d) { d.Write("a.txt", "x"), chmod(d.Native("a.txt").c_str(), 0444); },
+       ERROR_ACCESS_DENIED},
+      {"folder", "Docs", [](auto& d) { mkdir(d.Native("Docs").c_str(), 0755); }, ERROR_ACCESS_DENIED},
+      {"missing", "a.txt", [](auto&) {}, ERROR_FILE_NOT_FOUND},
+      {"missing_folder", "No\\a.txt", [](auto&) {}, ERROR_PATH_NOT_FOUND},
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    c.setUp(drive);
+    EXPECT_EQ(DeleteFileW(drive.Path(c.name).c_str()), c.error == 0) << c.label;
+    if (c.error) {
+      EXPECT_EQ(GetLastError(), c.error) << c.label;
+    }
+    EXPECT_FALSE(c.error == 0 && drive.Exists(c.name)) << c.label;
+  }
+}
+
+TEST(DeleteFileW, RefusesAHeldFile) {
+  for (DWORD share : {DWORD{FILE_SHARE_READ}, DWORD{0}}) {
+    TempDrive drive;
+    drive.Write("a.txt", "x");
+    HANDLE h = Hold(drive, "a.txt", GENERIC_READ, share);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(DeleteFileW(drive.Path("a.txt").c_str()));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+    CloseHandle(h);
+    EXPECT_TRUE(DeleteFileW(drive.Path("a.txt").c_str()));
+  }
+}
+
+TEST(DeleteFileW, RefusesAnImmutableFile) {
+  TempDrive drive;
+  drive.Write("a.txt", "x");
+  ImmutableFile frozen(drive.Native("a.txt"));
+  if (!frozen.Active()) GTEST_SKIP() << "chattr +i is not available here";
+  EXPECT_FALSE(DeleteFileW(drive.Path("a.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+}
+
+TEST(MoveFileW, MovesFilesAndFoldersButNeverReplaces) {
+  TempDrive drive;
+  drive.Write("a.txt", "a");
+  drive.Write("b.txt", "b");
+  drive.Write("Docs/in.txt", "in");
+  EXPECT_FALSE(MoveFileW(drive.Path("a.txt").c_str(), drive.Path("b.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ALREADY_EXISTS});
+  EXPECT_EQ(drive.Read("a.txt"), "a");
+  EXPECT_EQ(drive.Read("b.txt"), "b");
+
+  EXPECT_TRUE(MoveFileW(drive.Path("a.txt").c_str(), drive.Path("c.txt").c_str()));
+  EXPECT_FALSE(drive.Exists("a.txt"));
+  EXPECT_EQ(drive.Read("c.txt"), "a");
+  EXPECT_TRUE(MoveFileW(drive.Path("Docs").c_str(), drive.Path("Moved").c_str()));
+  EXPECT_EQ(drive.Read("Moved/in.txt"), "in");
+
+  EXPECT_FALSE(MoveFileW(drive.Path("gone.txt").c_str(), drive.Path("d.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+  EXPECT_FALSE(MoveFileW(drive.Path("c.txt").c_str(), drive.Path("No\\d.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+}
+
+TEST(MoveFileW, RefusesAHeldSource) {
+  TempDrive drive;
+  drive.Write("a.txt", "a");
+  HANDLE h = Hold(drive, "a.txt", GENERIC_READ, FILE_SHARE_READ);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(MoveFileW(drive.Path("a.txt").c_str(), drive.Path("b.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+  CloseHandle(h);
+  EXPECT_TRUE(drive.Exists("a.txt"));
+  EXPECT_FALSE(drive.Exists("b.txt"));
+}
+
+TEST(CopyFileW, CopiesDataModeAttributesAndTime) {
+  TempDrive drive;
+  drive.Write("Docs/a.txt", "payload");
+  chmod(drive.Native("Docs/a.txt").c_str(), 0640);
+  ASSERT_TRUE(SetFileAttributesW(drive.Path("Docs\\a.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  const struct timespec times[2] = {{1000000000, 0}, {1200000000, 5}};
+  utimensat(AT_FDCWD, drive.Native("Docs/a.txt").c_str(), times, 0);
+
+  ASSERT_TRUE(CopyFileW(drive.Path("Docs\\a.txt").c_str(), drive.Path("Docs\\b.txt").c_str(), TRUE));
+  EXPECT_EQ(drive.Read("Docs/b.txt"), "payload");
+  EXPECT_EQ(ModeOf(drive.Native("Docs/b.txt")), mode_t{0640});
+  EXPECT_EQ(GetFileAttributesW(drive.Path("Docs\\b.txt").c_str()), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  struct stat st {};
+  stat(drive.Native("Docs/b.txt").c_str(), &st);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1200000000);
+  EXPECT_EQ(EntriesIn(drive.Native("Docs")), 2u) << "no temporary file is left behind";
+}
+
+TEST(CopyFileW, CarriesTheHiddenBitAcrossNames) {
+  TempDrive drive;
+  drive.Write(".a", "x");
+  drive.Write("b", "y");
+  ASSERT_TRUE(CopyFileW(drive.Path(".a").c_str(), drive.Path("plain").c_str(), TRUE));
+  EXPECT_EQ(GetFileAttributesW(drive.Path("plain").c_str()), FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_TRUE(CopyFileW(drive.Path("b").c_str(), drive.Path(".dotted").c_str(), TRUE));
+  EXPECT_EQ(GetFileAttributesW(drive.Path(".dotted").c_str()), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(CopyFileW, ExistingTargets) {
+  const struct {
+    const char* label;
+    BOOL failIfExists;
+    std::function<void(TempDrive&)> setUp;
+    DWORD error;  // 0: copied
+  } cases[] = {
+      {"fail_if_exists", TRUE, [](auto&) {}, ERROR_FILE_EXISTS},
+      {"overwrite", FALSE, [](auto&) {}, 0},
+      {"read_only_target", FALSE, [](auto& d) { chmod(d.Native("b.txt").c_str(), 0444); }, ERROR_ACCESS_DENIED},
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    drive.Write("a.txt", "new");
+    drive.Write("b.txt", "old");
+    c.setUp(drive);
+    EXPECT_EQ(CopyFileW(drive.Path("a.txt").c_str(), drive.Path("b.txt").c_str(), c.failIfExists), c.error == 0)
+        << c.label;
+    if (c.error) {
+      EXPECT_EQ(GetLastError(), c.error) << c.label;
+    }
+    EXPECT_EQ(drive.Read("b.txt"), c.error ? "old" : "new") << c.label;
+    EXPECT_EQ(EntriesIn(drive.Root()), 2u) << c.label;
+  }
+}
+
+TEST(CopyFileW, HeldFiles) {
+  const struct {
+    const char* held;
+    DWORD access, share;
+    bool copies;
+  } cases[] = {
+      {"a.txt", GENERIC_READ, FILE_SHARE_READ, true},   // readers may share the source
+      {"a.txt", GENERIC_READ, 0, false},                // held exclusively
+      {"a.txt", GENERIC_WRITE, FILE_SHARE_READ, false},
+      {"b.txt", GENERIC_READ, FILE_SHARE_READ, false},  // a held target is not replaced
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    drive.Write("a.txt", "new");
+    drive.Write("b.txt", "old");
+    HANDLE h = Hold(drive, c.held, c.access, c.share);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CopyFileW(drive.Path("a.txt").c_str(), drive.Path("b.txt").c_str(), FALSE), c.copies) << c.held;
+    if (!c.copies) {
+      EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION}) << c.held;
+    }
+    CloseHandle(h);
+    EXPECT_EQ(drive.Read("b.txt"), c.copies ? "new" : "old");
+  }
+}
+
+TEST(CopyFileW, RefusesAFolderOrMissingSource) {
+  TempDrive drive;
+  mkdir(drive.Native("Docs").c_str(), 0755);
+  EXPECT_FALSE(CopyFileW(drive.Path("Docs").c_str(), drive.Path("b").c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  EXPECT_FALSE(CopyFileW(drive.Path("none").c_str(), drive.Path("b").c_str(), FALSE));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND});
+}
+
+TEST(Folders, CreateAndRemove) {
+  TempDrive drive;
+  EXPECT_TRUE(CreateDirectoryW(drive.Path("WLM\\").c_str(), nullptr));
+  EXPECT_FALSE(CreateDirectoryW(drive.Path("WLM").c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ALREADY_EXISTS});
+  EXPECT_FALSE(CreateDirectoryW(drive.Path("No\\Sub").c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+  drive.Write("WLM/a.txt", "x");
+  EXPECT_FALSE(RemoveDirectoryW(drive.Path("WLM").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_DIR_NOT_EMPTY});
+  EXPECT_FALSE(RemoveDirectoryW(drive.Path("WLM\\a.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_DIRECTORY});
+  std::filesystem::remove(drive.Native("WLM/a.txt"));
+  EXPECT_TRUE(RemoveDirectoryW(drive.Path("WLM").c_str()));
+}
+
+TEST(GetTempFileNameW, CreatesDistinctEmptyFiles) {
+  TempDrive drive;
+  mkdir(drive.Native("Docs").c_str(), 0755);
+  const std::regex shape(R"(C:\\Docs\\jur[0-9A-F]{1,4}\.TMP)");
+  std::set<WString> seen;
+  for (const char16_t* folder : {u"C:\\Docs", u"C:\\Docs\\"}) {
+    for (int i = 0; i < 20; ++i) {
+      WCHAR name[MAX_PATH];
+      UINT n = GetTempFileNameW(folder, u"jurTmp", 0, name);
+      ASSERT_NE(n, 0u);
+      const std::string text = ToUtf8(name);
+      EXPECT_TRUE(std::regex_match(text, shape)) << text;
+      EXPECT_NE(text.find(ToUtf8(u"jur") + [&] {
+        char hex[8];
+        snprintf(hex, sizeof hex, "%X", n);
+        return std::string(hex);
+      }() + ".TMP"), std::string::npos) << text;
+      EXPECT_TRUE(seen.insert(name).second) << "names are never reused: " << text;
+      EXPECT_TRUE(drive.Exists("Docs/" + text.substr(8)));
+      EXPECT_EQ(drive.Read("Docs/" + text.substr(8)), "");
+    }
+  }
+}
+
+TEST(GetTempFileNameW, WithANumberOnlyFormats) {
+  TempDrive drive;
+  WCHAR name[MAX_PATH];
+  EXPECT_EQ(GetTempFileNameW(u"C:\\Docs", u"ab", 0x1A2B, name), 0x1A2Bu);
+  EXPECT_EQ(WString(name), u"C:\\Docs\\ab1A2B.TMP");
+  EXPECT_EQ(GetTempFileNameW(u"C:\\", nullptr, 0x10, name), 0x10u);
+  EXPECT_EQ(WString(name), u"C:\\10.TMP");
+  EXPECT_EQ(EntriesIn(drive.Root()), 0u);
+  EXPECT_EQ(GetTempFileNameW(u"C:\\Missing", u"jur", 0, name), 0u);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+}
+
+TEST(FindFirstFileW, ReportsSizeInHalves) {
+  const struct {
+    uint64_t size;
+    DWORD high, low;
+  } cases[] = {
+      {0, 0, 0},
+      {10485760, 0, 10485760},
+      {10485761, 0, 10485761},
+      {uint64_t{1} << 32, 1, 0},
+      {(uint64_t{1} << 32) + 5, 1, 5},
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    drive.Write("Docs/big.bin", "");
+    ASSERT_EQ(truncate(drive.Native("Docs/big.bin").c_str(), static_cast<off_t>(c.size)), 0);  // sparse
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(drive.Path("Docs\\big.bin").c_str(), &data);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(data.nFileSizeHigh, c.high) << c.size;
+    EXPECT_EQ(data.nFileSizeLow, c.low) << c.size;
+    EXPECT_EQ(WString(data.cFileName), u"big.bin");
+    EXPECT_EQ(data.dwFileAttributes, FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(FindClose(find));
+  }
+}
+
+TEST(FindFirstFileW, WildcardsAndMisses) {
+  TempDrive drive;
+  drive.Write("Docs/b.txt", "bb");
+  drive.Write("Docs/a.txt", "a");
+  drive.Write("Docs/c.doc", "ccc");
+  const struct {
+    const char* pattern;
+    const char16_t* found;  // null: nothing
+    DWORD error;
+  } cases[] = {
+      {"Docs\\*.txt", u"a.txt", 0},  // the first in name order
+      {"Docs\\?.doc", u"c.doc", 0},
+      {"Docs\\*", u"a.txt", 0},
+      {"Docs\\*.*", u"a.txt", 0},
+      {"Docs\\*.zip", nullptr, ERROR_FILE_NOT_FOUND},
+      {"Docs\\none.txt", nullptr, ERROR_FILE_NOT_FOUND},
+      {"No\\*.txt", nullptr, ERROR_PATH_NOT_FOUND},
+      {"No\\a.txt", nullptr, ERROR_PATH_NOT_FOUND},
+      {"D*\\a.txt", nullptr, ERROR_INVALID_NAME},
+  };
+  for (const auto& c : cases) {
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW(drive.Path(c.pattern).c_str(), &data);
+    if (c.found) {
+      ASSERT_NE(find, INVALID_HANDLE_VALUE) << c.pattern;
+      EXPECT_EQ(WString(data.cFileName), c.found) << c.pattern;
+      FindClose(find);
+    } else {
+      EXPECT_EQ(find, INVALID_HANDLE_VALUE) << c.pattern;
+      EXPECT_EQ(GetLastError(), c.error) << c.pattern;
+    }
+  }
+}
+
+TEST(FindFirstFileW, ReportsTheWriteTime) {
+  TempDrive drive;
+  drive.Write("a.txt", "x");
+  const struct timespec times[2] = {{0, UTIME_OMIT}, {1577836800, 0}};
+  utimensat(AT_FDCWD, drive.Native("a.txt").c_str(), times, 0);
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(drive.Path("a.txt").c_str(), &data);
+  ASSERT_NE(find, INVALID_HANDLE_VALUE);
+  const uint64_t ft = (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+  EXPECT_EQ(ft, 132223104000000000ull);
+  FindClose(find);
+}
+
+}  // namespace

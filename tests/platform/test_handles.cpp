@@ -1,0 +1,250 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "platform/wide.h"
+#include "tests/platform/helpers.h"
+#include "tests/support/temp_drive.h"
+
+using namespace halvex::test;
+
+namespace {
+
+constexpr DWORD R = GENERIC_READ, W = GENERIC_WRITE, RW = GENERIC_READ | GENERIC_WRITE;
+constexpr DWORD SR = FILE_SHARE_READ, SW = FILE_SHARE_WRITE;
+
+HANDLE Open(const WString& path, DWORD access, DWORD share, DWORD creation = OPEN_EXISTING) {
+  return CreateFileW(path.c_str(), access, share, nullptr, creation, 0, nullptr);
+}
+
+TEST(CreateFileW, ShareModesConflictAsLocks) {
+  const struct {
+    DWORD firstAccess, firstShare, secondAccess, secondShare;
+    bool secondOpens;
+  } cases[] = {
+      {R, SR, R, SR, true},        // readers together
+      {R, SR | SW, R, SR, true},
+      {R, SR, R, 0, false},        // the newcomer wants the file alone
+      {R, 0, R, SR, false},        // the holder wants it alone
+      {W, SR, R, SR, false},       // a writer is exclusive
+      {R, SR, W, SR | SW, false},
+      {RW, SR | SW, R, SR | SW, false},
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    drive.Write("a.txt", "x");
+    HANDLE first = Open(drive.Path("a.txt"), c.firstAccess, c.firstShare);
+    ASSERT_NE(first, INVALID_HANDLE_VALUE);
+    HANDLE second = Open(drive.Path("a.txt"), c.secondAccess, c.secondShare);
+    if (c.secondOpens) {
+      EXPECT_NE(second, INVALID_HANDLE_VALUE);
+      CloseHandle(second);
+    } else {
+      EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+      EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+    }
+    CloseHandle(first);
+    // Closing gives the file back.
+    HANDLE again = Open(drive.Path("a.txt"), c.secondAccess, c.secondShare);
+    EXPECT_NE(again, INVALID_HANDLE_VALUE);
+    CloseHandle(again);
+  }
+}
+
+TEST(CreateFileW, SeesALockHeldByAnotherProcess) {
+  TempDrive drive;
+  drive.Write("a.txt", "x");
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int fd = open(drive.Native("a.txt").c_str(), O_RDONLY);
+    flock(fd, LOCK_EX);
+    (void)!write(ready[1], "k", 1);
+    pause();
+    _exit(0);
+  }
+  char k;
+  ASSERT_EQ(read(ready[0], &k, 1), 1);
+  EXPECT_EQ(Open(drive.Path("a.txt"), R, SR), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  close(ready[0]), close(ready[1]);
+  HANDLE h = Open(drive.Path("a.txt"), R, SR);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+}
+
+TEST(CreateFileW, RefusesAnythingButARegularFileWithoutBlocking) {
+  TempDrive drive;
+  ASSERT_EQ(mkfifo(drive.Native("pipe").c_str(), 0666), 0);
+  mkdir(drive.Native("Docs").c_str(), 0755);
+  const auto start = std::chrono::steady_clock::now();
+  for (const char* name : {"pipe", "Docs"}) {
+    for (DWORD access : {R, W, RW}) {
+      EXPECT_EQ(Open(drive.Path(name), access, SR), INVALID_HANDLE_VALUE) << name;
+      EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED}) << name;
+    }
+    EXPECT_EQ(Open(drive.Path(name), W, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE) << name;
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(CreateFileW, CreationDispositions) {
+  const struct {
+    DWORD creation;
+    bool exists;
+    bool opens;
+    DWORD error;           // last error afterwards
+    const char* content;   // afterwards; null: no file
+  } cases[] = {
+      {CREATE_NEW, false, true, ERROR_SUCCESS, ""},
+      {CREATE_NEW, true, false, ERROR_FILE_EXISTS, "old"},
+      {CREATE_ALWAYS, false, true, ERROR_SUCCESS, ""},
+      {CREATE_ALWAYS, true, true, ERROR_ALREADY_EXISTS, ""},
+      {OPEN_EXISTING, false, false, ERROR_FILE_NOT_FOUND, nullptr},
+      {OPEN_EXISTING, true, true, ERROR_SUCCESS, "old"},
+      {OPEN_ALWAYS, false, true, ERROR_SUCCESS, ""},
+      {OPEN_ALWAYS, true, true, ERROR_ALREADY_EXISTS, "old"},
+      {TRUNCATE_EXISTING, false, false, ERROR_FILE_NOT_FOUND, nullptr},
+      {TRUNCATE_EXISTING, true, true, ERROR_SUCCESS, ""},
+  };
+  for (const auto& c : cases) {
+    TempDrive drive;
+    if (c.exists) drive.Write("a.txt", "old");
+    HANDLE h = Open(drive.Path("a.txt"), RW, 0, c.creation);
+    EXPECT_EQ(h != INVALID_HANDLE_VALUE, c.opens) << c.creation << " " << c.exists;
+    EXPECT_EQ(GetLastError(), c.error) << c.creation << " " << c.exists;
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+    EXPECT_EQ(drive.Exists("a.txt"), c.content != nullptr);
+    if (c.content) {
+      EXPECT_EQ(drive.Read("a.txt"), c.content) << c.creation << " " << c.exists;
+    }
+  }
+}
+
+TEST(CreateFileW, NeverTruncatesAFileItCannotHave) {
+  TempDrive drive;
+  drive.Write("a.txt", "keep me");
+  HANDLE holder = Open(drive.Path("a.txt"), R, SR);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  for (DWORD creation : {CREATE_ALWAYS, TRUNCATE_EXISTING}) {
+    EXPECT_EQ(Open(drive.Path("a.txt"), W, 0, creation), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+  }
+  CloseHandle(holder);
+  EXPECT_EQ(drive.Read("a.txt"), "keep me");
+}
+
+TEST(CreateFileW, ReadOnlyFileRefusesWriting) {
+  TempDrive drive;
+  drive.Write("a.txt", "x");
+  chmod(drive.Native("a.txt").c_str(), 0444);
+  EXPECT_EQ(Open(drive.Path("a.txt"), W, 0), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
+  HANDLE h = Open(drive.Path("a.txt"), R, SR);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+}
+
+TEST(CreateFileW, NewFileModeFollowsTheUmask) {
+  TempDrive drive;
+  ScopedUmask mask(027);
+  HANDLE h = Open(drive.Path("a.txt"), W, 0, CREATE_NEW);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  CloseHandle(h);
+  EXPECT_EQ(ModeOf(drive.Native("a.txt")), mode_t{0640});
+}
+
+TEST(CreateFileW, ErrorsNameWhatIsMissing) {
+  TempDrive drive;
+  const struct {
+    WString path;
+    DWORD error;
+  } cases[] = {
+      {drive.Path("missing.txt"), ERROR_FILE_NOT_FOUND},
+      {drive.Path("NoFolder\\missing.txt"), ERROR_PATH_NOT_FOUND},
+      {u"Q:\\a.txt", ERROR_PATH_NOT_FOUND},
+      {drive.Path("a/b.txt"), ERROR_INVALID_NAME},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Open(c.path, R, SR), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), c.error) << halvex::platform::ToUtf8(c.path);
+  }
+  EXPECT_EQ(Open(drive.Path("NoFolder\\new.txt"), W, 0, CREATE_NEW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+}
+
+TEST(Handles, ReadWriteSeekTruncate) {
+  TempDrive drive;
+  HANDLE h = Open(drive.Path("a.txt"), RW, 0, CREATE_NEW);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD done = 0;
+  ASSERT_TRUE(WriteFile(h, "hello world", 11, &done, nullptr));
+  EXPECT_EQ(done, 11u);
+  LARGE_INTEGER at{}, pos{};
+  at.QuadPart = 5;
+  ASSERT_TRUE(SetFilePointerEx(h, at, &pos, FILE_BEGIN));
+  EXPECT_EQ(pos.QuadPart, 5);
+  ASSERT_TRUE(SetEndOfFile(h));
+  LARGE_INTEGER size{};
+  ASSERT_TRUE(GetFileSizeEx(h, &size));
+  EXPECT_EQ(size.QuadPart, 5);
+  at.QuadPart = -2;
+  ASSERT_TRUE(SetFilePointerEx(h, at, &pos, FILE_END));
+  char buffer[16] = {};
+  ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &done, nullptr));
+  EXPECT_EQ(std::string(buffer, done), "lo");
+  ASSERT_TRUE(ReadFile(h, buffer, sizeof buffer, &done, nullptr));
+  EXPECT_EQ(done, 0u) << "end of file is success with nothing read";
+  at.QuadPart = -100;
+  EXPECT_FALSE(SetFilePointerEx(h, at, nullptr, FILE_CURRENT));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_NEGATIVE_SEEK});
+  EXPECT_TRUE(FlushFileBuffers(h));
+  CloseHandle(h);
+  EXPECT_EQ(drive.Read("a.txt"), "hello");
+}
+
+TEST(Handles, FileTimesAreHundredsOfNanosecondsSince1601) {
+  TempDrive drive;
+  drive.Write("a.txt", "x");
+  HANDLE h = Open(drive.Path("a.txt"), W, 0);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  const uint64_t jan2020 = 132223104000000000ull + 1234567;  // 2020-01-01 00:00:00.1234567 UTC
+  const FILETIME write{static_cast<DWORD>(jan2020), static_cast<DWORD>(jan2020 >> 32)};
+  ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &write));
+  FILETIME back{};
+  ASSERT_TRUE(GetFileTime(h, nullptr, nullptr, &back));
+  EXPECT_EQ(back.dwLowDateTime, write.dwLowDateTime);
+  EXPECT_EQ(back.dwHighDateTime, write.dwHighDateTime);
+  CloseHandle(h);
+  struct stat st {};
+  stat(drive.Native("a.txt").c_str(), &st);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1577836800);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
+}
+
+TEST(Handles, StaleOrForeignHandlesFailWithInvalidHandle) {
+  TempDrive drive;
+  drive.Write("a.txt", "x");
+  HANDLE h = Open(drive.Path("a.txt"), R, SR);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(FindClose(h)) << "a file handle is not a search";
+  EXPECT_TRUE(CloseHandle(h));
+  DWORD done;
+  char c;
+  for (HANDLE bad : {h, INVALID_HANDLE_VALUE, HANDLE{nullptr}}) {
+    EXPECT_FALSE(CloseHandle(bad));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+    EXPECT_FALSE(ReadFile(bad, &c, 1, &done, nullptr));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+  }
+}
+
+}  // namespace

@@ -1,0 +1,360 @@
+// The cipher library's behaviour through its C interface: round trips, keys,
+// names, existing outputs, progress and cancel, locks, busy sources, and the
+// password transcoding with its cache.
+#include <sys/stat.h>
+
+#include <chrono>
+#include <thread>
+
+#include "tests/suite/cipher_test_support.h"
+
+namespace halvex::test {
+namespace {
+
+const WString kPassword = WTEXT("correct horse battery");
+
+class CipherRoundTrip : public CipherTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(CipherRoundTrip, RestoresContentNameAndTimeByteForByte) {
+  const std::string content = Pattern(GetParam());
+  drive_.Write("in/report.txt", content);
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1'500'000'000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, drive_.Native("in/report.txt").c_str(), times, 0), 0);
+  std::filesystem::create_directories(drive_.Native("out"));
+  PasswordKey key(kPassword);
+
+  CallResult enc = Encrypt(drive_.Path("in/report.txt"), drive_.Path("in/report.hvx"), key.get(),
+                           StoredKey().data());
+  ASSERT_EQ(enc.code, ZQCA_OK);
+  EXPECT_EQ(enc.buffer, drive_.Path("in/report.hvx"));
+  EXPECT_EQ(drive_.Read("in/report.txt"), content);  // the source is untouched
+  EXPECT_TRUE(ZQCA_CheckEncryptedFileW(drive_.Path("in/report.hvx").c_str()));
+
+  CallResult dec = Decrypt(drive_.Path("in/report.hvx"), drive_.Path("out"), WString(), StoredKey().data());
+  ASSERT_EQ(dec.code, ZQCA_OK);
+  EXPECT_EQ(dec.buffer, drive_.Path("out/report.txt"));
+  EXPECT_EQ(dec.flag, 0);
+  EXPECT_TRUE(drive_.Read("out/report.txt") == content);
+  struct stat st{};
+  ASSERT_EQ(stat(drive_.Native("out/report.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, 1'500'000'000);
+  EXPECT_EQ(Listing(drive_.Native("out")), std::vector<std::string>{"report.txt"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, CipherRoundTrip,
+                         ::testing::Values(0, 1, 65535, 65536, 65537, 3 * 65536 + 17));
+
+// 100 MiB streamed through both directions; compared block by block.
+TEST_F(CipherTest, RoundTripOfHundredMebibytes) {
+  constexpr size_t kBlock = 1 << 20, kBlocks = 100;
+  {
+    std::ofstream out(drive_.Native("big.bin"), std::ios::binary);
+    for (size_t i = 0; i < kBlocks; ++i) {
+      std::string block = Pattern(kBlock, static_cast<unsigned>(i));
+      out.write(block.data(), static_cast<std::streamsize>(block.size()));
+    }
+  }
+  std::filesystem::create_directories(drive_.Native("out"));
+  ASSERT_EQ(Encrypt(drive_.Path("big.bin"), drive_.Path("big.hvx"), nullptr, StoredKey().data()).code,
+            ZQCA_OK);
+  ASSERT_EQ(Decrypt(drive_.Path("big.hvx"), drive_.Path("out\\"), WString(), StoredKey().data()).code,
+            ZQCA_OK);
+  std::ifstream a(drive_.Native("big.bin"), std::ios::binary), b(drive_.Native("out/big.bin"), std::ios::binary);
+  std::string x(kBlock, '\0'), y(kBlock, '\0');
+  for (size_t i = 0; i < kBlocks; ++i) {
+    a.read(x.data(), kBlock);
+    b.read(y.data(), kBlock);
+    ASSERT_EQ(a.gcount(), b.gcount());
+    ASSERT_TRUE(x == y) << "block " << i;
+  }
+  b.peek();
+  EXPECT_TRUE(b.eof());
+}
+
+struct KeyCase {
+  const char* name;
+  bool encPassword, encStored;  // keys given to encryption
+  bool decPassword;             // password given to decryption
+  const BYTE* decSecond;        // second key given to decryption
+  uint32_t code;
+  BYTE flag;
+};
+
+class CipherKeys : public CipherTest, public ::testing::WithParamInterface<KeyCase> {};
+
+TEST_P(CipherKeys, OpensOnlyWithAGivenKey) {
+  const KeyCase& c = GetParam();
+  drive_.Write("plan.doc", "plans");
+  std::filesystem::create_directories(drive_.Native("out"));
+  PasswordKey key(kPassword);
+  ASSERT_EQ(Encrypt(drive_.Path("plan.doc"), drive_.Path("plan.hvx"), c.encPassword ? key.get() : nullptr,
+                    c.encStored ? StoredKey().data() : nullptr)
+                .code,
+            ZQCA_OK);
+  CallResult dec = Decrypt(drive_.Path("plan.hvx"), drive_.Path("out"),
+                           c.decPassword ? kPassword : WTEXT("wrong password"), c.decSecond);
+  EXPECT_EQ(dec.code, c.code);
+  EXPECT_EQ(dec.flag, c.flag);
+  if (c.code == ZQCA_OK) {
+    EXPECT_EQ(drive_.Read("out/plan.doc"), "plans");
+  } else {
+    EXPECT_TRUE(dec.buffer.empty());
+    EXPECT_TRUE(Listing(drive_.Native("out")).empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CipherKeys,
+    ::testing::Values(
+        KeyCase{"PasswordOnlyOpensWithPassword", true, false, true, nullptr, ZQCA_OK, 1},
+        KeyCase{"PasswordOnlyWrongPassword", true, false, false, nullptr, ZQCA_ERR_WRONG_KEY, 0},
+        KeyCase{"PasswordOnlyWrongSecondKey", true, false, false, OtherKey().data(), ZQCA_ERR_WRONG_KEY, 0},
+        KeyCase{"StoredOnlyOpensWithStored", false, true, false, StoredKey().data(), ZQCA_OK, 0},
+        KeyCase{"StoredOnlyIgnoresPassword", false, true, true, OtherKey().data(), ZQCA_ERR_WRONG_KEY, 0},
+        KeyCase{"BothOpenWithStored", true, true, false, StoredKey().data(), ZQCA_OK, 0},
+        KeyCase{"BothOpenWithPassword", true, true, true, OtherKey().data(), ZQCA_OK, 1},
+        KeyCase{"BothPreferStored", true, true, true, StoredKey().data(), ZQCA_OK, 0},
+        KeyCase{"BothWrong", true, true, false, OtherKey().data(), ZQCA_ERR_WRONG_KEY, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Batch types hand the transcoded password as both keys: one slot, and the
+// second key alone opens it without a derivation.
+TEST_F(CipherTest, SameKeyTwiceOpensWithEither) {
+  drive_.Write("a.txt", "a");
+  PasswordKey key(kPassword);
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), key.get(), key.get()).code, ZQCA_OK);
+  std::filesystem::create_directories(drive_.Native("o1"));
+  std::filesystem::create_directories(drive_.Native("o2"));
+  uint64_t runs = cipher::KdfRunCount();
+  EXPECT_EQ(Decrypt(drive_.Path("a.hvx"), drive_.Path("o1"), kPassword, key.get()).code, ZQCA_OK);
+  EXPECT_EQ(cipher::KdfRunCount(), runs);
+  CallResult byPassword = Decrypt(drive_.Path("a.hvx"), drive_.Path("o2"), kPassword, nullptr);
+  EXPECT_EQ(byPassword.code, ZQCA_OK);
+  EXPECT_EQ(byPassword.flag, 1);
+}
+
+TEST_F(CipherTest, RefusesCallsWithoutKeysOrArguments) {
+  drive_.Write("a.txt", "a");
+  EXPECT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), nullptr, nullptr).code, ZQCA_ERR_NO_KEY);
+  EXPECT_FALSE(drive_.Exists("a.hvx"));
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), nullptr, StoredKey().data()).code, ZQCA_OK);
+  EXPECT_EQ(Decrypt(drive_.Path("a.hvx"), drive_.Path("o"), WString(), nullptr).code, ZQCA_ERR_NO_KEY);
+  EXPECT_EQ(Encrypt(drive_.Path("missing.txt"), drive_.Path("m.hvx"), nullptr, StoredKey().data()).code,
+            ZQCA_ERR_NOT_FOUND);
+  EXPECT_EQ(Decrypt(drive_.Path("a.txt"), drive_.Path(""), WString(), StoredKey().data()).code,
+            ZQCA_ERR_NOT_ENCRYPTED);
+}
+
+TEST_F(CipherTest, ExistingOutputIsReportedNamedAndKept) {
+  drive_.Write("a.txt", "new content");
+  drive_.Write("a.hvx", "already here");
+  CallResult enc = Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), nullptr, StoredKey().data());
+  EXPECT_EQ(enc.code, ZQCA_ERR_OUTPUT_EXISTS);
+  EXPECT_EQ(enc.buffer, drive_.Path("a.hvx"));
+  EXPECT_EQ(drive_.Read("a.hvx"), "already here");
+
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("b.hvx"), nullptr, StoredKey().data()).code, ZQCA_OK);
+  drive_.Write("out/a.txt", "keep me");
+  CallResult dec = Decrypt(drive_.Path("b.hvx"), drive_.Path("out"), WString(), StoredKey().data());
+  EXPECT_EQ(dec.code, ZQCA_ERR_OUTPUT_EXISTS);
+  EXPECT_EQ(dec.buffer, drive_.Path("out\\a.txt"));
+  EXPECT_EQ(drive_.Read("out/a.txt"), "keep me");
+  EXPECT_EQ(Listing(drive_.Native("out")), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(CipherTest, PathsBeyondTheLimitAreRefused) {
+  drive_.Write("a.txt", "a");
+  // The longest path, 259 characters, is accepted; its temporary name fits
+  // because the folder is short.
+  std::filesystem::create_directories(drive_.Native("ddd"));
+  WString longName = drive_.Path("ddd\\" + std::string(248, 'n') + ".hvx");
+  ASSERT_EQ(longName.size(), 259u);
+  CallResult ok = Encrypt(drive_.Path("a.txt"), longName, nullptr, StoredKey().data());
+  EXPECT_EQ(ok.code, ZQCA_OK);
+
+  std::array<WCHAR, MAX_PATH> full;
+  full.fill(u'x');  // no terminator within 260 characters
+  EXPECT_EQ(ZQCA_DualPasswordFileEncryptW(drive_.Path("a.txt").c_str(), full.data(), nullptr,
+                                          StoredKey().data(), 24, false, nullptr),
+            ZQCA_ERR_PATH_TOO_LONG);
+
+  std::string deep(245, 'd');
+  std::filesystem::create_directories(drive_.Native(deep));
+  CallResult tooDeep = Encrypt(drive_.Path("a.txt"), drive_.Path(deep + "\\a.hvx"), nullptr, StoredKey().data());
+  EXPECT_EQ(tooDeep.code, ZQCA_ERR_PATH_TOO_LONG);  // the temporary name would not fit
+  EXPECT_TRUE(tooDeep.buffer.empty());
+  EXPECT_TRUE(Listing(drive_.Native(deep)).empty());
+}
+
+std::vector<int32_t> reported;
+int32_t cancelAt = -1;
+
+int32_t Record(int32_t percent) {
+  reported.push_back(percent);
+  return percent == cancelAt ? 1 : 0;
+}
+
+TEST_F(CipherTest, ProgressRisesByWholePercentsToHundred) {
+  drive_.Write("a.bin", Pattern(40 * 65536 + 5));
+  std::filesystem::create_directories(drive_.Native("out"));
+  cancelAt = -1;
+  for (bool decrypting : {false, true}) {
+    reported.clear();
+    CallResult r = decrypting
+                       ? Decrypt(drive_.Path("a.hvx"), drive_.Path("out"), WString(), StoredKey().data(), Record)
+                       : Encrypt(drive_.Path("a.bin"), drive_.Path("a.hvx"), nullptr, StoredKey().data(), false,
+                                 Record);
+    ASSERT_EQ(r.code, ZQCA_OK);
+    ASSERT_FALSE(reported.empty());
+    EXPECT_EQ(reported.front(), 0);
+    EXPECT_EQ(reported.back(), 100);
+    EXPECT_TRUE(std::adjacent_find(reported.begin(), reported.end(),
+                                   [](int32_t a, int32_t b) { return b <= a; }) == reported.end());
+  }
+}
+
+TEST_F(CipherTest, CancelLeavesNothingBehind) {
+  drive_.Write("src/a.bin", Pattern(20 * 65536));
+  std::filesystem::create_directories(drive_.Native("enc"));
+  std::filesystem::create_directories(drive_.Native("out"));
+  cancelAt = 50;
+  CallResult enc = Encrypt(drive_.Path("src/a.bin"), drive_.Path("enc/a.hvx"), nullptr, StoredKey().data(),
+                           false, Record);
+  EXPECT_EQ(enc.code, ZQCA_ERR_CANCELLED);
+  EXPECT_TRUE(enc.buffer.empty());
+  EXPECT_TRUE(Listing(drive_.Native("enc")).empty());
+
+  cancelAt = -1;
+  ASSERT_EQ(Encrypt(drive_.Path("src/a.bin"), drive_.Path("enc/a.hvx"), nullptr, StoredKey().data()).code,
+            ZQCA_OK);
+  cancelAt = 50;
+  CallResult dec = Decrypt(drive_.Path("enc/a.hvx"), drive_.Path("out"), WString(), StoredKey().data(), Record);
+  EXPECT_EQ(dec.code, ZQCA_ERR_CANCELLED);
+  EXPECT_TRUE(dec.buffer.empty());
+  EXPECT_TRUE(Listing(drive_.Native("out")).empty());
+  cancelAt = -1;
+}
+
+TEST_F(CipherTest, SourceHeldElsewhereIsBusy) {
+  drive_.Write("a.txt", "a");
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), nullptr, StoredKey().data()).code, ZQCA_OK);
+  for (const char* held : {"a.txt", "a.hvx"}) {
+    HANDLE h = CreateFileW(drive_.Path(held).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    if (std::string(held) == "a.txt") {
+      EXPECT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("b.hvx"), nullptr, StoredKey().data()).code,
+                ZQCA_ERR_SOURCE_BUSY);
+      EXPECT_FALSE(drive_.Exists("b.hvx"));
+    } else {
+      EXPECT_EQ(Decrypt(drive_.Path("a.hvx"), drive_.Path("out"), WString(), StoredKey().data()).code,
+                ZQCA_ERR_SOURCE_BUSY);
+      EXPECT_EQ(ZQCA_LockFileW(drive_.Path("a.hvx").c_str()), ZQCA_ERR_SOURCE_BUSY);
+    }
+    CloseHandle(h);
+  }
+}
+
+TEST_F(CipherTest, LockedFileRefusesDecryptionButStaysIntact) {
+  drive_.Write("a.txt", "secret");
+  drive_.Write("plain.txt", "plain");
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), nullptr, StoredKey().data()).code, ZQCA_OK);
+  EXPECT_FALSE(ZQCA_CheckLockedFileW(drive_.Path("a.hvx").c_str()));
+  EXPECT_EQ(ZQCA_LockFileW(drive_.Path("plain.txt").c_str()), ZQCA_ERR_NOT_ENCRYPTED);
+  EXPECT_EQ(drive_.Read("plain.txt"), "plain");
+
+  ASSERT_EQ(ZQCA_LockFileW(drive_.Path("a.hvx").c_str()), ZQCA_OK);
+  EXPECT_TRUE(ZQCA_CheckLockedFileW(drive_.Path("a.hvx").c_str()));
+  EXPECT_EQ(ZQCA_LockFileW(drive_.Path("a.hvx").c_str()), ZQCA_OK);  // locking twice is harmless
+  EXPECT_TRUE(ZQCA_CheckEncryptedFileW(drive_.Path("a.hvx").c_str()));
+  CallResult dec = Decrypt(drive_.Path("a.hvx"), drive_.Path("out"), WString(), StoredKey().data());
+  EXPECT_EQ(dec.code, ZQCA_ERR_LOCKED);
+  EXPECT_TRUE(dec.buffer.empty());
+  EXPECT_FALSE(ZQCA_CheckLockedFileW(drive_.Path("plain.txt").c_str()));
+}
+
+TEST_F(CipherTest, SelfExtractingFilesCarryAStubAndATrailer) {
+  drive_.Write("a.txt", Pattern(70000));
+  drive_.Write("plain.txt", "not encrypted");
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.exe"), nullptr, StoredKey().data(), true).code,
+            ZQCA_OK);
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), nullptr, StoredKey().data(), false).code,
+            ZQCA_OK);
+  EXPECT_TRUE(ZQCA_CheckEncryptedFileW(drive_.Path("a.exe").c_str()));
+  EXPECT_TRUE(ZQCA_CheckSelfExtractEncryptedFile(drive_.Path("a.exe").c_str()));
+  EXPECT_TRUE(ZQCA_CheckEncryptedFileW(drive_.Path("a.hvx").c_str()));
+  EXPECT_FALSE(ZQCA_CheckSelfExtractEncryptedFile(drive_.Path("a.hvx").c_str()));
+  EXPECT_FALSE(ZQCA_CheckEncryptedFileW(drive_.Path("plain.txt").c_str()));
+  EXPECT_FALSE(ZQCA_CheckSelfExtractEncryptedFile(drive_.Path("plain.txt").c_str()));
+  EXPECT_FALSE(ZQCA_CheckEncryptedFileW(drive_.Path("missing").c_str()));
+  EXPECT_EQ(drive_.Read("a.exe").rfind("This file is encrypted", 0), 0u);
+
+  ASSERT_EQ(ZQCA_LockFileW(drive_.Path("a.exe").c_str()), ZQCA_OK);
+  EXPECT_TRUE(ZQCA_CheckLockedFileW(drive_.Path("a.exe").c_str()));
+  EXPECT_EQ(Decrypt(drive_.Path("a.exe"), drive_.Path("out"), WString(), StoredKey().data()).code,
+            ZQCA_ERR_LOCKED);
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("b.exe"), nullptr, StoredKey().data(), true).code,
+            ZQCA_OK);
+  std::filesystem::create_directories(drive_.Native("out"));
+  ASSERT_EQ(Decrypt(drive_.Path("b.exe"), drive_.Path("out"), WString(), StoredKey().data()).code, ZQCA_OK);
+  EXPECT_TRUE(drive_.Read("out/a.txt") == Pattern(70000));
+}
+
+// ---- Password transcoding -------------------------------------------------
+
+TEST_F(CipherTest, TranscodingIsDeterministicPerPassword) {
+  uint32_t error = 99;
+  EXPECT_EQ(ZQCA_PasswordTranscodeW(WTEXT(""), 0, 24, &error), nullptr);
+  EXPECT_EQ(error, ZQCA_ERR_EMPTY_PASSWORD);
+  EXPECT_EQ(ZQCA_PasswordTranscodeW(nullptr, 0, 24, &error), nullptr);
+  EXPECT_EQ(error, ZQCA_ERR_EMPTY_PASSWORD);
+
+  PasswordKey a(WTEXT("pässword ✓")), b(WTEXT("pässword ✓")), c(WTEXT("pässword !"));
+  ASSERT_NE(a.get(), nullptr);
+  EXPECT_EQ(std::memcmp(a.get(), b.get(), 24), 0);
+  EXPECT_NE(std::memcmp(a.get(), c.get(), 24), 0);
+  ZQCA_FreeMemory(nullptr);
+}
+
+TEST_F(CipherTest, DecryptingABatchWithOnePasswordDerivesOnce) {
+  constexpr int kFiles = 20;
+  std::filesystem::create_directories(drive_.Native("enc"));
+  {
+    PasswordKey key(kPassword);
+    for (int i = 0; i < kFiles; ++i) {
+      std::string name = "f" + std::to_string(i) + ".txt";
+      drive_.Write("in/" + name, name);
+      ASSERT_EQ(Encrypt(drive_.Path("in/" + name), drive_.Path("enc/" + std::to_string(i) + ".hvx"),
+                        key.get(), StoredKey().data())
+                    .code,
+                ZQCA_OK);
+    }
+  }
+  cipher::ClearTranscodeCache();
+  std::filesystem::create_directories(drive_.Native("out"));
+  uint64_t before = cipher::KdfRunCount();
+  for (int i = 0; i < kFiles; ++i) {
+    CallResult r = Decrypt(drive_.Path("enc/" + std::to_string(i) + ".hvx"), drive_.Path("out"), kPassword,
+                           OtherKey().data());
+    ASSERT_EQ(r.code, ZQCA_OK);
+    EXPECT_EQ(r.flag, 1);
+  }
+  EXPECT_EQ(cipher::KdfRunCount() - before, 1u);
+  EXPECT_EQ(Listing(drive_.Native("out")).size(), static_cast<size_t>(kFiles));
+}
+
+// Files record the parameters they were made with, so raising the default
+// does not lock old files out.
+TEST_F(CipherTest, FilesOpenAfterTheDefaultParametersChange) {
+  drive_.Write("a.txt", "a");
+  {
+    PasswordKey key(kPassword);
+    ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), key.get(), nullptr).code, ZQCA_OK);
+  }
+  cipher::SetKdfParams({2, 128, 1});
+  cipher::ClearTranscodeCache();
+  std::filesystem::create_directories(drive_.Native("out"));
+  EXPECT_EQ(Decrypt(drive_.Path("a.hvx"), drive_.Path("out"), kPassword, nullptr).code, ZQCA_OK);
+}
+
+}  // namespace
+}  // namespace halvex::test

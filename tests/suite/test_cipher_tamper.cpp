@@ -1,0 +1,218 @@
+// Damaged and forged files: every change to a header bit, sampled body bits,
+// truncation, extension, reordering and swapped headers must be refused with
+// nothing left in the output folder; forged names and versions likewise.
+#include <gcrypt.h>
+
+#include <functional>
+
+#include "suite/cipher/format.h"
+#include "suite/cipher/keys.h"
+#include "tests/suite/cipher_test_support.h"
+
+namespace halvex::test {
+namespace {
+
+namespace fmt = cipher::format;
+constexpr size_t kSealedChunk = fmt::kChunkSize + 16;
+
+class CipherTamper : public CipherTest {
+ protected:
+  void SetUp() override {
+    CipherTest::SetUp();
+    std::filesystem::create_directories(drive_.Native("out"));
+  }
+
+  // Encrypts content under name with the stored key; returns the file's bytes.
+  std::vector<uint8_t> Make(const std::string& name, const std::string& content, bool sfx = false) {
+    drive_.Write("src/" + name, content);
+    EXPECT_EQ(Encrypt(drive_.Path("src/" + name), drive_.Path(name + ".hvx"), nullptr, StoredKey().data(), sfx)
+                  .code,
+              ZQCA_OK);
+    return ReadBytes(drive_.Native(name + ".hvx"));
+  }
+
+  // Decrypts bytes written to a file; the output folder must stay empty on failure.
+  uint32_t Try(const std::vector<uint8_t>& bytes) {
+    WriteBytes(drive_.Native("t.hvx"), bytes);
+    CallResult r = Decrypt(drive_.Path("t.hvx"), drive_.Path("out"), WString(), StoredKey().data());
+    if (r.code != ZQCA_OK) {
+      EXPECT_TRUE(r.buffer.empty());
+      EXPECT_TRUE(Listing(drive_.Native("out")).empty());
+    } else {
+      std::filesystem::remove_all(drive_.Native("out"));
+      std::filesystem::create_directories(drive_.Native("out"));
+    }
+    return r.code;
+  }
+
+  static size_t HeaderLength(const std::vector<uint8_t>& bytes, size_t at = 0) {
+    return *fmt::HeaderLength({bytes.data() + at, fmt::kPrefixSize});
+  }
+};
+
+TEST_F(CipherTamper, EveryHeaderBitFlipIsDetected) {
+  std::vector<uint8_t> file = Make("a.txt", Pattern(1000));
+  ASSERT_EQ(Try(file), ZQCA_OK);
+  const size_t headerBits = HeaderLength(file) * 8;
+  for (size_t bit = 0; bit < headerBits; ++bit) {
+    std::vector<uint8_t> bad = file;
+    bad[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+    // Without its magic the file is not ours at all.
+    uint32_t expected = bit < 64 ? ZQCA_ERR_NOT_ENCRYPTED : ZQCA_ERR_DAMAGED;
+    ASSERT_EQ(Try(bad), expected) << "bit " << bit;
+  }
+}
+
+TEST_F(CipherTamper, SampledBodyAndTrailerBitFlipsAreDetected) {
+  for (bool sfx : {false, true}) {
+    std::vector<uint8_t> file = Make(sfx ? "s.txt" : "a.txt", Pattern(2 * 65536 + 300), sfx);
+    size_t start = sfx ? fmt::Stub().size() : 0;
+    size_t bodyStart = start + HeaderLength(file, start);
+    size_t bodyEnd = file.size() - (sfx ? fmt::kTrailerSize : 0);
+    for (size_t bit = bodyStart * 8; bit < bodyEnd * 8; bit += 4099) {
+      std::vector<uint8_t> bad = file;
+      bad[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
+      ASSERT_EQ(Try(bad), ZQCA_ERR_DAMAGED) << "bit " << bit;
+    }
+    std::vector<uint8_t> lastBit = file;
+    lastBit[bodyEnd - 1] ^= 0x80;
+    EXPECT_EQ(Try(lastBit), ZQCA_ERR_DAMAGED);
+    if (sfx) {  // a trailer that points elsewhere leaves nothing to find
+      for (size_t at = bodyEnd; at < file.size(); ++at) {
+        std::vector<uint8_t> bad = file;
+        bad[at] ^= 0x01;
+        EXPECT_EQ(Try(bad), ZQCA_ERR_NOT_ENCRYPTED) << "trailer byte " << at - bodyEnd;
+      }
+    }
+  }
+}
+
+TEST_F(CipherTamper, TruncationAndExtensionAreDetected) {
+  std::vector<uint8_t> file = Make("a.txt", Pattern(3 * 65536 + 100));
+  const size_t body = HeaderLength(file);
+  std::vector<size_t> lengths = {0, 8, body - 1, body, body + 1, file.size() - 1, file.size() - 16};
+  for (size_t k = 1; k <= 3; ++k)
+    for (long delta : {-1L, 0L, 1L}) lengths.push_back(body + k * kSealedChunk + delta);
+  for (size_t length : lengths) {
+    std::vector<uint8_t> cut(file.begin(), file.begin() + static_cast<long>(length));
+    uint32_t code = Try(cut);
+    if (length < fmt::kPrefixSize) EXPECT_EQ(code, ZQCA_ERR_NOT_ENCRYPTED) << length;
+    else EXPECT_EQ(code, ZQCA_ERR_DAMAGED) << length;
+  }
+  for (size_t extra : {1, 16, 17}) {
+    std::vector<uint8_t> longer = file;
+    longer.insert(longer.end(), extra, 0);
+    EXPECT_EQ(Try(longer), ZQCA_ERR_DAMAGED) << extra;
+  }
+  std::vector<uint8_t> repeated = file;  // the last chunk appended again
+  repeated.insert(repeated.end(), file.end() - 116, file.end());
+  EXPECT_EQ(Try(repeated), ZQCA_ERR_DAMAGED);
+}
+
+TEST_F(CipherTamper, ReorderedChunksAreDetected) {
+  std::vector<uint8_t> file = Make("a.txt", Pattern(3 * 65536));
+  const size_t body = HeaderLength(file);
+  std::vector<uint8_t> swapped = file;
+  std::swap_ranges(swapped.begin() + body, swapped.begin() + body + kSealedChunk,
+                   swapped.begin() + body + kSealedChunk);
+  EXPECT_EQ(Try(swapped), ZQCA_ERR_DAMAGED);
+  // The last chunk moved to the front of a file of full chunks: same length.
+  std::vector<uint8_t> rotated = file;
+  std::rotate(rotated.begin() + body, rotated.end() - kSealedChunk, rotated.end());
+  EXPECT_EQ(Try(rotated), ZQCA_ERR_DAMAGED);
+}
+
+TEST_F(CipherTamper, HeadersSwappedBetweenFilesAreDetected) {
+  std::vector<uint8_t> a = Make("a.txt", Pattern(70000, 1));
+  std::vector<uint8_t> b = Make("b.txt", Pattern(70000, 2));
+  const size_t header = HeaderLength(a);
+  ASSERT_EQ(header, HeaderLength(b));
+  std::vector<uint8_t> mixed = b;
+  std::copy(a.begin(), a.begin() + static_cast<long>(header), mixed.begin());
+  EXPECT_EQ(Try(mixed), ZQCA_ERR_DAMAGED);
+}
+
+// Rebuilds an encrypted file with a changed header, sealed correctly, as a
+// forger holding the key would: only the library's own checks can refuse it.
+std::vector<uint8_t> Reseal(const std::vector<uint8_t>& file, const std::function<void(fmt::Header&)>& change) {
+  fmt::Header header;
+  size_t length = *fmt::HeaderLength({file.data(), fmt::kPrefixSize});
+  EXPECT_EQ(fmt::Parse({file.data(), length}, header), fmt::ParseResult::kOk);
+  std::array<uint8_t, 32> fileKey{}, bodyKey{};
+  EXPECT_TRUE(cipher::keys::UnwrapSlot(header, 0, StoredKey(), fileKey));
+  EXPECT_TRUE(cipher::keys::BodyKey(fileKey, bodyKey));
+  std::array<uint8_t, 32> oldMac = header.mac;
+  change(header);
+  EXPECT_TRUE(cipher::keys::HeaderMac(fileKey, header, header.mac));
+  std::vector<uint8_t> out = fmt::Serialise(header);
+  cipher::crypto::Aead aead;
+  EXPECT_TRUE(aead.Init(static_cast<cipher::crypto::AeadId>(header.aead), bodyKey));
+  size_t at = length;
+  uint64_t count = fmt::ChunkCount(header.size, header.chunkSize);
+  for (uint32_t i = 0; i < count; ++i) {
+    size_t plain = std::min<size_t>(header.chunkSize, file.size() - at - 16);
+    std::vector<uint8_t> chunk(file.begin() + at, file.begin() + at + plain + 16);
+    auto nonce = fmt::ChunkNonce(header, i, i + 1 == count);
+    std::span<uint8_t> data(chunk.data(), plain), tag(chunk.data() + plain, 16);
+    EXPECT_TRUE(aead.Open(nonce, oldMac, data, tag));
+    EXPECT_TRUE(aead.Seal(nonce, header.mac, data, tag));
+    out.insert(out.end(), chunk.begin(), chunk.end());
+    at += plain + 16;
+  }
+  return out;
+}
+
+TEST_F(CipherTamper, ResealedFileWithItsOwnNameStillOpens) {
+  std::vector<uint8_t> file = Make("a.txt", Pattern(65536 + 9));
+  EXPECT_EQ(Try(Reseal(file, [](fmt::Header&) {})), ZQCA_OK);
+}
+
+TEST_F(CipherTamper, StoredNamesThatAreNotOnePlainNameAreRefused) {
+  std::vector<uint8_t> file = Make("a.txt", "content");
+  const std::string names[] = {"..\\x", "a\\b", "a/b", "C:x", "..", ".", "", std::string("a\x01" "b"),
+                               std::string("a\x7f"), "../../etc/passwd", std::string(256, 'n'),
+                               "\xff\xfe"};
+  for (const std::string& name : names) {
+    std::vector<uint8_t> forged = Reseal(file, [&](fmt::Header& h) { h.name = name; });
+    EXPECT_EQ(Try(forged), ZQCA_ERR_UNSAFE_NAME) << name;
+  }
+  EXPECT_FALSE(std::filesystem::exists(drive_.Native("x")));
+  // The longest name allowed; only a drive root leaves room for it.
+  std::string longest(255, 'n');
+  WriteBytes(drive_.Native("t.hvx"), Reseal(file, [&](fmt::Header& h) { h.name = longest; }));
+  EXPECT_EQ(Decrypt(drive_.Path("t.hvx"), drive_.Path(""), WString(), StoredKey().data()).code, ZQCA_OK);
+  EXPECT_TRUE(std::filesystem::exists(drive_.Native(longest)));
+}
+
+// The name limit counts UTF-16 units, as Windows does, not bytes of UTF-8.
+TEST(CipherNames, LimitCountsUtf16Units) {
+  EXPECT_TRUE(fmt::IsSafeName(WString(255, u'\u00e9')));
+  EXPECT_FALSE(fmt::IsSafeName(WString(256, u'\u00e9')));
+  EXPECT_TRUE(fmt::IsSafeName(WString(127, u'\xd83d') + WString(1, u'x')));  // lone surrogates pass as WTF-8
+  EXPECT_TRUE(fmt::IsSafeName(WTEXT("report (final).v2.doc")));
+}
+
+TEST_F(CipherTamper, UnknownVersionIsReportedAsSuch) {
+  std::vector<uint8_t> file = Make("a.txt", "content");
+  size_t length = HeaderLength(file);
+  for (uint16_t version : {0, 2, 0x100}) {
+    std::vector<uint8_t> other = file;
+    other[8] = static_cast<uint8_t>(version);
+    other[9] = static_cast<uint8_t>(version >> 8);
+    gcry_md_hash_buffer(GCRY_MD_SHA256, other.data() + length - 32, other.data(), length - 32);
+    EXPECT_EQ(Try(other), ZQCA_ERR_VERSION) << version;
+    WriteBytes(drive_.Native("v.hvx"), other);
+    EXPECT_TRUE(ZQCA_CheckEncryptedFileW(drive_.Path("v.hvx").c_str()));
+    EXPECT_EQ(ZQCA_LockFileW(drive_.Path("v.hvx").c_str()), ZQCA_ERR_VERSION);
+  }
+}
+
+TEST_F(CipherTamper, WrongKeyIsNotMistakenForDamage) {
+  Make("a.txt", "content");
+  CallResult r = Decrypt(drive_.Path("a.txt.hvx"), drive_.Path("out"), WString(), OtherKey().data());
+  EXPECT_EQ(r.code, ZQCA_ERR_WRONG_KEY);
+  EXPECT_TRUE(Listing(drive_.Native("out")).empty());
+}
+
+}  // namespace
+}  // namespace halvex::test
