@@ -165,7 +165,10 @@ TEST_F(CommandTest, EncryptThenDecryptTreeRestoresEveryByteAndTime) {
       {"a/chunk", 65536},     {"a/b/chunk-plus-one", 65537}, {"a/b/c/big.bin", 300000},
       {"report.doc", 1234},   {"sp ace \xc3\xa9t\xc3\xa9.txt", 77}, {".hidden", 42}};
   unsigned seed = 1;
-  for (auto [name, size] : files) Write(name, Bytes(size, seed++), 1500000000 + seed);
+  for (auto [name, size] : files) {
+    Write(name, Bytes(size, seed), 1500000000 + seed);
+    ++seed;
+  }
   const TreeSnapshot before = Snapshot();
 
   Outcome enc = Halvex({"encrypt", "-r", "--on-hidden", "encrypt", data_.string()});

@@ -171,6 +171,28 @@ TEST_F(DecryptTest, FailedCallsOfOtherTypesRemovePartialOutputs) {
   }
 }
 
+TEST_F(DecryptTest, FailedRetryNeverDeletesAFileThatStoodThereBefore) {
+  // The first answer names the user's own file and the retry fails without
+  // touching the buffer, which still names that file.
+  drive.Write("Docs/a.bin", "user's");
+  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_SOURCE_BUSY, drive.Path("Docs/a.bin"), false));
+  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_DAMAGED, drive.Path("Docs/a.bin"), false));
+  auto& request = DecryptOne(1);
+  EXPECT_EQ(request.dwErrCode, uint32_t{ZQCA_ERR_DAMAGED});
+  EXPECT_EQ(drive.Read("Docs/a.bin"), "user's");
+  EXPECT_EQ(State().strLastOutput, WString());
+}
+
+TEST_F(DecryptTest, IndexPastTheListIsAMissingFile) {
+  auto& request = Request(0, WTEXT("pw"), {"Docs/a.bin.qelmenc"});
+  Prepare(request, PROGRESS_DEC);
+  engine().DecryptFileW(&request, 1);
+  EXPECT_EQ(request.dwErrCode, uint32_t{FES_FILE_NOT_FOUND});
+  engine().EncryptFileW(&request, 7);
+  EXPECT_EQ(request.dwErrCode, uint32_t{FES_FILE_NOT_FOUND});
+  EXPECT_TRUE(fakes::CallNames("ZQCA_Dual").empty());
+}
+
 TEST_F(DecryptTest, OtherTypesListTheOutput) {
   auto& request = DecryptOne(6);
   EXPECT_EQ(request.dwErrCode, 0u);

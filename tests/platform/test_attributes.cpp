@@ -101,7 +101,7 @@ TEST(SetFileAttributesW, ClearingReadOnlyGivesBackWriteBitsTheUmaskAllows) {
     mode_t mode, mask, readOnly, writable;
   } cases[] = {
       {0640, 022, 0440, 0640},
-      {0644, 002, 0444, 0666},
+      {0644, 002, 0444, 0664},  // others may read but the umask keeps their write
       {0600, 077, 0400, 0600},
       {0444, 0222, 0444, 0644},  // the owner gets write back even so
   };

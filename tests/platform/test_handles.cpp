@@ -171,7 +171,7 @@ TEST(CreateFileW, ErrorsNameWhatIsMissing) {
       {drive.Path("missing.txt"), ERROR_FILE_NOT_FOUND},
       {drive.Path("NoFolder\\missing.txt"), ERROR_PATH_NOT_FOUND},
       {u"Q:\\a.txt", ERROR_PATH_NOT_FOUND},
-      {drive.Path("a/b.txt"), ERROR_INVALID_NAME},
+      {drive.Path() + u"a/b.txt", ERROR_INVALID_NAME},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(Open(c.path, R, SR), INVALID_HANDLE_VALUE);

@@ -14,6 +14,8 @@ struct Conversion {
   std::string utf8;
 };
 
+void PrintTo(const Conversion& c, std::ostream* os) { *os << c.label; }
+
 class WideRoundTrip : public ::testing::TestWithParam<Conversion> {};
 
 TEST_P(WideRoundTrip, EncodesAndDecodesBack) {

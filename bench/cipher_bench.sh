@@ -1,0 +1,84 @@
+#!/bin/sh
+# Side-by-side figures for the cipher library on this machine:
+#   dd conv=fsync, age -r (when installed) and our encryption and decryption
+#   of one 1 GiB file with a warm page cache; peak RSS for 1 GiB and 10 MiB;
+#   in-memory AEAD throughput; Argon2id at the default parameters; and a
+#   batch of small files decrypted with one password.
+#
+# usage: bench/cipher_bench.sh [path/to/cipher_bench] [work folder]
+set -eu
+
+BENCH=${1:-$(dirname "$0")/../build/bench/cipher_bench}
+WORK=$(mktemp -d "${2:-/var/tmp}/halvex-cipher-bench.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT INT TERM
+[ -x "$BENCH" ] || { echo "no driver at $BENCH: build the cipher_bench target" >&2; exit 2; }
+
+# Seconds (as a decimal) a command takes.
+elapsed() {
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s.%N)
+  echo "$end - $start" | bc -l
+}
+mibs() { echo "scale=1; $1 / 1048576 / $2" | bc -l; }
+ratio() { echo "scale=2; $1 / $2" | bc -l; }
+field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
+
+SRC=$WORK/source.bin
+head -c 1073741824 /dev/urandom >"$SRC"
+SIZE=$(stat -c %s "$SRC")
+cat "$SRC" >/dev/null  # warm the page cache
+
+echo "== 1 GiB, warm page cache"
+DD_S=$(elapsed dd if="$SRC" of="$WORK/dd.out" bs=1M conv=fsync)
+rm -f "$WORK/dd.out"
+DD=$(mibs "$SIZE" "$DD_S")
+echo "dd bs=1M conv=fsync      $DD MiB/s"
+
+AGE=""
+if command -v age >/dev/null 2>&1 && command -v age-keygen >/dev/null 2>&1; then
+  age-keygen -o "$WORK/age.key" 2>/dev/null
+  RECIPIENT=$(age-keygen -y "$WORK/age.key")
+  # age does not flush; sync its output too so both pay for the disk.
+  AGE_S=$(elapsed sh -c "age -r '$RECIPIENT' -o '$WORK/age.out' '$SRC' && sync '$WORK/age.out'")
+  rm -f "$WORK/age.out"
+  AGE=$(mibs "$SIZE" "$AGE_S")
+  echo "age -r (+ sync)          $AGE MiB/s"
+else
+  echo "age -r                   not installed (apt-get install age)"
+fi
+
+ENC_LINE=$("$BENCH" encrypt "$SRC" "$WORK/source.hvx")
+ENC=$(echo "$ENC_LINE" | field mib_per_s)
+ENC_RSS=$(echo "$ENC_LINE" | field peak_rss_kib)
+mkdir "$WORK/out"
+DEC_LINE=$("$BENCH" decrypt "$WORK/source.hvx" "$WORK/out")
+DEC=$(echo "$DEC_LINE" | field mib_per_s)
+DEC_RSS=$(echo "$DEC_LINE" | field peak_rss_kib)
+cmp -s "$SRC" "$WORK/out/source.bin" || { echo "round trip differs" >&2; exit 1; }
+rm -rf "$WORK/out" "$WORK/source.hvx"
+echo "halvex encrypt           $ENC MiB/s   peak RSS $ENC_RSS KiB"
+echo "halvex decrypt           $DEC MiB/s   peak RSS $DEC_RSS KiB"
+echo "encrypt / dd             $(ratio "$ENC" "$DD")   (target >= 0.8)"
+echo "decrypt / dd             $(ratio "$DEC" "$DD")   (target >= 0.8)"
+if [ -n "$AGE" ]; then
+  echo "encrypt / age            $(ratio "$ENC" "$AGE")   (target >= 1)"
+  echo "decrypt / age            $(ratio "$DEC" "$AGE")   (target >= 1)"
+fi
+
+echo "== 10 MiB"
+head -c 10485760 /dev/urandom >"$WORK/small.bin"
+mkdir "$WORK/out"
+S_ENC=$("$BENCH" encrypt "$WORK/small.bin" "$WORK/small.hvx")
+S_DEC=$("$BENCH" decrypt "$WORK/small.hvx" "$WORK/out")
+echo "halvex encrypt           peak RSS $(echo "$S_ENC" | field peak_rss_kib) KiB"
+echo "halvex decrypt           peak RSS $(echo "$S_DEC" | field peak_rss_kib) KiB   (target <= 32768)"
+
+echo "== in memory, one core"
+"$BENCH" aead 2
+
+echo "== password transcoding"
+"$BENCH" argon2
+
+echo "== 1000 small files, one password"
+"$BENCH" many 1000
