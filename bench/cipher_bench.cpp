@@ -121,16 +121,19 @@ int Argon2() {
 }
 
 int Many(int count) {
-  auto dir = std::filesystem::temp_directory_path() / ("halvex-bench-" + std::to_string(getpid()));
+  std::string unique = "halvex-bench-";
+  unique += std::to_string(getpid());
+  auto dir = std::filesystem::temp_directory_path() / unique;
   std::filesystem::create_directories(dir / "enc");
   std::filesystem::create_directories(dir / "out");
   const WString password = WTEXT("one password for the batch");
   BYTE* key = nullptr;
   if (cipher::TranscodePassword(password, 24, &key)) return 1;
   for (int i = 0; i < count; ++i) {
-    auto plain = dir / ("f" + std::to_string(i) + ".txt");
+    std::string name = std::to_string(i);
+    auto plain = dir / (name + ".txt");
     std::ofstream(plain) << "small file " << i << '\n';
-    WString out = LibraryPath((dir / "enc" / (std::to_string(i) + ".hvx")).string());
+    WString out = LibraryPath((dir / "enc" / (name + ".hvx")).string());
     std::vector<WCHAR> buffer(MAX_PATH, 0);
     std::copy(out.begin(), out.end(), buffer.begin());
     if (cipher::EncryptFile(LibraryPath(plain.string()).c_str(), buffer.data(), key, nullptr, 24, false,

@@ -228,9 +228,17 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
   int err = RenameNoReplace(*source, *target);
   if (err == EXDEV && S_ISREG(st.st_mode)) {
     // Another file system: copy, then remove the source, as Windows does
-    // between volumes.
+    // between volumes. The copy takes its own lock on the source, so the
+    // probe's goes first and is taken again before the source is removed.
+    close(probe.fd);
+    probe.fd = -1;
     if (!CopyNative(*source, *target, FinalComponent(from), FinalComponent(to), true, ERROR_ALREADY_EXISTS))
       return FALSE;
+    if (!ProbeUnheld(*source, &probe.fd)) {
+      const DWORD held = GetLastError();
+      unlink(target->c_str());  // the copy made here, not a file that was there
+      return Fail(held);
+    }
     err = unlink(source->c_str()) == 0 ? 0 : errno;
   }
   if (err == EEXIST) return Fail(ERROR_ALREADY_EXISTS);

@@ -13,7 +13,7 @@ constexpr uint32_t kWriteFailed = 1325;  // a cipher failure without a special m
 
 class InteractiveTest : public BatchTest {
  protected:
-  // Plain files a.txt, b.txt ... in Docs\, listed in that order.
+  // Plain files a.dat, b.dat ... in Docs\, listed in that order.
   void PlainFiles(const std::vector<std::string>& names) {
     std::vector<std::string> rel;
     for (const std::string& n : names) {
@@ -47,36 +47,36 @@ class InteractiveTest : public BatchTest {
 };
 
 TEST_F(InteractiveTest, EncryptionReplacesEachSourceByItsOutput) {
-  PlainFiles({"a.txt", "b.txt"});
+  PlainFiles({"a.dat", "b.dat"});
   Encrypt();
   EXPECT_EQ(request.dwErrCode, 0u);
-  EXPECT_EQ(Outputs(), (Names{"Docs\\a.txt.qelmenc", "Docs\\b.txt.qelmenc"}));
+  EXPECT_EQ(Outputs(), (Names{"Docs\\a.dat.qelmenc", "Docs\\b.dat.qelmenc"}));
   EXPECT_EQ(list->m_nOutCount, 2u);
   EXPECT_EQ(options.nSucceeded, 2u);
-  EXPECT_FALSE(drive.Exists("Docs/a.txt"));
-  EXPECT_EQ(drive.Read("Docs/b.txt.qelmenc"), "FAKEENC\nplain b.txt");
-  EXPECT_EQ(Inputs(), (Names{"Docs\\a.txt", "Docs\\b.txt"}));  // an encryption leaves the list alone
+  EXPECT_FALSE(drive.Exists("Docs/a.dat"));
+  EXPECT_EQ(drive.Read("Docs/b.dat.qelmenc"), "FAKEENC\nplain b.dat");
+  EXPECT_EQ(Inputs(), (Names{"Docs\\a.dat", "Docs\\b.dat"}));  // an encryption leaves the list alone
   EXPECT_EQ(ErrorDialogs(), 0u);
   ExpectClosedDown();
 }
 
 TEST_F(InteractiveTest, SelfExtractingEncryptionKeepsTheSources) {
-  PlainFiles({"a.txt"});
+  PlainFiles({"a.dat"});
   options.bSelfExtract = 1;
   Encrypt();
-  EXPECT_EQ(Outputs(), Names{"Docs\\a.txt.exe"});
-  EXPECT_TRUE(drive.Exists("Docs/a.txt"));
+  EXPECT_EQ(Outputs(), Names{"Docs\\a.dat.exe"});
+  EXPECT_TRUE(drive.Exists("Docs/a.dat"));
   EXPECT_EQ(options.nSucceeded, 1u);
 }
 
 TEST_F(InteractiveTest, DecryptionHandsBackOnlyWhatStaysEncrypted) {
-  drive.Write("Docs/a.txt.qelmenc", "FAKEENC\nalpha");
-  drive.Write("Docs/b.txt.qelmenc", "FAKEENC\nbeta");
-  SetList({"Docs\\a.txt.qelmenc", "Docs\\missing.qelmenc", "Docs\\b.txt.qelmenc"});
+  drive.Write("Docs/a.dat.qelmenc", "FAKEENC\nalpha");
+  drive.Write("Docs/b.dat.qelmenc", "FAKEENC\nbeta");
+  SetList({"Docs\\a.dat.qelmenc", "Docs\\missing.qelmenc", "Docs\\b.dat.qelmenc"});
   Decrypt();
-  EXPECT_EQ(drive.Read("Docs/a.txt"), "alpha");
-  EXPECT_FALSE(drive.Exists("Docs/a.txt.qelmenc"));
-  EXPECT_EQ(Outputs(), (Names{"Docs\\a.txt", "Docs\\b.txt"}));
+  EXPECT_EQ(drive.Read("Docs/a.dat"), "alpha");
+  EXPECT_FALSE(drive.Exists("Docs/a.dat.qelmenc"));
+  EXPECT_EQ(Outputs(), (Names{"Docs\\a.dat", "Docs\\b.dat"}));
   EXPECT_TRUE(list->m_vecFiles.empty());
   EXPECT_EQ(list->m_nFileCount, 0u);
   EXPECT_EQ(fakes::CountOf("ZQCA_DualPasswordFileDecryptW"), 2u);
@@ -90,20 +90,20 @@ TEST_F(InteractiveTest, DecryptionKeepsSourcesThatMustStay) {
     uint32_t toTemp;
     const char* output;
   };
-  for (const Case& c : {Case{"self-extracting", "FAKESFX\nsfx", 0, "Docs\\a.txt"},
-                        Case{"into temp", "FAKEENC\ntmp", 1, "Temp\\a.txt"}}) {
+  for (const Case& c : {Case{"self-extracting", "FAKESFX\nsfx", 0, "Docs\\a.dat"},
+                        Case{"into temp", "FAKEENC\ntmp", 1, "Temp\\a.dat"}}) {
     SCOPED_TRACE(c.label);
     fakes::Reset();
     fakes::script().tempFolder = drive.Path("Temp\\");
-    std::filesystem::remove(drive.Native("Docs/a.txt"));
-    std::filesystem::remove(drive.Native("Temp/a.txt"));
-    drive.Write("Docs/a.txt.qelmenc", c.content);
-    SetList({"Docs\\a.txt.qelmenc"});
+    std::filesystem::remove(drive.Native("Docs/a.dat"));
+    std::filesystem::remove(drive.Native("Temp/a.dat"));
+    drive.Write("Docs/a.dat.qelmenc", c.content);
+    SetList({"Docs\\a.dat.qelmenc"});
     options = {};
     options.bDecryptToTemp = c.toTemp;
     Decrypt();
     EXPECT_EQ(request.dwErrCode, 0u);
-    EXPECT_TRUE(drive.Exists("Docs/a.txt.qelmenc"));
+    EXPECT_TRUE(drive.Exists("Docs/a.dat.qelmenc"));
     EXPECT_EQ(Outputs(), Names{c.output});
     EXPECT_EQ(options.nSucceeded, 1u);
   }
@@ -126,7 +126,7 @@ TEST_F(InteractiveTest, EmptyListOpensAndClosesEverything) {
 }
 
 TEST_F(InteractiveTest, SetupFailureLeavesTheListAndStatusAlone) {
-  PlainFiles({"a.txt"});
+  PlainFiles({"a.dat"});
   fakes::script().transcodeError = 1;
   fakes::script().transcodeReturnsNull = true;
   fakes::script().keystoreError = 1;
@@ -134,7 +134,7 @@ TEST_F(InteractiveTest, SetupFailureLeavesTheListAndStatusAlone) {
   options.dwStatus = 0;
   Decrypt();
   EXPECT_NE(request.dwErrCode, 0u);
-  EXPECT_EQ(Inputs(), Names{"Docs\\a.txt"});
+  EXPECT_EQ(Inputs(), Names{"Docs\\a.dat"});
   EXPECT_EQ(options.dwStatus, 0u);
   EXPECT_EQ(fakes::CountOf("ZQCA_DualPasswordFileDecryptW"), 0u);
   EXPECT_EQ(fakes::CountOf("Decryption_Progress_ReleaseForm"), 1u);
@@ -157,13 +157,13 @@ class ErrorDialogAnswer : public InteractiveTest, public ::testing::WithParamInt
 
 TEST_P(ErrorDialogAnswer, DecidesWhatComesNext) {
   const ErrorAnswerCase& c = GetParam();
-  PlainFiles({"a.txt", "b.txt"});
+  PlainFiles({"a.dat", "b.dat"});
   fakes::script().encryptSteps = {Fail(kWriteFailed)};
   fakes::script().errorAnswers = {c.answer};
   Encrypt();
   auto dialogs = fakes::CallsOf("FF_HandleErrorMsg_Show");
   ASSERT_EQ(dialogs.size(), 1u);
-  EXPECT_EQ(dialogs[0].args, (Names{Utf8(drive.Path("Docs\\a.txt")), "1301", "1325"}));
+  EXPECT_EQ(dialogs[0].args, (Names{Utf8(drive.Path("Docs\\a.dat")), "1301", "1325"}));
   EXPECT_EQ(EncryptedSources(), c.encrypted);
   EXPECT_EQ(options.nSkipped, c.skipped);
   EXPECT_EQ(options.nSucceeded, c.succeeded);
@@ -182,9 +182,9 @@ TEST_P(ErrorDialogAnswer, DecidesWhatComesNext) {
   ExpectClosedDown();
 }
 
-const Names kA = {"Docs\\a.txt"};
-const Names kAB = {"Docs\\a.txt", "Docs\\b.txt"};
-const Names kAAB = {"Docs\\a.txt", "Docs\\a.txt", "Docs\\b.txt"};
+const Names kA = {"Docs\\a.dat"};
+const Names kAB = {"Docs\\a.dat", "Docs\\b.dat"};
+const Names kAAB = {"Docs\\a.dat", "Docs\\a.dat", "Docs\\b.dat"};
 
 INSTANTIATE_TEST_SUITE_P(
     EveryAnswer, ErrorDialogAnswer,
@@ -199,7 +199,8 @@ TEST_F(InteractiveTest, RetryRepeatedRunsTheSameEntryAgainEachTime) {
   for (size_t retries : {1u, 3u}) {
     SCOPED_TRACE(retries);
     fakes::Reset();
-    PlainFiles({"a.txt"});
+    std::filesystem::remove_all(drive.Native("Docs"));
+    PlainFiles({"a.dat"});
     options = {};
     for (size_t n = 0; n < retries; ++n) {
       fakes::script().encryptSteps.push_back(Fail(kWriteFailed));
@@ -207,7 +208,7 @@ TEST_F(InteractiveTest, RetryRepeatedRunsTheSameEntryAgainEachTime) {
     }
     Encrypt();
     // Entry 0 retried: the index wraps below zero and back.
-    EXPECT_EQ(EncryptedSources(), Names(retries + 1, "Docs\\a.txt"));
+    EXPECT_EQ(EncryptedSources(), Names(retries + 1, "Docs\\a.dat"));
     EXPECT_EQ(options.nSucceeded, 1u);
     EXPECT_EQ(request.dwErrCode, 0u);
     ExpectClosedDown();
@@ -215,7 +216,7 @@ TEST_F(InteractiveTest, RetryRepeatedRunsTheSameEntryAgainEachTime) {
 }
 
 TEST_F(InteractiveTest, KeyStoreCodeIsClearedOnceTheUserAnswered) {
-  PlainFiles({"a.txt"});
+  PlainFiles({"a.dat"});
   fakes::script().encryptSteps = {Fail(3)};
   fakes::script().errorAnswers = {11};
   Encrypt();
@@ -224,14 +225,14 @@ TEST_F(InteractiveTest, KeyStoreCodeIsClearedOnceTheUserAnswered) {
 }
 
 TEST_F(InteractiveTest, FailedEncryptionRemovesItsPartialOutput) {
-  PlainFiles({"a.txt"});
+  PlainFiles({"a.dat"});
   fakes::CipherStep partial;
   partial.code = kWriteFailed;  // leaves a partial file at the output path
   fakes::script().encryptSteps = {partial};
   fakes::script().errorAnswers = {11};
   Encrypt();
-  EXPECT_FALSE(drive.Exists("Docs/a.txt.qelmenc"));
-  EXPECT_EQ(drive.Read("Docs/a.txt"), "plain a.txt");
+  EXPECT_FALSE(drive.Exists("Docs/a.dat.qelmenc"));
+  EXPECT_EQ(drive.Read("Docs/a.dat"), "plain a.dat");
 }
 
 // Codes that end a file without any dialog.
@@ -248,12 +249,12 @@ class QuietFailure : public InteractiveTest, public ::testing::WithParamInterfac
 TEST_P(QuietFailure, MovesOnWithoutADialog) {
   const QuietCase& c = GetParam();
   if (c.action == 0) {
-    drive.Write("Docs/a.txt.qelmenc", "FAKEENC\nalpha");
-    drive.Write("Docs/b.txt.qelmenc", "FAKEENC\nbeta");
-    SetList({"Docs\\a.txt.qelmenc", "Docs\\b.txt.qelmenc"});
+    drive.Write("Docs/a.dat.qelmenc", "FAKEENC\nalpha");
+    drive.Write("Docs/b.dat.qelmenc", "FAKEENC\nbeta");
+    SetList({"Docs\\a.dat.qelmenc", "Docs\\b.dat.qelmenc"});
     fakes::script().decryptSteps = {Fail(c.code)};
   } else {
-    PlainFiles({"a.txt", "b.txt"});
+    PlainFiles({"a.dat", "b.dat"});
     fakes::script().encryptSteps = {Fail(c.code)};
   }
   options.dwAction = c.action;
@@ -264,8 +265,8 @@ TEST_P(QuietFailure, MovesOnWithoutADialog) {
   EXPECT_EQ(options.nSucceeded, 1u);  // the second file was still done
   EXPECT_EQ(options.dwStatus, 0u);
   if (c.action == 0) {
-    EXPECT_TRUE(drive.Exists("Docs/a.txt.qelmenc"));
-    EXPECT_EQ(Inputs(), c.handedBack ? Names{"Docs\\a.txt.qelmenc"} : Names{});
+    EXPECT_TRUE(drive.Exists("Docs/a.dat.qelmenc"));
+    EXPECT_EQ(Inputs(), c.handedBack ? Names{"Docs\\a.dat.qelmenc"} : Names{});
     EXPECT_EQ(list->m_nFileCount, c.handedBack ? 1u : 0u);
   }
   ExpectClosedDown();
@@ -280,9 +281,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(InteractiveTest, UndeletableSourceUndoesTheFileAndAsks) {
-  PlainFiles({"a.txt"});
+  PlainFiles({"a.dat"});
   // Another program reading the file: the engine may encrypt it but not delete it.
-  HANDLE held = CreateFileW(drive.Path("Docs\\a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+  HANDLE held = CreateFileW(drive.Path("Docs\\a.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(held, INVALID_HANDLE_VALUE);
   fakes::script().errorAnswers = {11};
@@ -292,45 +293,45 @@ TEST_F(InteractiveTest, UndeletableSourceUndoesTheFileAndAsks) {
   ASSERT_EQ(dialogs.size(), 1u);
   EXPECT_EQ(dialogs[0].args[1], "1306");
   EXPECT_EQ(dialogs[0].args[2], "0");
-  EXPECT_FALSE(drive.Exists("Docs/a.txt.qelmenc"));
-  EXPECT_EQ(drive.Read("Docs/a.txt"), "plain a.txt");
+  EXPECT_FALSE(drive.Exists("Docs/a.dat.qelmenc"));
+  EXPECT_EQ(drive.Read("Docs/a.dat"), "plain a.dat");
   EXPECT_EQ(options.nSucceeded, 0u);
   EXPECT_TRUE(list->m_vecOutFiles.empty());
   EXPECT_EQ(options.nSkipped, 1u);
 }
 
 TEST_F(InteractiveTest, CancelDuringTheSecondFileStopsBeforeTheThird) {
-  PlainFiles({"a.txt", "b.txt", "c.txt"});
+  PlainFiles({"a.dat", "b.dat", "c.dat"});
   fakes::CipherStep slow;
   slow.percents = {30, 60};
   fakes::script().encryptSteps = {Succeed(), slow};
   // Checks: before a, after a, before b, then the press during b stays seen.
   fakes::script().buttonResults = {0, 0, 0, 6, 6};
   Encrypt();
-  EXPECT_EQ(EncryptedSources(), (Names{"Docs\\a.txt", "Docs\\b.txt"}));
+  EXPECT_EQ(EncryptedSources(), (Names{"Docs\\a.dat", "Docs\\b.dat"}));
   EXPECT_EQ(request.dwErrCode, 1310u);
   EXPECT_EQ(options.dwStatus, 1u);
   EXPECT_EQ(State().bCancel, 0);
-  EXPECT_EQ(drive.Read("Docs/b.txt"), "plain b.txt");
-  EXPECT_FALSE(drive.Exists("Docs/b.txt.qelmenc"));
-  EXPECT_TRUE(drive.Exists("Docs/c.txt"));
+  EXPECT_EQ(drive.Read("Docs/b.dat"), "plain b.dat");
+  EXPECT_FALSE(drive.Exists("Docs/b.dat.qelmenc"));
+  EXPECT_TRUE(drive.Exists("Docs/c.dat"));
   EXPECT_EQ(options.nSucceeded, 1u);
   EXPECT_EQ(ErrorDialogs(), 0u);
   ExpectClosedDown();
 }
 
 TEST_F(InteractiveTest, CancelSeenAfterASuccessfulCallKeepsTheSource) {
-  PlainFiles({"a.txt", "b.txt"});
-  fakes::script().buttonResults = {0, 6};  // pressed while a.txt was being encrypted
+  PlainFiles({"a.dat", "b.dat"});
+  fakes::script().buttonResults = {0, 6};  // pressed while a.dat was being encrypted
   Encrypt();
-  EXPECT_EQ(drive.Read("Docs/a.txt"), "plain a.txt");
-  EXPECT_FALSE(drive.Exists("Docs/a.txt.qelmenc"));
+  EXPECT_EQ(drive.Read("Docs/a.dat"), "plain a.dat");
+  EXPECT_FALSE(drive.Exists("Docs/a.dat.qelmenc"));
   EXPECT_EQ(options.dwStatus, 1u);
   EXPECT_EQ(EncryptCalls(), 1u);
 }
 
 TEST_F(InteractiveTest, CancelledBatchDoesNotLeakIntoTheNext) {
-  PlainFiles({"a.txt"});
+  PlainFiles({"a.dat"});
   fakes::script().buttonResults = {6};
   Encrypt();
   EXPECT_EQ(options.dwStatus, 1u);
@@ -343,12 +344,12 @@ TEST_F(InteractiveTest, CancelledBatchDoesNotLeakIntoTheNext) {
 }
 
 TEST_F(InteractiveTest, SystemFilesArePassedOverWhenEncrypting) {
-  PlainFiles({"sys.txt", "b.txt"});
-  if (!SetFileAttributesW(drive.Path("Docs\\sys.txt").c_str(), FILE_ATTRIBUTE_SYSTEM))
+  PlainFiles({"sys.dat", "b.dat"});
+  if (!SetFileAttributesW(drive.Path("Docs\\sys.dat").c_str(), FILE_ATTRIBUTE_SYSTEM))
     GTEST_SKIP() << "no user extended attributes on this file system: cannot mark a system file";
   Encrypt();
-  EXPECT_EQ(EncryptedSources(), Names{"Docs\\b.txt"});
-  EXPECT_TRUE(drive.Exists("Docs/sys.txt"));
+  EXPECT_EQ(EncryptedSources(), Names{"Docs\\b.dat"});
+  EXPECT_TRUE(drive.Exists("Docs/sys.dat"));
   EXPECT_EQ(Prompts() + ErrorDialogs(), 0u);
 }
 
@@ -368,7 +369,7 @@ class VaultDrive : public InteractiveTest, public ::testing::WithParamInterface<
 
 TEST_P(VaultDrive, HiddenAfterAFailureEndsTheBatchQuietly) {
   const VaultCase& c = GetParam();
-  PlainFiles({"a.txt", "b.txt"});
+  PlainFiles({"a.dat", "b.dat"});
   fakes::script().vaultDrive = halvex::platform::Widen(c.setting);
   fakes::script().isShowAnswers = c.isShow;
   if (c.failFirst) fakes::script().encryptSteps = {Fail(kWriteFailed)};
@@ -399,13 +400,13 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(InteractiveTest, VaultDriveFlagDoesNotCarryIntoTheNextBatch) {
-  PlainFiles({"a.txt"});
+  PlainFiles({"a.dat"});
   fakes::script().vaultDrive = WTEXT("C:");
   Encrypt();
   EXPECT_EQ(State().bOnVaultDrive, 1);
   fakes::Reset();
   fakes::script().tempFolder = drive.Path("Temp\\");
-  PlainFiles({"b.txt"});
+  PlainFiles({"b.dat"});
   fakes::script().encryptSteps = {Fail(kWriteFailed)};
   fakes::script().errorAnswers = {11};
   options = {};
@@ -427,7 +428,7 @@ class HiddenPrompt : public InteractiveTest, public ::testing::WithParamInterfac
 
 TEST_P(HiddenPrompt, DecidesForEachHiddenFile) {
   const HiddenCase& c = GetParam();
-  PlainFiles({".a.txt", ".b.txt"});
+  PlainFiles({".a.dat", ".b.dat"});
   fakes::script().promptAnswers = c.answers;
   options.dwStatus = 0;
   Encrypt();
@@ -437,22 +438,22 @@ TEST_P(HiddenPrompt, DecidesForEachHiddenFile) {
   EXPECT_EQ(options.dwStatus, 0u);  // nor does a stop here count as a cancel
   auto first = fakes::CallsOf("FF_ReplaceHiddenForm_Show");
   ASSERT_FALSE(first.empty());
-  EXPECT_EQ(first[0].args, (Names{"1", Utf8(drive.Path("Docs\\.a.txt")), "2", "1"}));
+  EXPECT_EQ(first[0].args, (Names{"1", Utf8(drive.Path("Docs\\.a.dat")), "2", "1"}));
   ExpectClosedDown();
 }
 
-const Names kHiddenBoth = {"Docs\\.a.txt", "Docs\\.b.txt"};
+const Names kHiddenBoth = {"Docs\\.a.dat", "Docs\\.b.dat"};
 INSTANTIATE_TEST_SUITE_P(
     EveryAnswer, HiddenPrompt,
     ::testing::Values(HiddenCase{"Cancel", {2}, 1, {}}, HiddenCase{"Stop", {6}, 1, {}},
                       HiddenCase{"Replace", {4, 4}, 2, kHiddenBoth},
-                      HiddenCase{"SkipThenEncrypt", {5, 4}, 2, {"Docs\\.b.txt"}},
+                      HiddenCase{"SkipThenEncrypt", {5, 4}, 2, {"Docs\\.b.dat"}},
                       HiddenCase{"YesToAll", {16}, 1, kHiddenBoth}, HiddenCase{"SkipAll", {17}, 1, {}},
-                      HiddenCase{"Unknown", {0, 5}, 2, {"Docs\\.a.txt"}}),
+                      HiddenCase{"Unknown", {0, 5}, 2, {"Docs\\.a.dat"}}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST_F(InteractiveTest, HiddenFileSkippedKeepsThePreviousCode) {
-  PlainFiles({"a.txt", ".b.txt"});
+  PlainFiles({"a.dat", ".b.dat"});
   fakes::script().encryptSteps = {Fail(kWriteFailed)};
   fakes::script().errorAnswers = {11};
   fakes::script().promptAnswers = {5};
@@ -476,9 +477,9 @@ class ReplacePrompt : public InteractiveTest, public ::testing::WithParamInterfa
 
 TEST_P(ReplacePrompt, DecidesForEachBlockedFile) {
   const ReplaceCase& c = GetParam();
-  PlainFiles({"a.txt", "b.txt"});
-  drive.Write("Docs/a.txt.qelmenc", "old a");
-  drive.Write("Docs/b.txt.qelmenc", "old b");
+  PlainFiles({"a.dat", "b.dat"});
+  drive.Write("Docs/a.dat.qelmenc", "old a");
+  drive.Write("Docs/b.dat.qelmenc", "old b");
   fakes::script().promptAnswers = c.answers;
   Encrypt();
   EXPECT_EQ(Prompts(), c.prompts);
@@ -489,10 +490,10 @@ TEST_P(ReplacePrompt, DecidesForEachBlockedFile) {
   // The prompt names the file in the way, for an encryption, with more to come.
   auto first = fakes::CallsOf("FF_ReplaceHiddenForm_Show");
   ASSERT_FALSE(first.empty());
-  EXPECT_EQ(first[0].args, (Names{"1", Utf8(drive.Path("Docs\\a.txt.qelmenc")), "1", "1"}));
+  EXPECT_EQ(first[0].args, (Names{"1", Utf8(drive.Path("Docs\\a.dat.qelmenc")), "1", "1"}));
   const bool aReplaced = c.succeeded >= 1 && (c.answers.front() == 4 || c.answers.front() == 16);
-  EXPECT_EQ(drive.Read("Docs/a.txt.qelmenc"), aReplaced ? "FAKEENC\nplain a.txt" : "old a");
-  EXPECT_EQ(drive.Exists("Docs/a.txt"), !aReplaced);
+  EXPECT_EQ(drive.Read("Docs/a.dat.qelmenc"), aReplaced ? "FAKEENC\nplain a.dat" : "old a");
+  EXPECT_EQ(drive.Exists("Docs/a.dat"), !aReplaced);
   // No temporary name is left behind by a replacement.
   for (const auto& entry : std::filesystem::directory_iterator(drive.Native("Docs")))
     EXPECT_NE(entry.path().extension(), ".TMP") << entry.path();
@@ -512,44 +513,44 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Each prompt keeps its own "for all" answer.
 TEST_F(InteractiveTest, KeptHiddenAnswerSurvivesADestinationAnswer) {
-  PlainFiles({".a.txt", "b.txt", ".c.txt"});
-  drive.Write("Docs/b.txt.qelmenc", "old b");
+  PlainFiles({".a.dat", "b.dat", ".c.dat"});
+  drive.Write("Docs/b.dat.qelmenc", "old b");
   fakes::script().promptAnswers = {16, 5};  // hidden: yes to all; b's destination: skip
   Encrypt();
   EXPECT_EQ(Prompts(), 2u);
-  EXPECT_TRUE(drive.Exists("Docs/.c.txt.qelmenc"));
+  EXPECT_TRUE(drive.Exists("Docs/.c.dat.qelmenc"));
   EXPECT_EQ(options.nSkipped, 1u);
   EXPECT_EQ(options.nSucceeded, 2u);
 }
 
 TEST_F(InteractiveTest, KeptDestinationAnswerSurvivesAHiddenAnswer) {
-  PlainFiles({"a.txt", ".b.txt", "c.txt"});
-  drive.Write("Docs/a.txt.qelmenc", "old a");
-  drive.Write("Docs/c.txt.qelmenc", "old c");
+  PlainFiles({"a.dat", ".b.dat", "c.dat"});
+  drive.Write("Docs/a.dat.qelmenc", "old a");
+  drive.Write("Docs/c.dat.qelmenc", "old c");
   fakes::script().promptAnswers = {17, 4};  // a's destination: skip all; hidden b: encrypt
   Encrypt();
   EXPECT_EQ(Prompts(), 2u);
-  EXPECT_EQ(drive.Read("Docs/c.txt.qelmenc"), "old c");
+  EXPECT_EQ(drive.Read("Docs/c.dat.qelmenc"), "old c");
   EXPECT_EQ(options.nSkipped, 2u);
-  EXPECT_TRUE(drive.Exists("Docs/.b.txt.qelmenc"));
+  EXPECT_TRUE(drive.Exists("Docs/.b.dat.qelmenc"));
 }
 
 TEST_F(InteractiveTest, FailedReplacementIsReportedOnceAndHandedBack) {
-  drive.Write("Docs/a.txt.qelmenc", "FAKEENC\nalpha");
-  drive.Write("Docs/a.txt", "in the way");
-  SetList({"Docs\\a.txt.qelmenc"});
+  drive.Write("Docs/a.dat.qelmenc", "FAKEENC\nalpha");
+  drive.Write("Docs/a.dat", "in the way");
+  SetList({"Docs\\a.dat.qelmenc"});
   fakes::script().promptAnswers = {4};
   // The redo fails too.
   fakes::CipherStep blocked = Fail(10);
-  blocked.output = drive.Path("Docs\\a.txt");
+  blocked.output = drive.Path("Docs\\a.dat");
   fakes::script().decryptSteps = {blocked, Fail(1320)};
   Decrypt();
   auto messages = fakes::CallsOf("ShowErrorMessage");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0].args[0], "0");
   EXPECT_EQ(messages[0].args[3], "0");
-  EXPECT_EQ(drive.Read("Docs/a.txt"), "in the way");
-  EXPECT_EQ(Inputs(), Names{"Docs\\a.txt.qelmenc"});
+  EXPECT_EQ(drive.Read("Docs/a.dat"), "in the way");
+  EXPECT_EQ(Inputs(), Names{"Docs\\a.dat.qelmenc"});
   EXPECT_EQ(options.nSkipped + options.nSucceeded, 0u);
   ExpectClosedDown();
 }

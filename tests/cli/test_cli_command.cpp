@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -37,14 +38,21 @@ struct FileSnapshot {
 using TreeSnapshot = std::map<std::string, FileSnapshot>;
 
 std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ifstream in(p, std::ios::binary | std::ios::ate);
+  if (!in) return {};
+  std::string s(static_cast<size_t>(in.tellg()), '\0');
+  in.seekg(0);
+  in.read(s.data(), static_cast<std::streamsize>(s.size()));
+  return s;
 }
 
 std::string Bytes(size_t size, unsigned seed) {
-  std::mt19937 gen(seed);
+  std::mt19937_64 gen(seed);
   std::string s(size, '\0');
-  for (auto& c : s) c = static_cast<char>(gen());
+  for (size_t i = 0; i < size; i += 8) {
+    const uint64_t word = gen();
+    std::memcpy(s.data() + i, &word, std::min<size_t>(8, size - i));
+  }
   return s;
 }
 
@@ -150,7 +158,8 @@ class CommandTest : public ::testing::Test {
     Outcome r = Halvex({"status", "-r", "--json", data_.string()});
     EXPECT_EQ(r.status, 0) << r.err;
     std::map<std::string, std::string> states;
-    for (const auto& f : json::parse(r.out)["files"])
+    const json j = json::parse(r.out);
+    for (const auto& f : j["files"])
       states[fs::relative(f["path"].get<std::string>(), data_).string()] = f["state"];
     return states;
   }
@@ -217,7 +226,8 @@ TEST_F(CommandTest, WrongPasswordLeavesEveryFileEncrypted) {
                           data_.string()});
   EXPECT_EQ(wrong.status, 1) << wrong.err;
   EXPECT_EQ(Snapshot(), encrypted);
-  for (const auto& f : json::parse(wrong.out)["files"]) EXPECT_EQ(f["status"], "passed-over") << f;
+  const json report = json::parse(wrong.out);
+  for (const auto& f : report["files"]) EXPECT_EQ(f["status"], "passed-over") << f;
 
   Outcome right = Halvex({"decrypt", "-r", "--password-file", PasswordFile("right horse"), data_.string()});
   EXPECT_EQ(right.status, 0) << right.err;
@@ -256,18 +266,20 @@ TEST_F(CommandTest, JsonReportHasOneObjectPerFileAndTheCounters) {
 }
 
 TEST_F(CommandTest, InterruptInTheMiddleLeavesEveryFileWhole) {
-  constexpr int kFiles = 60;
-  for (int i = 0; i < kFiles; ++i) Write("bulk/f" + std::to_string(i), Bytes(4 << 20, 100 + i));
+  // Many files, each flushed to disk on its own, so the batch runs long
+  // enough to be caught in the middle.
+  constexpr int kFiles = 300;
+  for (int i = 0; i < kFiles; ++i) Write("bulk/f" + std::to_string(i), Bytes(256 << 10, 100 + i));
   const TreeSnapshot plain = Snapshot();
 
   pid_t pid = Spawn({"encrypt", "-r", data_.string()});
-  // Wait for the first finished output, then press Ctrl-C.
+  // Wait until the first file is finished (its plain source removed), then
+  // press Ctrl-C.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   bool started = false;
   while (!started && std::chrono::steady_clock::now() < deadline) {
-    for (const auto& e : fs::directory_iterator(data_ / "bulk"))
-      started = started || e.path().extension() == ".qelmenc";
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    started = !fs::exists(data_ / "bulk/f0");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ASSERT_TRUE(started);
   kill(pid, SIGINT);

@@ -103,6 +103,32 @@ TEST(MoveFileW, RefusesAHeldSource) {
   EXPECT_FALSE(drive.Exists("b.txt"));
 }
 
+TEST(MoveFileW, CopiesAcrossFileSystems) {
+  struct stat shm {}, tmp {};
+  if (stat("/dev/shm", &shm) != 0 || stat(std::filesystem::temp_directory_path().c_str(), &tmp) != 0 ||
+      shm.st_dev == tmp.st_dev)
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  const char* savedTmp = std::getenv("TMPDIR");
+  const std::string saved = savedTmp ? savedTmp : "";
+  setenv("TMPDIR", "/dev/shm", 1);
+  TempDrive other('V');
+  if (savedTmp) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+  TempDrive drive;
+
+  drive.Write("a.txt", "moved");
+  ASSERT_TRUE(SetFileAttributesW(drive.Path("a.txt").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  other.Write("taken.txt", "stays");
+  EXPECT_FALSE(MoveFileW(drive.Path("a.txt").c_str(), other.Path("taken.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_ALREADY_EXISTS});
+  EXPECT_EQ(other.Read("taken.txt"), "stays");
+
+  ASSERT_TRUE(MoveFileW(drive.Path("a.txt").c_str(), other.Path("a.txt").c_str()));
+  EXPECT_FALSE(drive.Exists("a.txt"));
+  EXPECT_EQ(other.Read("a.txt"), "moved");
+  EXPECT_EQ(GetFileAttributesW(other.Path("a.txt").c_str()), FILE_ATTRIBUTE_HIDDEN);
+}
+
 TEST(CopyFileW, CopiesDataModeAttributesAndTime) {
   TempDrive drive;
   drive.Write("Docs/a.txt", "payload");

@@ -20,7 +20,7 @@ class DriveTest : public ::testing::Test {
     std::string pattern = (fs::temp_directory_path() / "halvex-drive-XXXXXX").string();
     ASSERT_NE(nullptr, mkdtemp(pattern.data()));
     dir_ = pattern;
-    setenv("HALVEX_CONFIG", (dir_ / "settings.ini").c_str(), 1);
+    setenv("HALVEX_CONFIG", (dir_ / "settings.ini").string().c_str(), 1);
   }
   void TearDown() override {
     unsetenv("HALVEX_CONFIG");

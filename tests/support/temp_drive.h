@@ -31,9 +31,9 @@ class TempDrive {
     else UnsetEnv("HALVEX_DRIVES");
     halvex::platform::ReloadDriveMap();
     std::error_code ec;
-    // Files made read-only or immutable by a test must not stop the clean-up.
-    std::filesystem::permissions(root_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
+    // Folders made read-only by a test must not stop the clean-up (an
+    // immutable file must be released by the test that froze it).
+    MakeFoldersWritable(root_);
     std::filesystem::remove_all(root_, ec);
   }
   TempDrive(const TempDrive&) = delete;
@@ -93,6 +93,14 @@ class TempDrive {
   static void SetEnv(const char* name, const char* value) { setenv(name, value, 1); }
   static void UnsetEnv(const char* name) { unsetenv(name); }
 #endif
+
+  static void MakeFoldersWritable(const std::filesystem::path& folder) {
+    std::error_code ec;
+    std::filesystem::permissions(folder, std::filesystem::perms::owner_all,
+                                 std::filesystem::perm_options::add, ec);
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+      if (it->is_directory(ec) && !it->is_symlink(ec)) MakeFoldersWritable(it->path());
+  }
 
   char letter_;
   std::filesystem::path root_;

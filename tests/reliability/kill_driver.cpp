@@ -1,0 +1,161 @@
+// The kill sweep's driver: runs the scenario's two batches with the real
+// suite libraries in a process of its own, so that the sweep can kill it.
+//
+// The platform layer's file calls are linked through counting wrappers
+// (--wrap, see CMakeLists.txt). HALVEX_KILL_AT=N raises SIGKILL on entry to
+// the N-th call that changes files, so interruptions follow the batch's own
+// progress. On a normal end the driver prints "ops <count>" for the sweep
+// to pick its points from.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/win32.h"
+#include "tests/reliability/kill_scenario.h"
+
+namespace {
+
+uint64_t killAt = 0;  // 0: never
+uint64_t ops = 0;
+
+void Step() {
+  if (++ops == killAt) raise(SIGKILL);
+}
+
+// The retry file's first write fails once per phase: a transient error that
+// the retry policy gets past.
+bool failNextWrite = false;
+bool failedThisPhase = false;
+
+bool EndsWith(const WString& text, const std::string& tail) {
+  WString wide = halvex::platform::Widen("\\" + tail);
+  return text.size() >= wide.size() && text.compare(text.size() - wide.size(), wide.size(), wide) == 0;
+}
+
+void NoteOpened(LPCWSTR path, DWORD access) {
+  using halvex::reliability::scenario::kRetryName;
+  if (failedThisPhase || !(access & GENERIC_READ) || !path) return;
+  WString p(path);
+  if (EndsWith(p, kRetryName) || EndsWith(p, kRetryName + ".qelmenc")) failNextWrite = true;
+}
+
+}  // namespace
+
+// The real calls (platform/posix) and their counting stand-ins. Names are
+// the Itanium-mangled C++ names the linker wraps.
+HANDLE RealCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+    __asm__("__real__Z11CreateFileWPKDsjjP20_SECURITY_ATTRIBUTESjjPv");
+BOOL RealWriteFile(HANDLE, const void*, DWORD, LPDWORD, void*) __asm__("__real__Z9WriteFilePvPKvjPjS_");
+BOOL RealFlushFileBuffers(HANDLE) __asm__("__real__Z16FlushFileBuffersPv");
+BOOL RealCloseHandle(HANDLE) __asm__("__real__Z11CloseHandlePv");
+BOOL RealMoveFileW(LPCWSTR, LPCWSTR) __asm__("__real__Z9MoveFileWPKDsS0_");
+BOOL RealDeleteFileW(LPCWSTR) __asm__("__real__Z11DeleteFileWPKDs");
+BOOL RealSetFileAttributesW(LPCWSTR, DWORD) __asm__("__real__Z18SetFileAttributesWPKDsj");
+BOOL RealCopyFileW(LPCWSTR, LPCWSTR, BOOL) __asm__("__real__Z9CopyFileWPKDsS0_i");
+BOOL RealCreateDirectoryW(LPCWSTR, LPSECURITY_ATTRIBUTES) __asm__("__real__Z16CreateDirectoryWPKDsP20_SECURITY_ATTRIBUTES");
+UINT RealGetTempFileNameW(LPCWSTR, LPCWSTR, UINT, LPWSTR) __asm__("__real__Z16GetTempFileNameWPKDsS0_jPDs");
+BOOL RealSetFileTime(HANDLE, const FILETIME*, const FILETIME*, const FILETIME*)
+    __asm__("__real__Z11SetFileTimePvPK9_FILETIMES2_S2_");
+
+HANDLE WrapCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD creation, DWORD flags, HANDLE templ)
+    __asm__("__wrap__Z11CreateFileWPKDsjjP20_SECURITY_ATTRIBUTESjjPv");
+HANDLE WrapCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                       DWORD creation, DWORD flags, HANDLE templ) {
+  Step();
+  NoteOpened(path, access);
+  return RealCreateFileW(path, access, share, security, creation, flags, templ);
+}
+
+BOOL WrapWriteFile(HANDLE h, const void* data, DWORD size, LPDWORD written, void* overlapped)
+    __asm__("__wrap__Z9WriteFilePvPKvjPjS_");
+BOOL WrapWriteFile(HANDLE h, const void* data, DWORD size, LPDWORD written, void* overlapped) {
+  Step();
+  if (failNextWrite) {
+    failNextWrite = false;
+    failedThisPhase = true;
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+  }
+  return RealWriteFile(h, data, size, written, overlapped);
+}
+
+BOOL WrapFlushFileBuffers(HANDLE h) __asm__("__wrap__Z16FlushFileBuffersPv");
+BOOL WrapFlushFileBuffers(HANDLE h) {
+  Step();
+  return RealFlushFileBuffers(h);
+}
+
+BOOL WrapCloseHandle(HANDLE h) __asm__("__wrap__Z11CloseHandlePv");
+BOOL WrapCloseHandle(HANDLE h) {
+  Step();
+  return RealCloseHandle(h);
+}
+
+BOOL WrapMoveFileW(LPCWSTR from, LPCWSTR to) __asm__("__wrap__Z9MoveFileWPKDsS0_");
+BOOL WrapMoveFileW(LPCWSTR from, LPCWSTR to) {
+  Step();
+  return RealMoveFileW(from, to);
+}
+
+BOOL WrapDeleteFileW(LPCWSTR path) __asm__("__wrap__Z11DeleteFileWPKDs");
+BOOL WrapDeleteFileW(LPCWSTR path) {
+  Step();
+  return RealDeleteFileW(path);
+}
+
+BOOL WrapSetFileAttributesW(LPCWSTR path, DWORD attributes) __asm__("__wrap__Z18SetFileAttributesWPKDsj");
+BOOL WrapSetFileAttributesW(LPCWSTR path, DWORD attributes) {
+  Step();
+  return RealSetFileAttributesW(path, attributes);
+}
+
+BOOL WrapCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) __asm__("__wrap__Z9CopyFileWPKDsS0_i");
+BOOL WrapCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
+  Step();
+  return RealCopyFileW(from, to, failIfExists);
+}
+
+BOOL WrapCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
+    __asm__("__wrap__Z16CreateDirectoryWPKDsP20_SECURITY_ATTRIBUTES");
+BOOL WrapCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+  Step();
+  return RealCreateDirectoryW(path, security);
+}
+
+UINT WrapGetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name)
+    __asm__("__wrap__Z16GetTempFileNameWPKDsS0_jPDs");
+UINT WrapGetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name) {
+  Step();
+  return RealGetTempFileNameW(folder, prefix, unique, name);
+}
+
+BOOL WrapSetFileTime(HANDLE h, const FILETIME* created, const FILETIME* accessed, const FILETIME* written)
+    __asm__("__wrap__Z11SetFileTimePvPK9_FILETIMES2_S2_");
+BOOL WrapSetFileTime(HANDLE h, const FILETIME* created, const FILETIME* accessed, const FILETIME* written) {
+  Step();
+  return RealSetFileTime(h, created, accessed, written);
+}
+
+int main() {
+  using namespace halvex;
+  using namespace halvex::reliability;
+  if (const char* at = std::getenv("HALVEX_KILL_AT")) killAt = std::strtoull(at, nullptr, 10);
+  cipher::SetKdfParams(kCheapKdf);
+  NonInteractive(progress::Choice::kYes, progress::ErrorChoice::kRetryOnce);
+
+  BatchResult encrypted = RunBatch(scenario::PhaseOneList(), 1);
+
+  // The decoy is the test's doing, not the batch's: written behind the
+  // counting layer's back.
+  auto decoy = platform::ToNativePath(SuiteEnvironment::Path(scenario::kFolder + "/" + scenario::kDecoyName));
+  if (!decoy) return 2;
+  WriteFile(*decoy, scenario::DecoyBytes());
+  failedThisPhase = false;
+  BatchResult decrypted = RunBatch(encrypted.outputs, 0);
+
+  std::printf("ops %llu\nencrypted %u skipped %u\ndecrypted %u skipped %u remaining %zu\n",
+              static_cast<unsigned long long>(ops), encrypted.succeeded, encrypted.skipped,
+              decrypted.succeeded, decrypted.skipped, decrypted.remaining.size());
+  return 0;
+}
