@@ -18,7 +18,10 @@ big_mb=${BENCH_BIG_MB:-1024}
 small_count=${BENCH_SMALL_COUNT:-10000}
 small_kb=${BENCH_SMALL_KB:-4}
 runs=${BENCH_RUNS:-5}
-for tool in age age-keygen gpg 7z hyperfine python3 /usr/bin/time; do
+# Debian's 7zip package names its command 7zz; p7zip's is 7z.
+sevenzip=$(command -v 7zz || command -v 7z || true)
+[ -n "$sevenzip" ] || { echo "halvex_bench: 7zz is missing: run scripts/setup.sh bench" >&2; exit 2; }
+for tool in age age-keygen gpg hyperfine python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "halvex_bench: $tool is missing: run scripts/setup.sh bench" >&2; exit 2; }
 done
 [ -x "$halvex" ] || { echo "halvex_bench: no $halvex: build the halvex_cli target first" >&2; exit 2; }
@@ -75,7 +78,7 @@ for set in big small; do
     age -r "$recipient" -o "$work/age-enc-$set/$(basename "$f").age" "$f"
     gpg $gpg_opts --symmetric --compress-algo none -o "$work/gpg-enc-$set/$(basename "$f").gpg" "$f"
   done
-  (cd "$work/plain/$set" && 7z a -bd -mx=0 -mhe=on -p"bench passphrase" "$work/7z-$set.7z" . >/dev/null)
+  (cd "$work/plain/$set" && "$sevenzip" a -bd -mx=0 -mhe=on -p"bench passphrase" "$work/7z-$set.7z" . >/dev/null)
 done
 
 # One measurement: name, set, command; prepare runs before each timed run.
@@ -94,14 +97,14 @@ for set in big small; do
   measure "halvex-encrypt" $set "rm -rf $out && cp -a $plain $out" "$halvex encrypt -r $out"
   measure "age-encrypt" $set "$reset" "for f in $plain/*; do age -r $recipient -o $out/\$(basename \$f).age \$f; done"
   measure "gpg-encrypt" $set "$reset" "for f in $plain/*; do gpg $gpg_opts --symmetric --compress-algo none -o $out/\$(basename \$f).gpg \$f; done"
-  measure "7z-encrypt" $set "$reset" "cd $plain && 7z a -bd -mx=0 -mhe=on -p'bench passphrase' $out/a.7z . >/dev/null"
+  measure "7z-encrypt" $set "$reset" "cd $plain && $sevenzip a -bd -mx=0 -mhe=on -p'bench passphrase' $out/a.7z . >/dev/null"
   measure "cp" $set "$reset" "cp -a $plain/. $out/"
   [ "$set" = small ] && measure "durable-loop" $set "$reset" "python3 $work/durable_copy.py $plain $out"
   echo "== $set: decrypting"
   measure "halvex-decrypt" $set "rm -rf $out && cp -a $work/halvex-enc-$set $out" "$halvex decrypt -r $out"
   measure "age-decrypt" $set "$reset" "for f in $work/age-enc-$set/*; do age -d -i $work/age.key -o $out/\$(basename \$f .age) \$f; done"
   measure "gpg-decrypt" $set "$reset" "for f in $work/gpg-enc-$set/*; do gpg $gpg_opts -d -o $out/\$(basename \$f .gpg) \$f; done"
-  measure "7z-decrypt" $set "$reset" "7z x -bd -p'bench passphrase' -o$out $work/7z-$set.7z >/dev/null"
+  measure "7z-decrypt" $set "$reset" "$sevenzip x -bd -p'bench passphrase' -o$out $work/7z-$set.7z >/dev/null"
 done
 
 python3 - "$work/results" "$big_mb" "$small_count" "$small_kb" <<'PY'
