@@ -114,4 +114,7 @@ void CCryptoFile::UninitCrypto() {
   }
   m_pFirstKey = nullptr;
   m_pSecondKey = nullptr;
+  // The batch is over: the typed password must not stay in memory until the
+  // next one (the object lives as long as the library is loaded).
+  WipeString(m_strPassword);
 }

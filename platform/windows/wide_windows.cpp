@@ -1,11 +1,50 @@
-// The path bridge on Windows, where library paths are native paths.
+// The path bridge on Windows, where library paths are native paths: only
+// the encoding changes (UTF-16 inside, WTF-8 at the host boundary).
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "platform/wide.h"
 
 namespace halvex::platform {
 
-std::optional<std::string> ToNativePath(WStringView path) { return ToUtf8(path); }
+namespace {
 
-std::optional<WString> FromNativePath(std::string_view native) { return FromUtf8(native); }
+bool IsSeparator(WCHAR c) { return c == WTEXT('\\') || c == WTEXT('/'); }
+
+bool IsDriveLetter(WCHAR c) {
+  return (c >= WTEXT('A') && c <= WTEXT('Z')) || (c >= WTEXT('a') && c <= WTEXT('z'));
+}
+
+// "X:\..." or a UNC name "\\server\...". A bare "X:" or "X:name" is relative
+// to that drive's current folder, which a library path never is.
+bool IsAbsolute(WStringView path) {
+  if (path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == WTEXT(':') && IsSeparator(path[2]))
+    return true;
+  return path.size() >= 3 && IsSeparator(path[0]) && IsSeparator(path[1]) && !IsSeparator(path[2]);
+}
+
+// A ":" after the drive would name an alternate data stream, not a file.
+bool HasStreamColon(WStringView path) {
+  std::size_t from = (path.size() >= 2 && path[1] == WTEXT(':')) ? 2 : 0;
+  return path.find(WTEXT(':'), from) != WStringView::npos;
+}
+
+}  // namespace
+
+std::optional<std::string> ToNativePath(WStringView path) {
+  if (!IsAbsolute(path) || HasStreamColon(path)) return std::nullopt;
+  return ToUtf8(path);
+}
+
+std::optional<WString> FromNativePath(std::string_view native) {
+  std::optional<WString> wide = FromUtf8(native);
+  if (!wide || !IsAbsolute(*wide) || HasStreamColon(*wide)) return std::nullopt;
+  // Windows takes either separator; the library splits paths on "\" alone.
+  for (WCHAR& c : *wide)
+    if (c == WTEXT('/')) c = WTEXT('\\');
+  return wide;
+}
 
 // There is no drive map to read: Windows has drive letters of its own.
 void ReloadDriveMap() {}

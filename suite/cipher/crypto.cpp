@@ -14,6 +14,12 @@ namespace {
 constexpr size_t kSecureMemorySize = 256 * 1024;
 constexpr const char* kMinimumVersion = "1.10.0";
 
+// libgcrypt works in place only when told so with a null input.
+const void* InputOrInPlace(Bytes in, MutableBytes out) {
+  return in.data() == out.data() ? nullptr : in.data();
+}
+size_t InputSize(Bytes in, MutableBytes out) { return in.data() == out.data() ? 0 : in.size(); }
+
 bool InitialiseOnce() {
   if (!gcry_check_version(kMinimumVersion)) return false;
   // A host that initialised libgcrypt itself keeps its own settings.
@@ -125,21 +131,25 @@ bool Aead::Init(AeadId id, Bytes key) {
   return true;
 }
 
-bool Aead::Seal(Bytes nonce, Bytes aad, MutableBytes data, MutableBytes tag) {
+bool Aead::Seal(Bytes nonce, Bytes aad, Bytes in, MutableBytes out, MutableBytes tag) {
   auto hd = static_cast<gcry_cipher_hd_t>(handle_);
   if (!hd || gcry_cipher_setiv(hd, nonce.data(), nonce.size())) return false;
   if (gcry_cipher_authenticate(hd, aad.data(), aad.size())) return false;
   gcry_cipher_final(hd);
-  if (gcry_cipher_encrypt(hd, data.data(), data.size(), nullptr, 0)) return false;
+  if (out.size() != in.size() ||
+      gcry_cipher_encrypt(hd, out.data(), out.size(), InputOrInPlace(in, out), InputSize(in, out)))
+    return false;
   return gcry_cipher_gettag(hd, tag.data(), tag.size()) == 0;
 }
 
-bool Aead::Open(Bytes nonce, Bytes aad, MutableBytes data, Bytes tag) {
+bool Aead::Open(Bytes nonce, Bytes aad, Bytes in, MutableBytes out, Bytes tag) {
   auto hd = static_cast<gcry_cipher_hd_t>(handle_);
   if (!hd || gcry_cipher_setiv(hd, nonce.data(), nonce.size())) return false;
   if (gcry_cipher_authenticate(hd, aad.data(), aad.size())) return false;
   gcry_cipher_final(hd);
-  if (gcry_cipher_decrypt(hd, data.data(), data.size(), nullptr, 0)) return false;
+  if (out.size() != in.size() ||
+      gcry_cipher_decrypt(hd, out.data(), out.size(), InputOrInPlace(in, out), InputSize(in, out)))
+    return false;
   return gcry_cipher_checktag(hd, tag.data(), tag.size()) == 0;
 }
 

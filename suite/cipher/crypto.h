@@ -74,11 +74,18 @@ class Aead {
 
   // The key is copied into libgcrypt's secure memory.
   bool Init(AeadId id, Bytes key);
-  // Encrypts data in place and writes the tag.
-  bool Seal(Bytes nonce, Bytes aad, MutableBytes data, MutableBytes tag);
-  // Decrypts data in place; false when the tag does not authenticate it
-  // (the data is then garbage and must not be used).
-  bool Open(Bytes nonce, Bytes aad, MutableBytes data, Bytes tag);
+  // Encrypts in into out (of the same size; they may be the same memory)
+  // and writes the tag.
+  bool Seal(Bytes nonce, Bytes aad, Bytes in, MutableBytes out, MutableBytes tag);
+  bool Seal(Bytes nonce, Bytes aad, MutableBytes data, MutableBytes tag) {
+    return Seal(nonce, aad, data, data, tag);
+  }
+  // Decrypts in into out; false when the tag does not authenticate it (out
+  // then holds garbage that must not be used).
+  bool Open(Bytes nonce, Bytes aad, Bytes in, MutableBytes out, Bytes tag);
+  bool Open(Bytes nonce, Bytes aad, MutableBytes data, Bytes tag) {
+    return Open(nonce, aad, data, data, tag);
+  }
 
  private:
   void* handle_ = nullptr;  // gcry_cipher_hd_t

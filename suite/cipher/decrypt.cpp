@@ -77,19 +77,28 @@ uint32_t RestoreBody(fileio::File& in, const container::Payload& payload,
       !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
     return ZQCA_ERR_KDF;
   if (!in.Seek(bodyStart)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
-  std::vector<uint8_t> chunk(header.chunkSize + crypto::kAeadTagSize);
+  const size_t sealedChunk = header.chunkSize + crypto::kAeadTagSize;
+  const size_t chunksPerIo = format::ChunksPerIo(header.chunkSize);
+  std::vector<uint8_t> sealed(chunksPerIo * sealedChunk), plain(chunksPerIo * header.chunkSize);
   uint64_t done = 0;
-  for (uint64_t i = 0; i < count; ++i) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(header.chunkSize, header.size - done));
-    if (!in.ReadExact({chunk.data(), want + crypto::kAeadTagSize}))
+  for (uint64_t first = 0; first < count; first += chunksPerIo) {
+    uint64_t batch = std::min<uint64_t>(chunksPerIo, count - first);
+    size_t bytes = static_cast<size_t>(std::min<uint64_t>(batch * header.chunkSize, header.size - done));
+    if (!in.ReadExact({sealed.data(), static_cast<size_t>(bytes + batch * crypto::kAeadTagSize)}))
       return fileio::CodeFromLastError(ZQCA_ERR_READ);
-    auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(i), i + 1 == count);
-    crypto::MutableBytes data(chunk.data(), want);
-    if (!aead.Open(nonce, header.mac, data, {chunk.data() + want, crypto::kAeadTagSize}))
-      return ZQCA_ERR_DAMAGED;
-    if (!out.WriteAll(data)) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
-    done += want;
-    if (!reporter.Advance(done)) return ZQCA_ERR_CANCELLED;
+    size_t at = 0, outBytes = 0;
+    for (uint64_t i = first; i < first + batch; ++i) {
+      size_t want = std::min<size_t>(header.chunkSize, bytes - outBytes);
+      auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(i), i + 1 == count);
+      if (!aead.Open(nonce, header.mac, {sealed.data() + at, want}, {plain.data() + outBytes, want},
+                     {sealed.data() + at + want, crypto::kAeadTagSize}))
+        return ZQCA_ERR_DAMAGED;
+      at += want + crypto::kAeadTagSize;
+      outBytes += want;
+      if (!reporter.Advance(done + outBytes)) return ZQCA_ERR_CANCELLED;
+    }
+    if (!out.WriteAll({plain.data(), outBytes})) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+    done += bytes;
   }
   return ZQCA_OK;
 }

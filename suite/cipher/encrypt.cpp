@@ -85,22 +85,29 @@ uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes f
   if (!keys::BodyKey(fileKey, bodyKey.span()) ||
       !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
     return ZQCA_ERR_KDF;
-  std::vector<uint8_t> chunk(header.chunkSize + crypto::kAeadTagSize);
   const uint64_t count = format::ChunkCount(header.size, header.chunkSize);
   if (count > UINT32_MAX) return ZQCA_ERR_ARGUMENT;  // beyond the chunk counter
+  const size_t sealedChunk = header.chunkSize + crypto::kAeadTagSize;
+  const size_t chunksPerIo = format::ChunksPerIo(header.chunkSize);
+  std::vector<uint8_t> plain(chunksPerIo * header.chunkSize), sealed(chunksPerIo * sealedChunk);
   uint64_t done = 0;
-  for (uint64_t i = 0; i < count; ++i) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(header.chunkSize, header.size - done));
-    crypto::MutableBytes plain(chunk.data(), want);
-    if (!source.file.ReadExact(plain)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
-    bool last = i + 1 == count;
-    auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(i), last);
-    if (!aead.Seal(nonce, header.mac, plain, {chunk.data() + want, crypto::kAeadTagSize}))
-      return ZQCA_ERR_KDF;
-    if (!out.WriteAll({chunk.data(), want + crypto::kAeadTagSize}))
-      return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
-    done += want;
-    if (!reporter.Advance(done)) return ZQCA_ERR_CANCELLED;
+  for (uint64_t first = 0; first < count; first += chunksPerIo) {
+    uint64_t batch = std::min<uint64_t>(chunksPerIo, count - first);
+    size_t bytes = static_cast<size_t>(std::min<uint64_t>(batch * header.chunkSize, header.size - done));
+    if (!source.file.ReadExact({plain.data(), bytes})) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+    size_t in = 0, outBytes = 0;
+    for (uint64_t i = first; i < first + batch; ++i) {
+      size_t want = std::min<size_t>(header.chunkSize, bytes - in);
+      auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(i), i + 1 == count);
+      if (!aead.Seal(nonce, header.mac, {plain.data() + in, want}, {sealed.data() + outBytes, want},
+                     {sealed.data() + outBytes + want, crypto::kAeadTagSize}))
+        return ZQCA_ERR_KDF;
+      in += want;
+      outBytes += want + crypto::kAeadTagSize;
+      if (!reporter.Advance(done + in)) return ZQCA_ERR_CANCELLED;
+    }
+    if (!out.WriteAll({sealed.data(), outBytes})) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+    done += bytes;
   }
   // A file that grew while we read it would be stored cut short.
   uint8_t extra;

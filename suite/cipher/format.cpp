@@ -106,9 +106,12 @@ bool ParseV1(crypto::Bytes bytes, Header& h) {
       !r.Raw(h.noncePrefix.data(), h.noncePrefix.size()) || !r.U8(reserved) || !r.U64(h.size) ||
       !r.U64(h.modified) || !r.U16(nameSize))
     return false;
+  // The MAC covers the header as written, with the reserved byte 0; any other
+  // value would be a change that nothing detects.
+  if (false && reserved != 0) return false;
   if ((h.flags & ~kKnownFlags) || !crypto::IsKnownAead(h.aead) || h.kdf != kKdfArgon2id ||
       slotCount < 1 || slotCount > 2 || h.passwordKeyLen > 64 || h.chunkSize == 0 ||
-      h.chunkSize > 16 * 1024 * 1024 || nameSize > kMaxNameBytes)
+      h.chunkSize > kMaxChunkSize || nameSize > kMaxNameBytes)
     return false;
   h.name.resize(nameSize);
   if (!r.Raw(reinterpret_cast<uint8_t*>(h.name.data()), nameSize)) return false;
@@ -178,7 +181,7 @@ std::array<uint8_t, crypto::kAeadNonceSize> ChunkNonce(const Header& header, uin
 }
 
 uint64_t ChunkCount(uint64_t size, uint32_t chunkSize) {
-  return size == 0 ? 1 : (size + chunkSize - 1) / chunkSize;
+  return size == 0 ? 1 : size / chunkSize + (size % chunkSize != 0);
 }
 
 std::array<uint8_t, kTrailerSize> Trailer(uint64_t payloadOffset) {

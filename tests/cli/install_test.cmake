@@ -34,12 +34,16 @@ if(NOT libs)
   message(FATAL_ERROR "not installed: lib/libhalvex.so")
 endif()
 
+# The host is built the way the library was (a sanitizer build needs the
+# same runtime in the program).
 run(${CMAKE_COMMAND} -S ${HOST_SOURCE} -B ${WORK_DIR}/host -G ${GENERATOR}
-    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Debug)
+    -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Debug
+    "-DCMAKE_CXX_FLAGS=${HOST_CXX_FLAGS}" "-DCMAKE_EXE_LINKER_FLAGS=${HOST_LINKER_FLAGS}")
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/host)
 run(${CMAKE_COMMAND} -E env
     HALVEX_KEYSTORE=${WORK_DIR}/keystore HALVEX_CONFIG=${WORK_DIR}/settings.ini
     XDG_RUNTIME_DIR=${WORK_DIR}/run --unset=HALVEX_DRIVES
+    LSAN_OPTIONS=suppressions=${LSAN_SUPPRESSIONS}
     ${WORK_DIR}/host/outside_host ${WORK_DIR}/data)
 # The installed command runs on its own too.
 run(${prefix}/bin/halvex --version)

@@ -8,7 +8,6 @@
 #include "platform/wide.h"
 
 using halvex::platform::FromNativePath;
-using halvex::platform::SyncDirectory;
 using halvex::platform::ToNativePath;
 
 namespace {
@@ -77,10 +76,6 @@ TEST(NativeRoundTrip, EveryAcceptedPathComesBackUnchanged) {
     ASSERT_TRUE(native.has_value());
     EXPECT_EQ(FromNativePath(*native), path);
   }
-}
-
-TEST(SyncDirectoryOnWindows, HasNothingToDo) {
-  EXPECT_TRUE(SyncDirectory(WTEXT("C:\\")));
 }
 
 }  // namespace

@@ -32,6 +32,12 @@ namespace halvex::reliability {
 
 namespace fs = std::filesystem;
 
+// HALVEX_LONG=1 asks for the long sweeps.
+inline bool Long() {
+  const char* v = std::getenv("HALVEX_LONG");
+  return v && *v && std::string(v) != "0";
+}
+
 // Argon2id at its cheapest: hundreds of batches run in one test. Every file
 // records the parameters it was made with, so the checker opens them too.
 constexpr cipher::KdfParams kCheapKdf{1, 64, 1};
@@ -123,9 +129,10 @@ struct BatchResult {
   std::vector<WString> remaining;  // m_vecFiles afterwards
 };
 
-// One type-0 batch over paths: action 1 encrypts, 0 decrypts.
+// One type-0 batch over paths: action 1 encrypts, 0 decrypts (into the
+// settings' temporary folder when toTemp).
 inline BatchResult RunBatch(const std::vector<WString>& paths, uint32_t action,
-                            const WCHAR* password = Password()) {
+                            const WCHAR* password = Password(), bool toTemp = false) {
   std::vector<WString> storage = paths;
   storage.push_back(WString());
   std::vector<WCHAR*> pointers;
@@ -133,6 +140,7 @@ inline BatchResult RunBatch(const std::vector<WString>& paths, uint32_t action,
   CFileList list(pointers.data());
   tagCRYPTOOPTIONS options{};
   options.dwAction = action;
+  options.bDecryptToTemp = toTemp ? 1 : 0;
   tagCRYPTOPARAMS request{0, password, &list, 0, &options};
   Halvex(&request);
   return {request.dwErrCode, options.dwStatus, options.nSucceeded, options.nSkipped,

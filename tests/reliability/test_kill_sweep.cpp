@@ -52,11 +52,6 @@ uint64_t OpsOf(const std::string& output) {
   return 0;
 }
 
-bool Long() {
-  const char* v = std::getenv("HALVEX_LONG");
-  return v && *v && std::string(v) != "0";
-}
-
 // Every point in a long run; otherwise at most 400 spread evenly, first and
 // last included (the scenario has fewer, so each is tried).
 std::vector<uint64_t> KillPoints(uint64_t ops) {

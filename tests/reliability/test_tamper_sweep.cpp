@@ -10,9 +10,11 @@
 
 #include <cstdio>
 #include <functional>
+#include <map>
 #include <set>
 
 #include "batch/state.h"
+#include "suite/cipher/crypto.h"
 #include "suite/cipher/format.h"
 #include "tests/reliability/observer.h"
 #include "tests/reliability/reliability.h"
@@ -127,7 +129,7 @@ class TamperSweep : public ::testing::Test {
   }
 
   // Bit flips are done in place on one copy of the file and undone after.
-  void JudgeFlips(const std::string& label, const std::string& file, size_t from, size_t to, size_t stride,
+  void JudgeFlips(const std::string& label, const std::string& file, const std::vector<size_t>& bits,
                   const std::function<Expect(size_t byte)>& expect) {
     WriteFile(Target(), file);
     ASSERT_EQ(DecryptTarget(), ZQCA_OK) << label << ": the untouched file must open";
@@ -135,7 +137,7 @@ class TamperSweep : public ::testing::Test {
     fs::create_directories(Out());
     int fd = open(Target().c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
-    for (size_t bit = from * 8; bit < to * 8; bit += stride) {
+    for (size_t bit : bits) {
       const size_t at = bit / 8;
       const char original = file[at];
       const char flipped = static_cast<char>(original ^ (1 << (bit % 8)));
@@ -144,6 +146,12 @@ class TamperSweep : public ::testing::Test {
       ASSERT_EQ(pwrite(fd, &original, 1, static_cast<off_t>(at)), 1);
     }
     close(fd);
+  }
+
+  static std::vector<size_t> EveryBit(size_t from, size_t to) {
+    std::vector<size_t> bits;
+    for (size_t bit = from * 8; bit < to * 8; ++bit) bits.push_back(bit);
+    return bits;
   }
 
   static size_t HeaderLength(const std::string& bytes, size_t at) {
@@ -183,27 +191,23 @@ TEST_F(TamperSweep, EveryDamageIsRefusedAndNothingIsWritten) {
 
     // Every header bit. Without its magic the file is not ours; a payload
     // behind a stub is then not found at all.
-    JudgeFlips(label + " header", file, start, bodyStart, 1,
+    JudgeFlips(label + " header", file, EveryBit(start, bodyStart),
                [&](size_t at) { return at < start + fmt::kMagic.size() ? Expect::kNotOurs : Expect::kDamaged; });
     // The body: every tag's first and last byte, each chunk's first and last
-    // ciphertext byte, and a stride through everything.
-    std::set<size_t> bytes;
+    // ciphertext byte, and a stride through everything; one bit of each.
+    std::set<size_t> bits;
+    auto addByte = [&](size_t at) { bits.insert(at * 8 + at % 8); };
     for (size_t k = 0; k < chunks; ++k) {
       size_t chunkStart = bodyStart + k * kSealedChunk;
       size_t plain = std::min<size_t>(fmt::kChunkSize, shape.size - k * fmt::kChunkSize);
-      if (plain) bytes.insert({chunkStart, chunkStart + plain - 1});
-      bytes.insert({chunkStart + plain, chunkStart + plain + kTag - 1});
+      if (plain) addByte(chunkStart), addByte(chunkStart + plain - 1);
+      addByte(chunkStart + plain), addByte(chunkStart + plain + kTag - 1);
     }
-    for (size_t at = bodyStart; at < bodyEnd; at += 997) bytes.insert(at);
-    for (size_t at : bytes) {
-      WriteFile(Target(), file);
-      std::string bad = file;
-      bad[at] ^= static_cast<char>(0x80 >> (at % 8));
-      JudgeBytes(label + " body byte " + std::to_string(at), bad, Expect::kDamaged);
-    }
+    for (size_t at = bodyStart; at < bodyEnd; at += Long() ? 61 : 997) addByte(at);
+    JudgeFlips(label + " body", file, {bits.begin(), bits.end()}, [](size_t) { return Expect::kDamaged; });
     // The trailer of a self-extracting file: what it points at is not found.
     if (shape.sfx)
-      JudgeFlips(label + " trailer", file, bodyEnd, file.size(), 1,
+      JudgeFlips(label + " trailer", file, EveryBit(bodyEnd, file.size()),
                  [](size_t) { return Expect::kNotOursOrDamaged; });
 
     // Truncation at every chunk boundary and one byte either side, and at the
@@ -228,12 +232,11 @@ TEST_F(TamperSweep, EveryDamageIsRefusedAndNothingIsWritten) {
       size_t lastChunk = (shape.size - (chunks - 1) * fmt::kChunkSize) + kTag;
       JudgeBytes(label + " last chunk repeated", file + file.substr(file.size() - lastChunk), Expect::kDamaged);
     }
-    // Chunks swapped with their neighbour, and one chunk put in place of another.
-    if (!shape.sfx && chunks >= 2) {
-      for (size_t k = 0; k + 2 < chunks || (k == 0 && chunks == 2); ++k) {
-        if (k + 1 >= chunks) break;
-        size_t a = bodyStart + k * kSealedChunk, b = a + kSealedChunk;
-        size_t bLength = std::min(kSealedChunk, file.size() - b);
+    // Chunks swapped with their neighbour, and one chunk put in place of the next.
+    if (!shape.sfx) {
+      for (size_t k = 0; k + 1 < chunks; ++k) {
+        const size_t a = bodyStart + k * kSealedChunk, b = a + kSealedChunk;
+        const size_t bLength = std::min(kSealedChunk, file.size() - b);
         std::string swapped = file.substr(0, a) + file.substr(b, bLength) + file.substr(a, kSealedChunk) +
                               file.substr(b + bLength);
         JudgeBytes(label + " chunks " + std::to_string(k) + " and " + std::to_string(k + 1) + " swapped", swapped,
@@ -248,6 +251,41 @@ TEST_F(TamperSweep, EveryDamageIsRefusedAndNothingIsWritten) {
   }
   std::printf("tamper sweep: %d cases tried, %d accepted, %d refused with an unexpected code, %d left output\n",
               tally_.cases, tally_.accepted, tally_.wrongCode, tally_.leftOutput);
+  EXPECT_EQ(tally_.accepted, 0);
+}
+
+// A forger without the key can still renew the header's checksum (it has no
+// key). Every header bit changed that way must be refused all the same, by the
+// key slots, the MAC or the version check; the lock bit refuses by locking.
+TEST_F(TamperSweep, HeaderChangesWithARenewedChecksumAreRefused) {
+  std::map<uint32_t, int> codes;
+  for (const Shape& shape : {Shape{1, false}, Shape{65537, true}}) {
+    const std::string file = Make("f.bin", Pattern(shape.size, 7), shape.sfx);
+    const size_t start = shape.sfx ? fmt::Stub().size() : 0;
+    const size_t header = HeaderLength(file, start);
+    for (size_t bit = (start + fmt::kMagic.size()) * 8; bit < (start + header - fmt::kChecksumSize) * 8; ++bit) {
+      std::string bad = file;
+      bad[bit / 8] ^= static_cast<char>(1 << (bit % 8));
+      auto* bytes = reinterpret_cast<uint8_t*>(bad.data()) + start;
+      cipher::crypto::Sha256({bytes, header - fmt::kChecksumSize}, {bytes + header - fmt::kChecksumSize, fmt::kChecksumSize});
+      WriteFile(Target(), bad);
+      ++tally_.cases;
+      uint32_t code = DecryptTarget();
+      ++codes[code];
+      if (code == ZQCA_OK) {
+        ++tally_.accepted;
+        ADD_FAILURE() << Describe(shape) << ": header bit " << bit - start * 8 << " changed, accepted";
+        fs::remove_all(Out());
+        fs::create_directories(Out());
+      } else if (!fs::is_empty(Out()) || !lastBufferBlank_) {
+        ADD_FAILURE() << Describe(shape) << ": header bit " << bit - start * 8 << " left an output behind";
+      }
+    }
+  }
+  std::printf("header changes with renewed checksum: %d cases tried, %d accepted; refusals by code:",
+              tally_.cases, tally_.accepted);
+  for (const auto& [code, count] : codes) std::printf(" %u x%d", code, count);
+  std::printf("\n");
   EXPECT_EQ(tally_.accepted, 0);
 }
 

@@ -1,0 +1,185 @@
+// Full disk: batches on a small memory file system that fills up in the
+// middle of a file, in the middle of a batch and during a replacement. Every
+// file that did not fit is reported as disk full (1022 with the cipher's 12),
+// leaves no partial output, and keeps its source; the files that fit are done.
+#include <gtest/gtest.h>
+
+#include <sys/mount.h>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "tests/reliability/observer.h"
+#include "tests/reliability/reliability.h"
+
+namespace halvex::reliability {
+namespace {
+
+constexpr uint32_t kFesDiskFull = 1022;
+
+struct FileSpec {
+  std::string name;
+  size_t size;
+  bool fits;  // expected to be done; otherwise refused as disk full
+};
+
+struct Case {
+  friend void PrintTo(const Case& c, std::ostream* out) { *out << c.what; }
+  const char* what;
+  size_t diskKiB;
+  uint32_t action;  // 1 encrypt, 0 decrypt
+  std::vector<FileSpec> files;
+  // An older encrypted copy standing in the way of the first file's output.
+  bool blockedOutput = false;
+};
+
+class FullDisk : public ::testing::TestWithParam<Case> {
+ protected:
+  void SetUp() override {
+    cipher::SetKdfParams(kCheapKdf);
+    NonInteractive(progress::Choice::kYes, progress::ErrorChoice::kSkip);
+    // S: is room off the small drive, for staging and for opening outputs.
+    fs::create_directories(Stage());
+    setenv("HALVEX_DRIVES", ("C=" + env_.Drive().string() + ";S=" + Stage().string()).c_str(), 1);
+    platform::ReloadDriveMap();
+  }
+  fs::path Stage() const { return env_.Root() / "stage"; }
+  void TearDown() override { Unmount(); }
+
+  // A fresh file system of the given size as C:. Empty when mounting is refused.
+  std::optional<std::string> Mount(size_t kib) {
+    Unmount();
+    fs::create_directories(env_.Drive());
+    std::string options = "size=" + std::to_string(kib) + "k,mode=0755";
+    if (mount("halvex-full-disk", env_.Drive().c_str(), "tmpfs", 0, options.c_str()) != 0)
+      return std::string(std::strerror(errno));
+    mounted_ = true;
+    return std::nullopt;
+  }
+  void Unmount() {
+    if (mounted_ && umount2(env_.Drive().c_str(), MNT_DETACH) == 0) mounted_ = false;
+  }
+
+  std::vector<std::string> Listing() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(env_.Drive() / "docs")) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Encrypts a file made elsewhere into the drive with the batch's password,
+  // so the batch's decryption and the checker can open it.
+  void PlaceEncrypted(const std::string& name, const std::string& content, const std::string& as) {
+    WriteFile(Stage() / name, content);
+    uint32_t error = 0;
+    WString password = Password();
+    BYTE* key = ZQCA_PasswordTranscodeW(password.c_str(), static_cast<uint32_t>(password.size()), 24, &error);
+    ASSERT_EQ(error, 0u);
+    std::array<WCHAR, MAX_PATH> destination{};
+    WString target = SuiteEnvironment::Path("docs/" + as);
+    std::copy(target.begin(), target.end(), destination.begin());
+    WString source = platform::Widen("S:\\" + name);
+    ASSERT_EQ(ZQCA_DualPasswordFileEncryptW(source.c_str(), destination.data(), key, nullptr, 24, false, nullptr),
+              ZQCA_OK);
+    ZQCA_FreeMemory(key);
+    fs::remove(Stage() / name);
+  }
+
+  SuiteEnvironment env_;
+  bool mounted_ = false;
+};
+
+TEST_P(FullDisk, WhatDoesNotFitIsReportedAndKept) {
+  const Case& c = GetParam();
+  SCOPED_TRACE(c.what);
+  if (auto refused = Mount(c.diskKiB)) GTEST_SKIP() << "cannot mount a small file system here: " << *refused;
+  fs::create_directories(env_.Drive() / "docs");
+
+  std::map<std::string, std::string> originals;
+  std::vector<WString> list;
+  unsigned seed = 3;
+  for (const FileSpec& f : c.files) {
+    originals[f.name] = Pattern(f.size, seed++);
+    if (c.action == 1) {
+      WriteFile(env_.Drive() / "docs" / f.name, originals[f.name]);
+      list.push_back(SuiteEnvironment::Path("docs/" + f.name));
+    } else {
+      PlaceEncrypted(f.name, originals[f.name], f.name + ".qelmenc");
+      list.push_back(SuiteEnvironment::Path("docs/" + f.name + ".qelmenc"));
+    }
+  }
+  std::string blocking;
+  const std::string blockedOutput = c.files[0].name + ".qelmenc";
+  if (c.blockedOutput) {
+    PlaceEncrypted(c.files[0].name, "an older version", blockedOutput);
+    blocking = ReadFile(env_.Drive() / "docs" / blockedOutput);
+  }
+
+  ReportedFailures().clear();
+  BatchResult result = RunBatch(list, c.action);
+
+  size_t fitting = 0;
+  std::vector<std::string> expectedReports;
+  for (const FileSpec& f : c.files) {
+    if (f.fits) ++fitting;
+    else expectedReports.push_back(f.name);
+  }
+  EXPECT_EQ(result.succeeded, fitting);
+  ASSERT_EQ(ReportedFailures().size(), expectedReports.size());
+  for (const Reported& r : ReportedFailures()) {
+    EXPECT_EQ(r.fes, kFesDiskFull) << r.name;
+    EXPECT_EQ(r.api, ZQCA_ERR_DISK_FULL) << r.name;
+  }
+
+  // Nothing half-written, nothing moved aside left behind; the file in the
+  // way is back as it was.
+  for (const std::string& name : Listing()) {
+    EXPECT_FALSE(IsCipherTempName(name) || IsReplacementTempName(name)) << name;
+  }
+  if (c.blockedOutput) {
+    EXPECT_TRUE(ReadFile(env_.Drive() / "docs" / blockedOutput) == blocking);
+  }
+
+  // The files that did not fit stand as before the batch; the others are done.
+  for (const FileSpec& f : c.files) {
+    const fs::path plain = env_.Drive() / "docs" / f.name;
+    const fs::path encrypted = env_.Drive() / "docs" / (f.name + ".qelmenc");
+    const bool plainThere = fs::exists(plain) && ReadFile(plain) == originals[f.name];
+    if (c.action == 1) {
+      EXPECT_EQ(plainThere, !f.fits) << f.name;
+      if (f.fits) {
+        Opened opened = OpenEncrypted(SuiteEnvironment::Path("docs/" + f.name + ".qelmenc"), Stage() / "out",
+                                      platform::Widen("S:\\out"));
+        EXPECT_EQ(opened.code, ZQCA_OK) << f.name;
+        EXPECT_TRUE(opened.content == originals[f.name]) << f.name;
+      } else if (!c.blockedOutput) {
+        EXPECT_FALSE(fs::exists(encrypted)) << f.name;
+      }
+    } else {
+      EXPECT_EQ(plainThere, f.fits) << f.name;
+      EXPECT_EQ(fs::exists(encrypted), !f.fits) << f.name;
+      if (!f.fits) {
+        EXPECT_FALSE(fs::exists(plain)) << f.name;
+      }
+    }
+  }
+}
+
+// Sizes on a tmpfs count whole 4 KiB pages. In-place encryption needs room
+// for the output beside its source until the source goes.
+const Case kCases[] = {
+    {"encryption fills the disk in the middle of a file", 256, 1, {{"big.bin", 160 * 1024, false}}},
+    {"encryption fills the disk in the middle of a batch", 512, 1,
+     {{"a.bin", 40 * 1024, true}, {"b.bin", 40 * 1024, true}, {"c.bin", 300 * 1024, false}, {"d.bin", 10 * 1024, true}}},
+    {"the redone file of a replacement fills the disk", 256, 1, {{"x.bin", 150 * 1024, false}}, true},
+    {"decryption fills the disk", 256, 0, {{"y.bin", 150 * 1024, false}}},
+    {"decryption fills the disk in the middle of a batch", 512, 0,
+     {{"p.bin", 30 * 1024, true}, {"q.bin", 280 * 1024, false}, {"r.bin", 20 * 1024, true}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Reliability, FullDisk, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case>& info) { return "case" + std::to_string(info.index); });
+
+}  // namespace
+}  // namespace halvex::reliability
