@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "batch/drivers.h"
+#include "batch/frame.h"
 #include "batch/outcome.h"
 #include "batch/progress.h"
 #include "batch/state.h"
@@ -108,21 +109,11 @@ void HandBackRemaining(CFileList* list) {
 }  // namespace
 
 void RunInteractiveBatch(tagCRYPTOPARAMS* request) {
-  BatchState& s = State();
-  OpenProgress(request);
-  ShowProgress(request);
-  uint32_t rc = s.cryptoFile.InitCrypto(request);
-  if (rc != 0) {
-    request->dwErrCode = rc;
-    HideProgress(request);
-    CloseProgress();
-    return;
-  }
-  s.cryptoFile.m_FESUtil.ListExtName();
+  if (!StartBatch(request)) return;
   if (request->pFileList->m_nFileCount != 0) RunLoop(request);
-  HideProgress(request);
-  CloseProgress();
+  EndBatch(request);
   if (request->pOptions->dwAction == 0) HandBackRemaining(request->pFileList);
+  BatchState& s = State();
   if (s.bCancel == 1) {
     request->pOptions->dwStatus = 1;
     s.bCancel = 0;

@@ -1,6 +1,7 @@
 // Message-folder batches (types 3 and 4): every file is encrypted into a new
 // per-message folder, and every entry gets one result code and one output path.
 #include "batch/drivers.h"
+#include "batch/frame.h"
 #include "batch/progress.h"
 #include "batch/state.h"
 
@@ -8,21 +9,6 @@ namespace {
 
 // The result of an entry that names no file (or a folder).
 constexpr uint32_t kResultMissing = 1015;
-
-bool StartBatch(tagCRYPTOPARAMS* request) {
-  BatchState& s = State();
-  OpenProgress(request);
-  ShowProgress(request);
-  uint32_t rc = s.cryptoFile.InitCrypto(request);
-  if (rc != 0) {
-    request->dwErrCode = rc;
-    HideProgress(request);
-    CloseProgress();
-    return false;
-  }
-  s.cryptoFile.m_FESUtil.ListExtName();
-  return true;
-}
 
 void AppendOutput(CFileList* list, const WString& path) {
   list->m_vecOutFiles.push_back(path);

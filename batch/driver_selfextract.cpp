@@ -4,33 +4,13 @@
 #include <algorithm>
 
 #include "batch/drivers.h"
+#include "batch/frame.h"
 #include "batch/progress.h"
 #include "batch/state.h"
 
 namespace {
 
 bool MakesCopies(int32_t kind) { return kind == PROGRESS_ENC_SELFX || kind == PROGRESS_ENC_HIDDEN; }
-
-// Opens the window and prepares the engine; false when the batch cannot start.
-bool StartBatch(tagCRYPTOPARAMS* request) {
-  BatchState& s = State();
-  OpenProgress(request);
-  ShowProgress(request);
-  uint32_t rc = s.cryptoFile.InitCrypto(request);
-  if (rc != 0) {
-    request->dwErrCode = rc;
-    HideProgress(request);
-    CloseProgress();
-    return false;
-  }
-  s.cryptoFile.m_FESUtil.ListExtName();
-  return true;
-}
-
-void EndBatch(tagCRYPTOPARAMS* request) {
-  HideProgress(request);
-  CloseProgress();
-}
 
 // Deletes the copies this batch made. Outputs listed before the batch began
 // belong to earlier batches (a decryption's restored files among them) and

@@ -108,7 +108,7 @@ bool ParseV1(crypto::Bytes bytes, Header& h) {
     return false;
   // The MAC covers the header as written, with the reserved byte 0; any other
   // value would be a change that nothing detects.
-  if (false && reserved != 0) return false;
+  if (reserved != 0) return false;
   if ((h.flags & ~kKnownFlags) || !crypto::IsKnownAead(h.aead) || h.kdf != kKdfArgon2id ||
       slotCount < 1 || slotCount > 2 || h.passwordKeyLen > 64 || h.chunkSize == 0 ||
       h.chunkSize > kMaxChunkSize || nameSize > kMaxNameBytes)
