@@ -165,6 +165,7 @@ std::vector<std::string> FindInHeap(const void* needle, size_t size) {
 #endif
 
 struct Scenario {
+  friend void PrintTo(const Scenario& s, std::ostream* out) { *out << s.what; }
   const char* what;
   uint32_t type;
   uint32_t action;

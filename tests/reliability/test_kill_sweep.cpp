@@ -52,11 +52,11 @@ uint64_t OpsOf(const std::string& output) {
   return 0;
 }
 
-// Every point in a long run; otherwise at most 400 spread evenly, first and
-// last included (the scenario has fewer, so each is tried).
+// Every point in a long run; otherwise 150 spread evenly over the batch,
+// first and last included.
 std::vector<uint64_t> KillPoints(uint64_t ops) {
   std::vector<uint64_t> points;
-  const uint64_t wanted = Long() ? ops : std::min<uint64_t>(ops, 400);
+  const uint64_t wanted = Long() ? ops : std::min<uint64_t>(ops, 150);
   for (uint64_t k = 0; k < wanted; ++k)
     points.push_back(wanted == 1 ? 1 : 1 + k * (ops - 1) / (wanted - 1));
   points.erase(std::unique(points.begin(), points.end()), points.end());

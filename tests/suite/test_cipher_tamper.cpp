@@ -132,6 +132,26 @@ TEST_F(CipherTamper, HeadersSwappedBetweenFilesAreDetected) {
   EXPECT_EQ(Try(mixed), ZQCA_ERR_DAMAGED);
 }
 
+// A forger without the key can renew the checksum; the MAC must still catch
+// every field the slots do not depend on.
+TEST_F(CipherTamper, ForgedFieldsWithRenewedChecksumFailTheMac) {
+  std::vector<uint8_t> file = Make("a.txt", Pattern(1000));
+  const size_t length = HeaderLength(file);
+  struct Field {
+    const char* name;
+    size_t offset;
+  } fields[] = {{"password key length", 19}, {"chunk size", 21},  {"passes", 24},
+                {"memory", 28},              {"lanes", 32},       {"nonce prefix", 68},
+                {"reserved", 75},            {"size", 76},        {"modified", 84},
+                {"name", 94}};
+  for (const Field& f : fields) {
+    std::vector<uint8_t> forged = file;
+    forged[f.offset] ^= 0x01;
+    gcry_md_hash_buffer(GCRY_MD_SHA256, forged.data() + length - 32, forged.data(), length - 32);
+    EXPECT_EQ(Try(forged), ZQCA_ERR_DAMAGED) << f.name;
+  }
+}
+
 // Rebuilds an encrypted file with a changed header, sealed correctly, as a
 // forger holding the key would: only the library's own checks can refuse it.
 std::vector<uint8_t> Reseal(const std::vector<uint8_t>& file, const std::function<void(fmt::Header&)>& change) {
