@@ -23,8 +23,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # linked statically each module would carry its own unwinder, and an
 # exception leaving one DLL through another's frames would terminate.
 
-# Test programs run under Wine when it is installed (ctest, test discovery).
+# Test programs run under Wine when it is installed (ctest, test discovery),
+# through a wrapper that keeps a Wine prefix inside the build folder.
 find_program(HALVEX_WINE NAMES wine wine32 wine64)
 if(HALVEX_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${HALVEX_WINE})
+  set(CMAKE_CROSSCOMPILING_EMULATOR
+      ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-run.sh ${CMAKE_BINARY_DIR}/wine)
 endif()

@@ -40,4 +40,10 @@ void ReloadDriveMap();
 // POSIX; nothing to do on Windows, where the file system journals it).
 bool SyncDirectory(WStringView folder);
 
+// Asks the system to start writing an open file's changed data to disk now,
+// without waiting, so that a final flush has less left to do. Only a hint:
+// nothing happens where there is no such call (Windows), and the last error
+// is left alone.
+void StartWriteback(HANDLE file);
+
 }  // namespace halvex::platform

@@ -185,11 +185,14 @@ BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL RemoveDirectoryW(LPCWSTR path);
 // Creates "<folder>\<first three characters of prefix><hex>.TMP" exclusively
 // and writes its path to name (MAX_PATH characters). Returns the number used,
-// 0 on failure.
+// 0 on failure (ERROR_DIRECTORY for a missing folder, as Windows reports it).
+// Windows names are case-insensitive; Wine writes the same name in lower case.
 UINT GetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name);
 
 // ---- Directory search ---------------------------------------------------
 // For a path without wildcards: one entry with its size in high and low halves.
+// With wildcards in the last component: the first match in name order, "."
+// and ".." first below a drive's root, as NTFS lists them.
 HANDLE FindFirstFileW(LPCWSTR path, WIN32_FIND_DATAW* data);
 BOOL FindClose(HANDLE find);
 

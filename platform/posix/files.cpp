@@ -103,12 +103,21 @@ bool WildcardMatch(WStringView pattern, WStringView name) {
 }
 
 // The first name in folder matching pattern, in name order (as NTFS lists
-// them), or nothing with the last error set.
-std::optional<WString> FirstMatch(const std::string& folder, WStringView pattern) {
+// them), or nothing with the last error set. Below a drive's root, Windows
+// lists "." and ".." before every other name, and "*" matches them.
+std::optional<WString> FirstMatch(const std::string& folder, WStringView pattern, bool isRoot) {
   DIR* dir = opendir(folder.c_str());
   if (!dir) {
     SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
     return std::nullopt;
+  }
+  if (!isRoot) {
+    for (const WCHAR* dots : {WTEXT("."), WTEXT("..")}) {
+      if (WildcardMatch(pattern, dots)) {
+        closedir(dir);
+        return WString(dots);
+      }
+    }
   }
   std::optional<WString> best;
   while (dirent* entry = readdir(dir)) {
@@ -294,6 +303,8 @@ UINT GetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name) 
       close(fd);
       return CopyName(candidate, name) ? n : 0;
     }
+    // Windows reports a missing folder as an invalid directory name.
+    if (errno == ENOENT || errno == ENOTDIR) return Fail(ERROR_DIRECTORY);
     if (errno != EEXIST) return FailErrno(errno, *native);
   }
   return Fail(ERROR_FILE_EXISTS);
@@ -320,7 +331,8 @@ HANDLE FindFirstFileW(LPCWSTR path, WIN32_FIND_DATAW* data) {
   if (HasWildcard(name)) {
     auto folder = NativeOrFail(WString(whole.substr(0, slash + 1)).c_str());
     if (!folder) return INVALID_HANDLE_VALUE;
-    auto match = FirstMatch(*folder, name);
+    const bool isRoot = slash == 2 && whole[1] == u':';
+    auto match = FirstMatch(*folder, name, isRoot);
     if (!match) return INVALID_HANDLE_VALUE;
     found = *match;
   }

@@ -1,6 +1,9 @@
-// GetTickCount, lstrlenW and the COM calls, which have nothing to do here.
+// GetTickCount, lstrlenW and the COM calls, which have nothing to do here;
+// the writeback hint.
+#include <fcntl.h>
 #include <time.h>
 
+#include "platform/posix/internal.h"
 #include "platform/testing.h"
 #include "platform/win32.h"
 
@@ -29,4 +32,20 @@ void CoUninitialize() { --comInitCount; }
 
 namespace halvex::platform {
 int ComInitCount() { return comInitCount; }
+}  // namespace halvex::platform
+
+namespace halvex::platform {
+
+void StartWriteback(HANDLE file) {
+#ifdef SYNC_FILE_RANGE_WRITE
+  // A hint must not disturb the caller's last error.
+  DWORD saved = GetLastError();
+  if (auto* object = posix::LookupHandle(file, posix::HandleObject::Kind::File))
+    sync_file_range(object->fd, 0, 0, SYNC_FILE_RANGE_WRITE);  // 0, 0: the whole file
+  SetLastError(saved);
+#else
+  (void)file;
+#endif
+}
+
 }  // namespace halvex::platform

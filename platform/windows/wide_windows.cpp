@@ -52,4 +52,7 @@ void ReloadDriveMap() {}
 // NTFS journals renames and creations; there is no folder to sync.
 bool SyncDirectory(WStringView) { return true; }
 
+// The cache manager writes behind on its own.
+void StartWriteback(HANDLE) {}
+
 }  // namespace halvex::platform

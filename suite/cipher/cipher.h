@@ -20,10 +20,12 @@ struct KdfParams {
 };
 
 // Measured on the development machine (x86-64, 2 cores, libgcrypt 1.10.1):
-// 128 MiB and 4 passes take about 0.4 s single-threaded. 128 MiB rather than
+// 128 MiB and 3 passes take 0.39-0.45 s single-threaded (4 passes took
+// 0.47-0.56 s, too long a wait per password). Memory is the part that costs
+// an attacker most, so a pass went rather than memory. 128 MiB rather than
 // more because the library also runs as a 32-bit DLL, whose address space is
 // small and fragmented.
-constexpr KdfParams kDefaultKdfParams{4, 128 * 1024, 1};
+constexpr KdfParams kDefaultKdfParams{3, 128 * 1024, 1};
 
 // What new transcodings use. Tests lower it to keep many derivations cheap;
 // files made meanwhile record the lower values and still open.

@@ -79,13 +79,15 @@ uint32_t RestoreBody(fileio::File& in, const container::Payload& payload,
   if (!in.Seek(bodyStart)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
   const size_t sealedChunk = header.chunkSize + crypto::kAeadTagSize;
   const size_t chunksPerIo = format::ChunksPerIo(header.chunkSize);
-  std::vector<uint8_t> sealed(chunksPerIo * sealedChunk), plain(chunksPerIo * header.chunkSize);
+  std::vector<uint8_t> sealed(chunksPerIo * sealedChunk);
+  fileio::PipelinedWriter writer(out, chunksPerIo * header.chunkSize);
   uint64_t done = 0;
   for (uint64_t first = 0; first < count; first += chunksPerIo) {
     uint64_t batch = std::min<uint64_t>(chunksPerIo, count - first);
     size_t bytes = static_cast<size_t>(std::min<uint64_t>(batch * header.chunkSize, header.size - done));
     if (!in.ReadExact({sealed.data(), static_cast<size_t>(bytes + batch * crypto::kAeadTagSize)}))
       return fileio::CodeFromLastError(ZQCA_ERR_READ);
+    std::span<uint8_t> plain = writer.Buffer();
     size_t at = 0, outBytes = 0;
     for (uint64_t i = first; i < first + batch; ++i) {
       size_t want = std::min<size_t>(header.chunkSize, bytes - outBytes);
@@ -97,10 +99,10 @@ uint32_t RestoreBody(fileio::File& in, const container::Payload& payload,
       outBytes += want;
       if (!reporter.Advance(done + outBytes)) return ZQCA_ERR_CANCELLED;
     }
-    if (!out.WriteAll({plain.data(), outBytes})) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+    if (!writer.Submit(outBytes)) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
     done += bytes;
   }
-  return ZQCA_OK;
+  return writer.Finish() ? ZQCA_OK : fileio::CodeFromLastError(ZQCA_ERR_WRITE);
 }
 
 uint32_t Decrypt(const Request& request, WString& outputPath, bool* byPassword) {

@@ -89,12 +89,14 @@ uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes f
   if (count > UINT32_MAX) return ZQCA_ERR_ARGUMENT;  // beyond the chunk counter
   const size_t sealedChunk = header.chunkSize + crypto::kAeadTagSize;
   const size_t chunksPerIo = format::ChunksPerIo(header.chunkSize);
-  std::vector<uint8_t> plain(chunksPerIo * header.chunkSize), sealed(chunksPerIo * sealedChunk);
+  std::vector<uint8_t> plain(chunksPerIo * header.chunkSize);
+  fileio::PipelinedWriter writer(out, chunksPerIo * sealedChunk);
   uint64_t done = 0;
   for (uint64_t first = 0; first < count; first += chunksPerIo) {
     uint64_t batch = std::min<uint64_t>(chunksPerIo, count - first);
     size_t bytes = static_cast<size_t>(std::min<uint64_t>(batch * header.chunkSize, header.size - done));
     if (!source.file.ReadExact({plain.data(), bytes})) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+    std::span<uint8_t> sealed = writer.Buffer();
     size_t in = 0, outBytes = 0;
     for (uint64_t i = first; i < first + batch; ++i) {
       size_t want = std::min<size_t>(header.chunkSize, bytes - in);
@@ -106,9 +108,10 @@ uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes f
       outBytes += want + crypto::kAeadTagSize;
       if (!reporter.Advance(done + in)) return ZQCA_ERR_CANCELLED;
     }
-    if (!out.WriteAll({sealed.data(), outBytes})) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+    if (!writer.Submit(outBytes)) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
     done += bytes;
   }
+  if (!writer.Finish()) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
   // A file that grew while we read it would be stored cut short.
   uint8_t extra;
   size_t got = 0;

@@ -2,6 +2,7 @@
 #include "suite/cipher/fileio.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "suite/cipher/crypto.h"
 #include "suite/zqca.h"
@@ -13,6 +14,8 @@ namespace {
 // than a chunk at a time anyway.
 constexpr size_t kMaxIo = 1u << 30;
 constexpr int kTempNameAttempts = 16;
+// How much the writer writes between writeback hints.
+constexpr size_t kWritebackStep = 8u << 20;
 
 WString RandomTempName() {
   uint8_t bytes[4];
@@ -138,6 +141,81 @@ std::optional<uint64_t> File::Size() {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(handle_, &size) || size.QuadPart < 0) return std::nullopt;
   return static_cast<uint64_t>(size.QuadPart);
+}
+
+PipelinedWriter::PipelinedWriter(File& out, size_t bufferBytes, size_t bufferCount)
+    : out_(out), buffers_(std::max<size_t>(bufferCount, 2), std::vector<uint8_t>(bufferBytes)),
+      sizes_(buffers_.size(), 0) {
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // No thread to spare: Submit writes inline instead.
+  }
+}
+
+bool PipelinedWriter::Submit(size_t bytes) {
+  if (!thread_.joinable()) {
+    ++submitted_;  // moves to the next buffer, as the threaded path does
+    return out_.WriteAll({buffers_[(submitted_ - 1) % buffers_.size()].data(), bytes});
+  }
+  std::unique_lock lock(mutex_);
+  if (failed_) return FailWithSavedError();
+  sizes_[submitted_ % buffers_.size()] = bytes;
+  ++submitted_;
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return failed_ || submitted_ - written_ < buffers_.size(); });
+  return failed_ ? FailWithSavedError() : true;
+}
+
+bool PipelinedWriter::Finish() {
+  if (!thread_.joinable()) return true;
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return failed_ || written_ == submitted_; });
+  return failed_ ? FailWithSavedError() : true;
+}
+
+// The error belongs to the writer thread; GetLastError is per thread.
+bool PipelinedWriter::FailWithSavedError() {
+  SetLastError(error_);
+  return false;
+}
+
+void PipelinedWriter::Run() {
+  size_t sinceWriteback = 0;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [&] { return stopping_ || written_ < submitted_; });
+    if (stopping_) return;
+    size_t slot = written_ % buffers_.size();
+    lock.unlock();
+    bool ok = out_.WriteAll({buffers_[slot].data(), sizes_[slot]});
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    sinceWriteback += sizes_[slot];
+    if (ok && sinceWriteback >= kWritebackStep) {
+      // Keeps the disk busy while we work rather than all at the final flush.
+      platform::StartWriteback(out_.get());
+      sinceWriteback = 0;
+    }
+    lock.lock();
+    if (!ok) {
+      failed_ = true;
+      error_ = error;
+      changed_.notify_all();
+      return;
+    }
+    ++written_;
+    changed_.notify_all();
+  }
+}
+
+void PipelinedWriter::Stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
 }
 
 File OpenExisting(const WString& path, DWORD access, DWORD share, uint32_t* code) {

@@ -3,9 +3,13 @@
 // temporary-file discipline (write, flush, close, rename without replacing).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <span>
+#include <thread>
+#include <vector>
 
 #include "platform/wide.h"
 #include "platform/win32.h"
@@ -51,6 +55,45 @@ class File {
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// Writes a file on a second thread so that filling the next buffer (reading,
+// sealing or opening) overlaps the write of the previous one, which may block
+// on writeback. The buffers are fixed: the caller fills Buffer(), hands it over
+// with Submit and gets a free one back. Writes keep their order. The first
+// failed write stops the writer; Submit and Finish then fail with that write's
+// GetLastError restored on the calling thread. Should the thread not start,
+// writes happen inline. The destructor stops the writer and waits for the
+// write in progress, so the file may be closed or deleted right after.
+class PipelinedWriter {
+ public:
+  PipelinedWriter(File& out, size_t bufferBytes, size_t bufferCount = 3);
+  ~PipelinedWriter() { Stop(); }
+  PipelinedWriter(const PipelinedWriter&) = delete;
+  PipelinedWriter& operator=(const PipelinedWriter&) = delete;
+
+  std::span<uint8_t> Buffer() { return buffers_[submitted_ % buffers_.size()]; }
+  // Queues the first bytes of Buffer() and waits for a free buffer.
+  bool Submit(size_t bytes);
+  // Waits until everything queued is written.
+  bool Finish();
+
+ private:
+  void Run();
+  bool FailWithSavedError();
+  void Stop();
+
+  File& out_;
+  std::vector<std::vector<uint8_t>> buffers_;
+  std::vector<size_t> sizes_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t submitted_ = 0;  // written by the caller only
+  uint64_t written_ = 0;
+  bool failed_ = false;
+  DWORD error_ = ERROR_SUCCESS;
+  bool stopping_ = false;
+  std::thread thread_;
 };
 
 // Opens an existing file; on failure *code is set (a sharing violation is

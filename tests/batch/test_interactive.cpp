@@ -13,6 +13,16 @@ constexpr uint32_t kWriteFailed = 1325;  // a cipher failure without a special m
 
 class InteractiveTest : public BatchTest {
  protected:
+  // A vault setting written for C:, the test drive of the POSIX build. On
+  // Windows the test drive is wherever the temporary folder is: its letter
+  // stands in, in the case the setting has.
+  WString OnTestDrive(const char* setting) {
+    WString value = halvex::platform::Widen(setting);
+    const WCHAR letter = drive.Path()[0];
+    if (!value.empty() && (value[0] == WTEXT('C') || value[0] == WTEXT('c')))
+      value[0] = value[0] == WTEXT('C') ? letter : static_cast<WCHAR>(letter - WTEXT('A') + WTEXT('a'));
+    return value;
+  }
   // Plain files a.dat, b.dat ... in Docs\, listed in that order.
   void PlainFiles(const std::vector<std::string>& names) {
     std::vector<std::string> rel;
@@ -367,10 +377,11 @@ struct VaultCase {
 
 class VaultDrive : public InteractiveTest, public ::testing::WithParamInterface<VaultCase> {};
 
+
 TEST_P(VaultDrive, HiddenAfterAFailureEndsTheBatchQuietly) {
   const VaultCase& c = GetParam();
   PlainFiles({"a.dat", "b.dat"});
-  fakes::script().vaultDrive = halvex::platform::Widen(c.setting);
+  fakes::script().vaultDrive = OnTestDrive(c.setting);
   fakes::script().isShowAnswers = c.isShow;
   if (c.failFirst) fakes::script().encryptSteps = {Fail(kWriteFailed)};
   fakes::script().errorAnswers = {11};
@@ -401,7 +412,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(InteractiveTest, VaultDriveFlagDoesNotCarryIntoTheNextBatch) {
   PlainFiles({"a.dat"});
-  fakes::script().vaultDrive = WTEXT("C:");
+  fakes::script().vaultDrive = OnTestDrive("C:");
   Encrypt();
   EXPECT_EQ(State().bOnVaultDrive, 1);
   fakes::Reset();

@@ -136,9 +136,10 @@ TEST_F(BatchTest, HiddenWindowsStillReceiveNamesAndPercentages) {
 }
 
 TEST_F(BatchTest, LongPathsReachTheWindowShortened) {
-  // C:\ plus 26 characters is 29: whole. One more and only the tail is shown.
-  const std::string whole = std::string(22, 'w') + ".txt";
-  const std::string longer = std::string(23, 'l') + ".txt";
+  // A path of 29 characters is shown whole; one more and only the tail is.
+  const size_t root = Utf8(drive.Path()).size();
+  const std::string whole = std::string(29 - root - 4, 'w') + ".txt";
+  const std::string longer = std::string(30 - root - 4, 'l') + ".txt";
   drive.Write(whole, "a");
   drive.Write(longer, "b");
   SetList({whole, longer});
@@ -147,8 +148,8 @@ TEST_F(BatchTest, LongPathsReachTheWindowShortened) {
   Run(0);
   auto names = fakes::CallsOf("Encryption_Progress_SetFileName");
   ASSERT_EQ(names.size(), 2u);
-  EXPECT_EQ(names[0].args[0], "C:\\" + whole);
-  const std::string full = "C:\\" + longer;
+  EXPECT_EQ(names[0].args[0], Utf8(drive.Path(whole)));
+  const std::string full = Utf8(drive.Path(longer));
   EXPECT_EQ(names[1].args[0], "..." + full.substr(full.size() - 28));
 }
 

@@ -50,14 +50,14 @@ TEST_F(EncryptTest, RefusalsEndTheCallBeforeTheCipher) {
 }
 
 TEST_F(EncryptTest, DestinationOfMoreThan245CharactersIsRefused) {
-  // "C:\" + folder + "\" + name + ".exe": pick the name so the destination
+  // root + folder + "\" + name + ".exe": pick the name so the destination
   // has exactly the wanted length.
   const std::string folder(120, 'd');
   for (size_t destLength : {245u, 246u}) {
     SCOPED_TRACE(destLength);
     fakes::Reset();
     engine().UninitCrypto();
-    const size_t nameLength = destLength - 3 - folder.size() - 1 - 4;
+    const size_t nameLength = destLength - drive.Path().size() - folder.size() - 1 - 4;
     const std::string rel = folder + "/" + std::string(nameLength, 'n');
     drive.Write(rel, "plain");
     auto& request = EncryptOne(0, rel, PROGRESS_ENC_SELFX);

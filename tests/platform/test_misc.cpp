@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "platform/testing.h"
@@ -17,11 +19,29 @@ TEST(GetTickCount, CountsMillisecondsForward) {
 
 TEST(LstrlenW, CountsCodeUnits) {
   EXPECT_EQ(lstrlenW(nullptr), 0);
-  EXPECT_EQ(lstrlenW(u""), 0);
-  EXPECT_EQ(lstrlenW(u"C:\\a"), 4);
-  EXPECT_EQ(lstrlenW(u"\U0001F600"), 2);
+  EXPECT_EQ(lstrlenW(WTEXT("")), 0);
+  EXPECT_EQ(lstrlenW(WTEXT("C:\\a")), 4);
+  EXPECT_EQ(lstrlenW(WTEXT("\U0001F600")), 2);
 }
 
+// A batch initialises COM on its thread and ends it there: the first call
+// on a thread is S_OK, a repeated one S_FALSE, each to be paired.
+TEST(Com, InitialisationIsPerThreadAndNested) {
+  std::thread([] {
+    EXPECT_EQ(CoInitialize(nullptr), S_OK);
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+    std::thread([] {
+      EXPECT_EQ(CoInitialize(nullptr), S_OK) << "another thread starts afresh";
+      CoUninitialize();
+    }).join();
+    CoUninitialize();
+    CoUninitialize();
+    EXPECT_EQ(CoInitialize(nullptr), S_OK) << "paired calls end it";
+    CoUninitialize();
+  }).join();
+}
+
+#ifndef _WIN32
 TEST(Com, CallsAreCountedPerThread) {
   const int base = halvex::platform::ComInitCount();
   EXPECT_EQ(CoInitialize(nullptr), base == 0 ? S_OK : S_FALSE);
@@ -32,14 +52,26 @@ TEST(Com, CallsAreCountedPerThread) {
   CoUninitialize();
   EXPECT_EQ(halvex::platform::ComInitCount(), base);
 }
+#endif
 
+// No Win32 call may run between setting and reading: starting and joining a
+// thread clobber the value on Windows. The threads take turns on atomics.
 TEST(LastError, IsPerThread) {
-  SetLastError(ERROR_SHARING_VIOLATION);
-  std::thread([] {
-    EXPECT_EQ(GetLastError(), DWORD{ERROR_SUCCESS});
+  std::atomic<int> turn{0};
+  DWORD seenByOther = 99;
+  std::thread other([&] {
+    while (turn.load() != 1) {}
+    seenByOther = GetLastError();
     SetLastError(ERROR_DISK_FULL);
-  }).join();
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+    turn.store(2);
+  });
+  SetLastError(ERROR_SHARING_VIOLATION);
+  turn.store(1);
+  while (turn.load() != 2) {}
+  const DWORD mine = GetLastError();
+  other.join();
+  EXPECT_EQ(mine, DWORD{ERROR_SHARING_VIOLATION});
+  EXPECT_NE(seenByOther, DWORD{ERROR_SHARING_VIOLATION});
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <thread>
 
+#include "suite/cipher/fileio.h"
 #include "tests/suite/cipher_test_support.h"
 
 namespace halvex::test {
@@ -93,6 +94,98 @@ TEST_F(CipherTest, FullDiskReportsDiskFullAndLeavesNoOutput) {
   EXPECT_EQ(dec.code, ZQCA_ERR_DISK_FULL);
   EXPECT_TRUE(dec.buffer.empty());
   EXPECT_TRUE(Listing(drive_.Native("small")).empty());
+}
+
+// The writer thread writes what it is handed, in order, whatever the sizes
+// and however far ahead of it the caller runs.
+TEST_F(CipherTest, PipelinedWriterKeepsOrderAndSizes) {
+  struct Case {
+    const char* name;
+    size_t bufferBytes;
+    size_t bufferCount;
+    std::vector<size_t> sizes;
+  };
+  const Case cases[] = {
+      {"nothing", 64, 2, {}},
+      {"one short", 64, 2, {5}},
+      {"more than the buffers", 64, 2, {64, 1, 63, 0, 64, 64, 7}},
+      {"three buffers", 1 << 16, 3, std::vector<size_t>(40, 1 << 16)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WString path = drive_.Path("out.bin");
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    cipher::fileio::File file(h);
+    std::string expected;
+    {
+      cipher::fileio::PipelinedWriter writer(file, c.bufferBytes, c.bufferCount);
+      unsigned seed = 1;
+      for (size_t size : c.sizes) {
+        std::string piece = Pattern(size, seed++);
+        std::span<uint8_t> buffer = writer.Buffer();
+        ASSERT_GE(buffer.size(), size);
+        std::memcpy(buffer.data(), piece.data(), size);
+        expected += piece;
+        ASSERT_TRUE(writer.Submit(size));
+      }
+      ASSERT_TRUE(writer.Finish());
+    }
+    ASSERT_TRUE(file.Close());
+    EXPECT_TRUE(drive_.Read("out.bin") == expected);
+  }
+}
+
+// GetLastError is per thread: the failure of a write on the writer thread
+// must reach the caller's thread with its own code, so that a full disk is
+// still told apart from other failures.
+TEST_F(CipherTest, PipelinedWriterReportsTheWritersError) {
+  drive_.Write("in.bin", "x");
+  WString path = drive_.Path("in.bin");
+  // Opened for reading only, so every write fails.
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  cipher::fileio::File file(h);
+  // What the same write gives on this thread.
+  const uint8_t byte = 0;
+  SetLastError(ERROR_SUCCESS);
+  ASSERT_FALSE(file.WriteAll({&byte, 1}));
+  const DWORD expected = GetLastError();
+  ASSERT_NE(expected, static_cast<DWORD>(ERROR_SUCCESS));
+  for (bool finishing : {false, true}) {
+    SCOPED_TRACE(finishing ? "seen by Finish" : "seen by Submit");
+    cipher::fileio::PipelinedWriter writer(file, 16, 2);
+    bool ok = true;
+    for (int i = 0; i < 4 && ok; ++i) {
+      SetLastError(ERROR_SUCCESS);
+      ok = writer.Submit(16);
+      if (finishing && ok) break;
+    }
+    if (finishing && ok) {
+      SetLastError(ERROR_SUCCESS);
+      ok = writer.Finish();
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(GetLastError(), expected);
+  }
+  EXPECT_EQ(drive_.Read("in.bin"), "x");
+}
+
+// Leaving early (a cancel, a damaged chunk) with writes still queued must
+// neither hang nor write after the writer is gone.
+TEST_F(CipherTest, PipelinedWriterStopsWithWritesQueued) {
+  WString path = drive_.Path("out.bin");
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  cipher::fileio::File file(h);
+  {
+    cipher::fileio::PipelinedWriter writer(file, 1 << 20, 3);
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(writer.Submit(1 << 20));
+  }
+  auto size = file.Size();
+  ASSERT_TRUE(size.has_value());
+  EXPECT_EQ(*size % (1 << 20), 0u);  // whole writes only
+  EXPECT_LE(*size, 4u << 20);
 }
 
 }  // namespace

@@ -197,11 +197,14 @@ TEST_F(CipherTamper, StoredNamesThatAreNotOnePlainNameAreRefused) {
     EXPECT_EQ(Try(forged), ZQCA_ERR_UNSAFE_NAME) << name;
   }
   EXPECT_FALSE(std::filesystem::exists(drive_.Native("x")));
-  // The longest name allowed; only a drive root leaves room for it.
+#ifndef _WIN32
+  // The longest name allowed; only a drive root leaves room for it (the
+  // Windows build's test folder is no drive root).
   std::string longest(255, 'n');
   WriteBytes(drive_.Native("t.hvx"), Reseal(file, [&](fmt::Header& h) { h.name = longest; }));
   EXPECT_EQ(Decrypt(drive_.Path("t.hvx"), drive_.Path(""), WString(), StoredKey().data()).code, ZQCA_OK);
   EXPECT_TRUE(std::filesystem::exists(drive_.Native(longest)));
+#endif
 }
 
 // The name limit counts UTF-16 units, as Windows does, not bytes of UTF-8.

@@ -1,10 +1,12 @@
 // CFESUtil file checks against real files on a temporary drive.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -30,11 +32,11 @@ class Checks : public testing::Test {
 
   WString Path(const std::string& rel) { return drive_.Path(rel); }
 
-  // A library path of exactly `length` characters: C:\L\aaa...a.txt
+  // A library path of exactly `length` characters: <root>L\aaa...a.txt
   WString PathOfLength(size_t length) {
-    return Path("L\\" + std::string(length - 5 - 4, 'a') + ".txt");
+    return Path("L\\" + std::string(length - Path("").size() - 2 - 4, 'a') + ".txt");
   }
-  std::string RelOf(const WString& path) { return ToUtf8(path.substr(3)); }
+  std::string RelOf(const WString& path) { return ToUtf8(path.substr(Path("").size())); }
 
   halvex::test::TempDrive drive_;
   CFESUtil util_;
@@ -150,6 +152,7 @@ TEST_F(Checks, FileHeldElsewhereExistsButIsInUse) {
   EXPECT_EQ(util_.CheckFileProcessable(path.c_str()), FES_OK);
 }
 
+#ifndef _WIN32
 // chattr +i / -i through the ioctl; false where the file system has no such flag.
 bool SetImmutable(const std::string& native, bool on) {
   int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -178,6 +181,7 @@ TEST_F(Checks, FileWhoseAttributesMayNotChangeIsRefused) {
   EXPECT_EQ(verdict, FES_ACCESS_DENIED);
   EXPECT_EQ(exists, 1);
 }
+#endif  // _WIN32
 
 struct SizeCase {
   const char* name;

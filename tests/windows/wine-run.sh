@@ -1,0 +1,61 @@
+#!/bin/sh
+# Runs one program of the Windows build under Wine: the build's tests, test
+# discovery and the cross-build checks all start programs through here.
+#
+#   wine-run.sh STATE_DIR PROGRAM [ARGS...]
+#   wine-run.sh STATE_DIR          (only make the prefix)
+#
+# STATE_DIR holds a Wine prefix of the build's own, made on first use (under
+# a lock, as ctest starts programs in parallel), so a run never touches the
+# user's ~/.wine. The prefix maps T: to STATE_DIR/temp and makes T:\ the
+# temporary folder: tests then build paths as short as the C:\... paths of the
+# POSIX build, which the displayed-name checks rely on.
+set -eu
+
+state=$1
+shift
+
+export WINEPREFIX="$state/prefix"
+export WINEDEBUG=-all
+# No Mono or Gecko installers: the tests need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+wine=${HALVEX_WINE:-wine}
+
+init_prefix() {
+  mkdir -p "$state/temp"
+  "$wine" wineboot -i >/dev/null 2>&1
+  ln -sfn "$state/temp" "$WINEPREFIX/dosdevices/t:"
+  for name in TEMP TMP; do
+    "$wine" reg add 'HKCU\Environment' /v "$name" /t REG_SZ /d 'T:\' /f >/dev/null 2>&1
+  done
+  # The registry is written to disk when the server ends.
+  wineserver -w
+  touch "$state/ready"
+}
+
+if [ ! -f "$state/ready" ]; then
+  mkdir -p "$state"
+  (
+    flock 9
+    [ -f "$state/ready" ] || init_prefix
+  ) 9>"$state/lock"
+fi
+
+[ $# -gt 0 ] || exit 0
+
+# Keep the server up between the many short test programs; it ends by itself
+# once no program has used it for a minute.
+wineserver -p60 >/dev/null 2>&1 || true
+
+# The program's output goes through files: Wine's own background processes,
+# started by whichever program comes first, inherit its standard handles and
+# outlive it, and would hold ctest's pipes open until the server ends.
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run-out.XXXXXX")
+err=$(mktemp "${TMPDIR:-/tmp}/wine-run-err.XXXXXX")
+trap 'rm -f "$out" "$err"' EXIT
+status=0
+"$wine" "$@" >"$out" 2>"$err" || status=$?
+cat "$out"
+cat "$err" >&2
+exit "$status"
