@@ -6,6 +6,7 @@
 
 #include "batch/state.h"
 #include "engine_fixture.h"
+#include "tests/support/immutable.h"
 #include "suite/zqca.h"
 
 // Where the linker can wrap a platform call, resetting the attributes of a
@@ -28,20 +29,6 @@ extern "C" BOOL __wrap__Z18SetFileAttributesWPKDsj(LPCWSTR path, DWORD attribute
 
 namespace halvex::test {
 namespace {
-
-// Sets or clears the immutable flag; false where the file system refuses.
-bool SetImmutable(const std::string& native, bool on) {
-  int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  close(fd);
-  return ok;
-}
 
 // Holds a file the way another program would: a handle that shares nothing.
 struct HeldFile {

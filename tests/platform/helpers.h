@@ -9,6 +9,7 @@
 
 #include "platform/wide.h"
 #include "platform/win32.h"
+#include "tests/support/immutable.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -99,34 +100,6 @@ inline bool ReadOnlyRefusesWriting(const std::string& nativeFolder, const WStrin
 }
 
 #ifndef _WIN32
-// Sets or clears the immutable flag (chattr +i / -i). False where the file
-// system or the caller's rights do not allow it.
-inline bool SetImmutable(const std::string& native, bool on) {
-  int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  close(fd);
-  return ok;
-}
-
-// Keeps a file immutable for a scope, so clean-up always finds it mutable.
-class ImmutableFile {
- public:
-  explicit ImmutableFile(std::string native) : native_(std::move(native)), on_(SetImmutable(native_, true)) {}
-  ~ImmutableFile() {
-    if (on_) SetImmutable(native_, false);
-  }
-  bool Active() const { return on_; }
-
- private:
-  std::string native_;
-  bool on_;
-};
 
 inline std::optional<std::string> ReadDosAttrib(const std::string& native) {
   char buffer[64];

@@ -13,6 +13,7 @@
 
 #include "platform/wide.h"
 #include "tests/fakes/fakes.h"
+#include "tests/support/immutable.h"
 #include "tests/support/temp_drive.h"
 #include "util/fesutil.h"
 
@@ -153,19 +154,7 @@ TEST_F(Checks, FileHeldElsewhereExistsButIsInUse) {
 }
 
 #ifndef _WIN32
-// chattr +i / -i through the ioctl; false where the file system has no such flag.
-bool SetImmutable(const std::string& native, bool on) {
-  int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool ok = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  if (ok) {
-    flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-    ok = ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  }
-  close(fd);
-  return ok;
-}
+using halvex::test::SetImmutable;
 
 TEST_F(Checks, FileWhoseAttributesMayNotChangeIsRefused) {
   // Read-only, so the write probe has something to change.
