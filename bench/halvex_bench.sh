@@ -78,7 +78,7 @@ for set in big small; do
   cp -a "$work/plain/$set" "$work/halvex-enc-$set"
   "$halvex" encrypt -r "$work/halvex-enc-$set" >/dev/null
   mkdir -p "$work/age-enc-$set" "$work/gpg-enc-$set"
-  for f in $(ls "$work/plain/$set" | head -n "$loop_sample" | sed "s#^#$work/plain/$set/#"); do
+  for f in $(ls "$work/plain/$set" | sed -n "1,${loop_sample}p" | sed "s#^#$work/plain/$set/#"); do
     age -r "$recipient" -o "$work/age-enc-$set/$(basename "$f").age" "$f"
     gpg $gpg_opts --symmetric --compress-algo none -o "$work/gpg-enc-$set/$(basename "$f").gpg" "$f"
   done
@@ -97,7 +97,7 @@ measure() {
 for set in big small; do
   plain="$work/plain/$set"; out="$work/out"
   # The files the per-file tools run over, and the factor to the whole set.
-  ls "$plain" | head -n "$loop_sample" | sed "s#^#$plain/#" >"$work/loop-$set"
+  ls "$plain" | sed -n "1,${loop_sample}p" | sed "s#^#$plain/#" >"$work/loop-$set"
   scale=$(python3 -c "import sys; print($(ls "$plain" | wc -l) / $(wc -l <"$work/loop-$set"))")
   for name in age-encrypt gpg-encrypt age-decrypt gpg-decrypt; do echo "$scale" >"$work/results/$set-$name.scale"; done
   reset="rm -rf $out && mkdir -p $out"

@@ -77,10 +77,10 @@ uint32_t RestoreBody(fileio::File& in, const container::Payload& payload,
       !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
     return ZQCA_ERR_KDF;
   if (!in.Seek(bodyStart)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
-  const size_t sealedChunk = header.chunkSize + crypto::kAeadTagSize;
-  const size_t chunksPerIo = format::ChunksPerIo(header.chunkSize);
-  std::vector<uint8_t> sealed(chunksPerIo * sealedChunk);
-  fileio::PipelinedWriter writer(out, chunksPerIo * header.chunkSize);
+  const format::IoPlan io = format::PlanIo(header.size, header.chunkSize, count);
+  const size_t chunksPerIo = io.chunksPerIo;
+  std::vector<uint8_t> sealed(io.plainBytes + chunksPerIo * crypto::kAeadTagSize);
+  fileio::PipelinedWriter writer(out, io.plainBytes, io.writerBuffers);
   uint64_t done = 0;
   for (uint64_t first = 0; first < count; first += chunksPerIo) {
     uint64_t batch = std::min<uint64_t>(chunksPerIo, count - first);

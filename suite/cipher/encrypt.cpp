@@ -87,10 +87,10 @@ uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes f
     return ZQCA_ERR_KDF;
   const uint64_t count = format::ChunkCount(header.size, header.chunkSize);
   if (count > UINT32_MAX) return ZQCA_ERR_ARGUMENT;  // beyond the chunk counter
-  const size_t sealedChunk = header.chunkSize + crypto::kAeadTagSize;
-  const size_t chunksPerIo = format::ChunksPerIo(header.chunkSize);
-  std::vector<uint8_t> plain(chunksPerIo * header.chunkSize);
-  fileio::PipelinedWriter writer(out, chunksPerIo * sealedChunk);
+  const format::IoPlan io = format::PlanIo(header.size, header.chunkSize, count);
+  const size_t chunksPerIo = io.chunksPerIo;
+  std::vector<uint8_t> plain(io.plainBytes);
+  fileio::PipelinedWriter writer(out, io.plainBytes + chunksPerIo * crypto::kAeadTagSize, io.writerBuffers);
   uint64_t done = 0;
   for (uint64_t first = 0; first < count; first += chunksPerIo) {
     uint64_t batch = std::min<uint64_t>(chunksPerIo, count - first);

@@ -144,8 +144,9 @@ std::optional<uint64_t> File::Size() {
 }
 
 PipelinedWriter::PipelinedWriter(File& out, size_t bufferBytes, size_t bufferCount)
-    : out_(out), buffers_(std::max<size_t>(bufferCount, 2), std::vector<uint8_t>(bufferBytes)),
+    : out_(out), buffers_(std::max<size_t>(bufferCount, 1), std::vector<uint8_t>(bufferBytes)),
       sizes_(buffers_.size(), 0) {
+  if (buffers_.size() == 1) return;  // nothing to overlap: Submit writes inline
   try {
     thread_ = std::thread([this] { Run(); });
   } catch (const std::system_error&) {

@@ -67,6 +67,7 @@ class File {
 // write in progress, so the file may be closed or deleted right after.
 class PipelinedWriter {
  public:
+  // bufferCount 1: no thread, every Submit writes inline (a file of one buffer has nothing to overlap).
   PipelinedWriter(File& out, size_t bufferBytes, size_t bufferCount = 3);
   ~PipelinedWriter() { Stop(); }
   PipelinedWriter(const PipelinedWriter&) = delete;

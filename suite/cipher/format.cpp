@@ -180,6 +180,13 @@ std::array<uint8_t, crypto::kAeadNonceSize> ChunkNonce(const Header& header, uin
   return nonce;
 }
 
+IoPlan PlanIo(uint64_t size, uint32_t chunkSize, uint64_t count) {
+  const uint64_t perIo = std::max<uint64_t>(1, std::min<uint64_t>(ChunksPerIo(chunkSize), count));
+  const uint64_t plain = std::min<uint64_t>(perIo * chunkSize, std::max<uint64_t>(size, 1));
+  const uint64_t calls = (count + perIo - 1) / perIo;
+  return {static_cast<size_t>(perIo), static_cast<size_t>(plain), calls > 1 ? size_t{3} : size_t{1}};
+}
+
 uint64_t ChunkCount(uint64_t size, uint32_t chunkSize) {
   return size == 0 ? 1 : size / chunkSize + (size % chunkSize != 0);
 }

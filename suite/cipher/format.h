@@ -36,6 +36,16 @@ constexpr uint32_t kMaxChunkSize = 1024 * 1024;  // what a reader accepts
 // the system-call overhead out of the throughput; memory stays fixed.
 constexpr size_t kIoBytes = 1024 * 1024;
 inline size_t ChunksPerIo(uint32_t chunkSize) { return kIoBytes / chunkSize; }
+
+// How a body of size bytes in count chunks is read and written: whole chunks
+// per system call, but buffers no larger than the file, and a writer thread
+// only when there is more than one call's worth to overlap.
+struct IoPlan {
+  size_t chunksPerIo;    // chunks per read and write
+  size_t plainBytes;     // room for that many chunks' plain bytes
+  size_t writerBuffers;  // 1: write inline; more: on a second thread
+};
+IoPlan PlanIo(uint64_t size, uint32_t chunkSize, uint64_t count);
 constexpr size_t kSaltSize = 32;
 constexpr size_t kNoncePrefixSize = 7;
 constexpr size_t kFileKeySize = 32;
