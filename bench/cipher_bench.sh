@@ -25,7 +25,10 @@ mibs() { echo "scale=1; $1 / 1048576 / $2" | bc -l; }
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
 field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
 
-SRC=$WORK/source.bin
+# The source sits in a folder of its own so that its decryption, which
+# restores the stored name, can land in $WORK beside every other output.
+mkdir "$WORK/src"
+SRC=$WORK/src/source.bin
 head -c 1073741824 /dev/urandom >"$SRC"
 SIZE=$(stat -c %s "$SRC")
 sync  # no write-back of the source may slow the first contender
@@ -40,6 +43,14 @@ if command -v age >/dev/null 2>&1 && command -v age-keygen >/dev/null 2>&1; then
   age-keygen -o "$WORK/age.key" 2>/dev/null
   RECIPIENT=$(age-keygen -y "$WORK/age.key")
 fi
+# Inputs of the decryptions, made once and not timed.
+"$BENCH" encrypt "$SRC" "$WORK/source.hvx" >/dev/null
+[ -n "$HAVE_AGE" ] && age -r "$RECIPIENT" -o "$WORK/age.out" "$SRC"
+# Every contender writes 1 GiB that is deleted before the next one starts,
+# so each writes onto blocks the one before it has just freed: a virtual
+# disk is several times slower on blocks it has not handed out lately, and
+# that would otherwise decide the figures rather than the tools.
+dd if="$SRC" of="$WORK/warmup" bs=1M conv=fsync status=none && rm -f "$WORK/warmup"
 run=0
 while [ "$run" -lt "$RUNS" ]; do
   run=$((run + 1))
@@ -49,24 +60,25 @@ while [ "$run" -lt "$RUNS" ]; do
   if [ -n "$HAVE_AGE" ]; then
     # age does not flush; sync its output too so both pay for the disk.
     sync
-    T=$(elapsed sh -c "age -r '$RECIPIENT' -o '$WORK/age.out' '$SRC' && sync '$WORK/age.out'")
+    T=$(elapsed sh -c "age -r '$RECIPIENT' -o '$WORK/age.new' '$SRC' && sync '$WORK/age.new'")
     AGE=$(best "$AGE" "$(mibs "$SIZE" "$T")")
+    rm -f "$WORK/age.new"
     sync
     T=$(elapsed sh -c "age -d -i '$WORK/age.key' -o '$WORK/age.plain' '$WORK/age.out' && sync '$WORK/age.plain'")
     AGE_D=$(best "$AGE_D" "$(mibs "$SIZE" "$T")")
-    rm -f "$WORK/age.out" "$WORK/age.plain"
+    rm -f "$WORK/age.plain"
   fi
   sync
-  LINE=$("$BENCH" encrypt "$SRC" "$WORK/source.hvx")
+  LINE=$("$BENCH" encrypt "$SRC" "$WORK/new.hvx")
   ENC=$(best "$ENC" "$(echo "$LINE" | field mib_per_s)")
   ENC_RSS=$(echo "$LINE" | field peak_rss_kib)
-  mkdir "$WORK/out"
+  rm -f "$WORK/new.hvx"
   sync
-  LINE=$("$BENCH" decrypt "$WORK/source.hvx" "$WORK/out")
+  LINE=$("$BENCH" decrypt "$WORK/source.hvx" "$WORK")
   DEC=$(best "$DEC" "$(echo "$LINE" | field mib_per_s)")
   DEC_RSS=$(echo "$LINE" | field peak_rss_kib)
-  cmp -s "$SRC" "$WORK/out/source.bin" || { echo "round trip differs" >&2; exit 1; }
-  rm -rf "$WORK/out" "$WORK/source.hvx"
+  cmp -s "$SRC" "$WORK/source.bin" || { echo "round trip differs" >&2; exit 1; }
+  rm -f "$WORK/source.bin"
 done
 echo "dd bs=1M conv=fsync      $DD MiB/s"
 if [ -n "$HAVE_AGE" ]; then

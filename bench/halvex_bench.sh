@@ -107,6 +107,8 @@ for set in big small; do
   measure "gpg-encrypt" $set "$reset" "for f in \$(cat $work/loop-$set); do gpg $gpg_opts --symmetric --compress-algo none -o $out/\$(basename \$f).gpg \$f; done"
   measure "7z-encrypt" $set "$reset" "cd $plain && $sevenzip a -bd -mx=0 -mhe=on -p'bench passphrase' $out/a.7z . >/dev/null"
   measure "cp" $set "$reset" "cp -a $plain/. $out/"
+  # The durable-copy limit for one large file: our outputs are flushed too.
+  [ "$set" = big ] && measure "dd-fsync" $set "$reset" "dd if=$plain/data.bin of=$out/data.bin bs=1M conv=fsync status=none"
   [ "$set" = small ] && measure "durable-loop" $set "$reset" "python3 $work/durable_copy.py $plain $out"
   echo "== $set: decrypting"
   measure "halvex-decrypt" $set "rm -rf $out && cp -a $work/halvex-enc-$set $out" "$halvex decrypt -r $out"
