@@ -5,11 +5,11 @@
 #   in-memory AEAD throughput; Argon2id at the default parameters; and a
 #   batch of small files decrypted with one password.
 #
-# usage: [RUNS=3] bench/cipher_bench.sh [path/to/cipher_bench] [work folder]
+# usage: [RUNS=5] [SETTLE_SECONDS=3] bench/cipher_bench.sh [path/to/cipher_bench] [work folder]
 set -eu
 
 BENCH=${1:-$(dirname "$0")/../build/bench/cipher_bench}
-RUNS=${RUNS:-3}
+RUNS=${RUNS:-5}
 WORK=$(mktemp -d "${2:-/var/tmp}/halvex-cipher-bench.XXXXXX")
 trap 'rm -rf "$WORK"' EXIT INT TERM
 [ -x "$BENCH" ] || { echo "no driver at $BENCH: build the cipher_bench target" >&2; exit 2; }
@@ -24,6 +24,19 @@ elapsed() {
 mibs() { echo "scale=1; $1 / 1048576 / $2" | bc -l; }
 ratio() { echo "scale=2; $1 / $2" | bc -l; }
 field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+# Every timed run starts from the same state. Whatever the last run wrote is
+# on disk, and free memory is compacted and given time to settle: on a
+# virtual machine whose host takes back free memory, a write through the
+# page cache costs several times more on memory the host has taken back
+# than on memory freed a moment ago, and which of the two a run meets would
+# otherwise decide the figures rather than the tools.
+settle() {
+  sync
+  [ -w /proc/sys/vm/compact_memory ] && echo 1 >/proc/sys/vm/compact_memory
+  sleep "${SETTLE_SECONDS:-3}"
+}
 
 # The source sits in a folder of its own so that its decryption, which
 # restores the stored name, can land in $WORK beside every other output.
@@ -31,12 +44,8 @@ mkdir "$WORK/src"
 SRC=$WORK/src/source.bin
 head -c 1073741824 /dev/urandom >"$SRC"
 SIZE=$(stat -c %s "$SRC")
-sync  # no write-back of the source may slow the first contender
 cat "$SRC" >/dev/null  # warm the page cache
 
-echo "== 1 GiB, warm page cache, best of $RUNS runs (the disk's own speed varies run to run)"
-best() { if [ -z "$1" ] || [ "$(echo "$2 > $1" | bc -l)" = 1 ]; then echo "$2"; else echo "$1"; fi; }
-DD="" AGE="" AGE_D="" ENC="" DEC="" ENC_RSS=0 DEC_RSS=0
 HAVE_AGE=""
 if command -v age >/dev/null 2>&1 && command -v age-keygen >/dev/null 2>&1; then
   HAVE_AGE=1
@@ -46,51 +55,66 @@ fi
 # Inputs of the decryptions, made once and not timed.
 "$BENCH" encrypt "$SRC" "$WORK/source.hvx" >/dev/null
 [ -n "$HAVE_AGE" ] && age -r "$RECIPIENT" -o "$WORK/age.out" "$SRC"
-# Every contender writes 1 GiB that is deleted before the next one starts,
-# so each writes onto blocks the one before it has just freed: a virtual
-# disk is several times slower on blocks it has not handed out lately, and
-# that would otherwise decide the figures rather than the tools.
-dd if="$SRC" of="$WORK/warmup" bs=1M conv=fsync status=none && rm -f "$WORK/warmup"
+
+# One timed run of each contender; each prints MiB/s and removes its output.
+# age does not flush, so its output is synced inside the timing.
+run_dd() { T=$(elapsed dd if="$SRC" of="$WORK/dd.out" bs=1M conv=fsync); rm -f "$WORK/dd.out"; mibs "$SIZE" "$T"; }
+run_dd128() { T=$(elapsed dd if="$SRC" of="$WORK/dd.out" bs=128K conv=fsync); rm -f "$WORK/dd.out"; mibs "$SIZE" "$T"; }
+run_age() {
+  T=$(elapsed sh -c "age -r '$RECIPIENT' -o '$WORK/age.new' '$SRC' && sync '$WORK/age.new'")
+  rm -f "$WORK/age.new"; mibs "$SIZE" "$T"
+}
+run_age_d() {
+  T=$(elapsed sh -c "age -d -i '$WORK/age.key' -o '$WORK/age.plain' '$WORK/age.out' && sync '$WORK/age.plain'")
+  rm -f "$WORK/age.plain"; mibs "$SIZE" "$T"
+}
+run_enc() {
+  LINE=$("$BENCH" encrypt "$SRC" "$WORK/new.hvx")
+  echo "$LINE" | field peak_rss_kib >"$WORK/enc.rss"
+  rm -f "$WORK/new.hvx"; echo "$LINE" | field mib_per_s
+}
+run_dec() {
+  LINE=$("$BENCH" decrypt "$WORK/source.hvx" "$WORK")
+  echo "$LINE" | field peak_rss_kib >"$WORK/dec.rss"
+  cmp -s "$SRC" "$WORK/source.bin" || { echo "round trip differs" >&2; exit 1; }
+  rm -f "$WORK/source.bin"; echo "$LINE" | field mib_per_s
+}
+
+CONTENDERS="dd dd128 enc dec"
+[ -n "$HAVE_AGE" ] && CONTENDERS="dd dd128 age age_d enc dec"
+set -- $CONTENDERS
+COUNT=$#
+echo "== 1 GiB, warm page cache, median of $RUNS rounds (each round in a rotated order, every run from settled memory)"
 run=0
 while [ "$run" -lt "$RUNS" ]; do
+  # Rotating the order keeps any drift of the disk from favouring one contender.
+  k=0
+  while [ "$k" -lt "$COUNT" ]; do
+    i=$(( (run + k) % COUNT + 1 ))
+    eval "name=\${$i}"
+    settle
+    "run_$name" >>"$WORK/$name.mibs"
+    k=$((k + 1))
+  done
   run=$((run + 1))
-  sync
-  DD=$(best "$DD" "$(mibs "$SIZE" "$(elapsed dd if="$SRC" of="$WORK/dd.out" bs=1M conv=fsync)")")
-  rm -f "$WORK/dd.out"
-  if [ -n "$HAVE_AGE" ]; then
-    # age does not flush; sync its output too so both pay for the disk.
-    sync
-    T=$(elapsed sh -c "age -r '$RECIPIENT' -o '$WORK/age.new' '$SRC' && sync '$WORK/age.new'")
-    AGE=$(best "$AGE" "$(mibs "$SIZE" "$T")")
-    rm -f "$WORK/age.new"
-    sync
-    T=$(elapsed sh -c "age -d -i '$WORK/age.key' -o '$WORK/age.plain' '$WORK/age.out' && sync '$WORK/age.plain'")
-    AGE_D=$(best "$AGE_D" "$(mibs "$SIZE" "$T")")
-    rm -f "$WORK/age.plain"
-  fi
-  sync
-  LINE=$("$BENCH" encrypt "$SRC" "$WORK/new.hvx")
-  ENC=$(best "$ENC" "$(echo "$LINE" | field mib_per_s)")
-  ENC_RSS=$(echo "$LINE" | field peak_rss_kib)
-  rm -f "$WORK/new.hvx"
-  sync
-  LINE=$("$BENCH" decrypt "$WORK/source.hvx" "$WORK")
-  DEC=$(best "$DEC" "$(echo "$LINE" | field mib_per_s)")
-  DEC_RSS=$(echo "$LINE" | field peak_rss_kib)
-  cmp -s "$SRC" "$WORK/source.bin" || { echo "round trip differs" >&2; exit 1; }
-  rm -f "$WORK/source.bin"
 done
-echo "dd bs=1M conv=fsync      $DD MiB/s"
+figure() { median <"$WORK/$1.mibs"; }
+DD=$(figure dd) DD128=$(figure dd128) ENC=$(figure enc) DEC=$(figure dec)
+echo "dd bs=1M conv=fsync      $DD MiB/s   (runs: $(tr '\n' ' ' <"$WORK/dd.mibs"))"
+echo "dd bs=128K conv=fsync    $DD128 MiB/s   (runs: $(tr '\n' ' ' <"$WORK/dd128.mibs"))"
 if [ -n "$HAVE_AGE" ]; then
-  echo "age -r (+ sync)          $AGE MiB/s"
-  echo "age -d (+ sync)          $AGE_D MiB/s"
+  AGE=$(figure age) AGE_D=$(figure age_d)
+  echo "age -r (+ sync)          $AGE MiB/s   (runs: $(tr '\n' ' ' <"$WORK/age.mibs"))"
+  echo "age -d (+ sync)          $AGE_D MiB/s   (runs: $(tr '\n' ' ' <"$WORK/age_d.mibs"))"
 else
   echo "age                      not installed (apt-get install age)"
 fi
-echo "halvex encrypt           $ENC MiB/s   peak RSS $ENC_RSS KiB"
-echo "halvex decrypt           $DEC MiB/s   peak RSS $DEC_RSS KiB"
+echo "halvex encrypt           $ENC MiB/s   (runs: $(tr '\n' ' ' <"$WORK/enc.mibs"))  peak RSS $(cat "$WORK/enc.rss") KiB"
+echo "halvex decrypt           $DEC MiB/s   (runs: $(tr '\n' ' ' <"$WORK/dec.mibs"))  peak RSS $(cat "$WORK/dec.rss") KiB"
 echo "encrypt / dd             $(ratio "$ENC" "$DD")   (target >= 0.8)"
 echo "decrypt / dd             $(ratio "$DEC" "$DD")   (target >= 0.8)"
+echo "encrypt / dd bs=128K     $(ratio "$ENC" "$DD128")"
+echo "decrypt / dd bs=128K     $(ratio "$DEC" "$DD128")"
 if [ -n "$HAVE_AGE" ]; then
   echo "encrypt / age -r         $(ratio "$ENC" "$AGE")   (target >= 1)"
   echo "decrypt / age -d         $(ratio "$DEC" "$AGE_D")   (target >= 1)"
