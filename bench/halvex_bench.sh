@@ -109,6 +109,39 @@ measure() {
   /usr/bin/time -f %M -o "$work/results/$set-$name.rss" bash -c "$cmd" >/dev/null 2>&1 || true
 }
 
+# One timed run, its seconds and peak RSS appended to the set's record of name.
+timed_run() {
+  local set=$1 name=$2 prepare=$3 cmd=$4
+  eval "$prepare" && "$work/settle"
+  /usr/bin/time -f "%e %M" -o "$work/results/$set-$name.last" bash -c "$cmd" >/dev/null 2>&1 ||
+    { echo "halvex_bench: $name on $set failed: $cmd" >&2; return 1; }
+  cat "$work/results/$set-$name.last" >>"$work/results/$set-$name.runs"
+}
+
+# halvex and the set's durable reference take turns, round by round in a
+# rotated order, so that any drift of the disk or of the host's memory over
+# the minutes of a run bears on all three alike: their figures decide the
+# targets.
+take_turns() {
+  local set=$1 reference=$2 reference_cmd=$3 round k name
+  local names=("$reference" halvex-encrypt halvex-decrypt)
+  for ((round = 0; round < runs; round++)); do
+    for ((k = 0; k < 3; k++)); do
+      name=${names[$(((round + k) % 3))]}
+      case $name in
+        halvex-encrypt) timed_run "$set" "$name" "rm -rf $out && cp -a $plain $out" "$halvex encrypt -r $out" ;;
+        halvex-decrypt) timed_run "$set" "$name" "rm -rf $out && cp -a $work/halvex-enc-$set $out" "$halvex decrypt -r $out" ;;
+        *) timed_run "$set" "$name" "$reset" "$reference_cmd" ;;
+      esac
+    done
+  done
+  for name in "${names[@]}"; do
+    python3 -c 'import json, sys; json.dump({"results": [{"times": [float(l.split()[0]) for l in open(sys.argv[1])]}]}, open(sys.argv[2], "w"))' \
+      "$work/results/$set-$name.runs" "$work/results/$set-$name.json"
+    awk '$2 > peak { peak = $2 } END { print peak }' "$work/results/$set-$name.runs" >"$work/results/$set-$name.rss"
+  done
+}
+
 for set in big small; do
   plain="$work/plain/$set"; out="$work/out"
   # The files the per-file tools run over, and the factor to the whole set.
@@ -116,17 +149,18 @@ for set in big small; do
   scale=$(python3 -c "import sys; print($(ls "$plain" | wc -l) / $(wc -l <"$work/loop-$set"))")
   for name in age-encrypt gpg-encrypt age-decrypt gpg-decrypt; do echo "$scale" >"$work/results/$set-$name.scale"; done
   reset="rm -rf $out && mkdir -p $out"
-  echo "== $set: encrypting"
-  measure "halvex-encrypt" $set "rm -rf $out && cp -a $plain $out" "$halvex encrypt -r $out"
+  echo "== $set: halvex and the durable reference, taking turns"
+  if [ "$set" = big ]; then
+    # The durable-copy limit for one large file: our outputs are flushed too.
+    take_turns $set "dd-fsync" "dd if=$plain/data.bin of=$out/data.bin bs=1M conv=fsync status=none"
+  else
+    take_turns $set "durable-loop" "python3 $work/durable_copy.py $plain $out"
+  fi
+  echo "== $set: the other tools"
   measure "age-encrypt" $set "$reset" "for f in \$(cat $work/loop-$set); do age -r $recipient -o $out/\$(basename \$f).age \$f; done"
   measure "gpg-encrypt" $set "$reset" "for f in \$(cat $work/loop-$set); do gpg $gpg_opts --symmetric --compress-algo none -o $out/\$(basename \$f).gpg \$f; done"
   measure "7z-encrypt" $set "$reset" "cd $plain && $sevenzip a -bd -mx=0 -mhe=on -p'bench passphrase' $out/a.7z . >/dev/null"
   measure "cp" $set "$reset" "cp -a $plain/. $out/"
-  # The durable-copy limit for one large file: our outputs are flushed too.
-  [ "$set" = big ] && measure "dd-fsync" $set "$reset" "dd if=$plain/data.bin of=$out/data.bin bs=1M conv=fsync status=none"
-  [ "$set" = small ] && measure "durable-loop" $set "$reset" "python3 $work/durable_copy.py $plain $out"
-  echo "== $set: decrypting"
-  measure "halvex-decrypt" $set "rm -rf $out && cp -a $work/halvex-enc-$set $out" "$halvex decrypt -r $out"
   measure "age-decrypt" $set "$reset" "for f in \$(sed 's#.*/##' $work/loop-$set); do age -d -i $work/age.key -o $out/\$f $work/age-enc-$set/\$f.age; done"
   measure "gpg-decrypt" $set "$reset" "for f in \$(sed 's#.*/##' $work/loop-$set); do gpg $gpg_opts -d -o $out/\$f $work/gpg-enc-$set/\$f.gpg; done"
   measure "7z-decrypt" $set "$reset" "$sevenzip x -bd -p'bench passphrase' -o$out $work/7z-$set.7z >/dev/null"
@@ -148,10 +182,10 @@ for key, title in sets.items():
         scale_file = os.path.join(folder, f"{key}-{tool}.scale")
         scale = float(open(scale_file).read()) if os.path.exists(scale_file) else 1.0
         mark = "*" if scale != 1.0 else ""
-        rows[tool + mark] = (statistics.median(times) * scale, rss)
+        rows[tool + mark] = (statistics.median(times) * scale, rss, times)
     print(f"\n{title}  (* scaled from {os.environ.get('BENCH_LOOP_SAMPLE', '500')} files)" if key == "small" else f"\n{title}")
     print(f"  {'tool':<16}{'median s':>10}{'x halvex':>10}{'peak RSS KiB':>14}")
-    for tool, (median, rss) in rows.items():
+    for tool, (median, rss, _) in rows.items():
         ref = rows.get("halvex-decrypt" if "decrypt" in tool else "halvex-encrypt", (None,))[0]
         ratio = f"{median / ref:.2f}" if ref else "-"
         print(f"  {tool:<16}{median:>10.3f}{ratio:>10}{rss:>14}")
@@ -163,4 +197,7 @@ for key, title in sets.items():
             if tool in rows:
                 share = rows[reference][0] / rows[tool][0]
                 print(f"  {tool} / {reference}: {share:.2f} x its throughput (target >= {target})")
+        for tool in (reference, "halvex-encrypt", "halvex-decrypt"):
+            if tool in rows:
+                print(f"    runs of {tool}: " + " ".join(f"{t:.2f}" for t in rows[tool][2]))
 PY
