@@ -11,8 +11,9 @@
 # gpg take one file per process, so on the many-files set they run over that
 # many files and their time is scaled up to the whole set (marked * in the
 # table).
-# Data goes under BENCH_DIR (default: a new folder in /var/tmp,
-# so it is on a real disk rather than in memory).
+# BENCH_SETS ("big small") chooses the sets. Data goes under BENCH_DIR
+# (default: a new folder in /var/tmp, so it is on a real disk rather than in
+# memory).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -75,7 +76,7 @@ PY
 
 # Encrypted inputs for the decryption runs, made once.
 echo "== preparing encrypted inputs"
-for set in big small; do
+for set in ${BENCH_SETS:-big small}; do
   cp -a "$work/plain/$set" "$work/halvex-enc-$set"
   "$halvex" encrypt -r "$work/halvex-enc-$set" >/dev/null
   mkdir -p "$work/age-enc-$set" "$work/gpg-enc-$set"
@@ -129,9 +130,9 @@ take_turns() {
     for ((k = 0; k < 3; k++)); do
       name=${names[$(((round + k) % 3))]}
       case $name in
-        halvex-encrypt) timed_run "$set" "$name" "rm -rf $out && cp -a $plain $out" "$halvex encrypt -r $out" ;;
-        halvex-decrypt) timed_run "$set" "$name" "rm -rf $out && cp -a $work/halvex-enc-$set $out" "$halvex decrypt -r $out" ;;
-        *) timed_run "$set" "$name" "$reset" "$reference_cmd" ;;
+        halvex-encrypt) timed_run "$set" "$name" "$reset_all && cp -a $plain $out" "$halvex encrypt -r $out" ;;
+        halvex-decrypt) timed_run "$set" "$name" "$reset_all && cp -a $work/halvex-enc-$set $out" "$halvex decrypt -r $out" ;;
+        *) timed_run "$set" "$name" "$reset_all && cp -a $plain $out" "$reference_cmd" ;;
       esac
     done
   done
@@ -142,19 +143,23 @@ take_turns() {
   done
 }
 
-for set in big small; do
+for set in ${BENCH_SETS:-big small}; do
   plain="$work/plain/$set"; out="$work/out"
   # The files the per-file tools run over, and the factor to the whole set.
   ls "$plain" | sed -n "1,${loop_sample}p" | sed "s#^#$plain/#" >"$work/loop-$set"
   scale=$(python3 -c "import sys; print($(ls "$plain" | wc -l) / $(wc -l <"$work/loop-$set"))")
   for name in age-encrypt gpg-encrypt age-decrypt gpg-decrypt; do echo "$scale" >"$work/results/$set-$name.scale"; done
-  reset="rm -rf $out && mkdir -p $out"
+  reset_all="rm -rf $out $out.copy"
+  reset="$reset_all && mkdir -p $out"
   echo "== $set: halvex and the durable reference, taking turns"
+  # The reference copies from a fresh copy of the set, as halvex works in
+  # place on one: each contender's preparation then writes as much as the
+  # others', and leaves the host's memory in the same state.
   if [ "$set" = big ]; then
     # The durable-copy limit for one large file: our outputs are flushed too.
-    take_turns $set "dd-fsync" "dd if=$plain/data.bin of=$out/data.bin bs=1M conv=fsync status=none"
+    take_turns $set "dd-fsync" "dd if=$out/data.bin of=$out.copy bs=1M conv=fsync status=none"
   else
-    take_turns $set "durable-loop" "python3 $work/durable_copy.py $plain $out"
+    take_turns $set "durable-loop" "python3 $work/durable_copy.py $out $out.copy"
   fi
   echo "== $set: the other tools"
   measure "age-encrypt" $set "$reset" "for f in \$(cat $work/loop-$set); do age -r $recipient -o $out/\$(basename \$f).age \$f; done"
@@ -183,6 +188,8 @@ for key, title in sets.items():
         scale = float(open(scale_file).read()) if os.path.exists(scale_file) else 1.0
         mark = "*" if scale != 1.0 else ""
         rows[tool + mark] = (statistics.median(times) * scale, rss, times)
+    if not rows:
+        continue
     print(f"\n{title}  (* scaled from {os.environ.get('BENCH_LOOP_SAMPLE', '500')} files)" if key == "small" else f"\n{title}")
     print(f"  {'tool':<16}{'median s':>10}{'x halvex':>10}{'peak RSS KiB':>14}")
     for tool, (median, rss, _) in rows.items():
