@@ -23,7 +23,10 @@ constexpr uint32_t kKeyStoreUnavailable = 1;
 void EnsureGcryptReady() {
   static std::once_flag once;
   std::call_once(once, [] {
-    if (!gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) gcry_check_version(nullptr);
+    if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return;
+    // The kernel's generator, as the cipher library asks for it too.
+    gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
+    gcry_check_version(nullptr);
   });
 }
 

@@ -90,9 +90,10 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
     err = errno;
   } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
     err = errno;
-  } else {
-    int flags = fcntl(fd, F_GETFL);
-    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) err = errno;
+  } else if (fcntl(fd, F_SETFL, 0) != 0) {
+    // Back to blocking. F_SETFL changes only the status flags, and O_NONBLOCK
+    // is the only one OpenFlagsFor sets, so zero clears it and keeps the rest.
+    err = errno;
   }
   if (err == 0 && code == ERROR_SUCCESS) return TRUE;
   close(fd);

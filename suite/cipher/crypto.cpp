@@ -21,6 +21,10 @@ const void* InputOrInPlace(Bytes in, MutableBytes out) {
 size_t InputSize(Bytes in, MutableBytes out) { return in.data() == out.data() ? 0 : in.size(); }
 
 bool InitialiseOnce() {
+  // The kernel's generator rather than libgcrypt's own pool: the pool polls
+  // for entropy on every request, a dozen system calls per file in a batch.
+  // Only heeded before the version check.
+  gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
   if (!gcry_check_version(kMinimumVersion)) return false;
   // A host that initialised libgcrypt itself keeps its own settings.
   if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return true;

@@ -42,6 +42,8 @@ struct WipedKeyFile {
 
 void InitGcrypt() {
   if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return;
+  // The kernel's generator, not libgcrypt's polling pool.
+  gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
   gcry_check_version(nullptr);
   gcry_control(GCRYCTL_SUSPEND_SECMEM_WARN);
   gcry_control(GCRYCTL_INIT_SECMEM, 65536, 0);

@@ -1,6 +1,7 @@
 // The cipher library's behaviour through its C interface: round trips, keys,
 // names, existing outputs, progress and cancel, locks, busy sources, and the
 // password transcoding with its cache.
+#include <gcrypt.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -43,6 +44,17 @@ TEST_P(CipherRoundTrip, RestoresContentNameAndTimeByteForByte) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, CipherRoundTrip,
                          ::testing::Values(0, 1, 65535, 65536, 65537, 3 * 65536 + 17));
+
+// libgcrypt's own pool polls for entropy on every request, a dozen system
+// calls per file of a batch; the choice of generator only holds if made
+// before libgcrypt's version check, so a reordering would silently undo it.
+TEST_F(CipherTest, RandomNumbersComeFromTheSystemGenerator) {
+  drive_.Write("a.txt", "x");
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), nullptr, StoredKey().data()).code, ZQCA_OK);
+  int type = 0;
+  ASSERT_EQ(gcry_control(GCRYCTL_GET_CURRENT_RNG_TYPE, &type), 0);
+  EXPECT_EQ(type, GCRY_RNG_TYPE_SYSTEM);
+}
 
 // 100 MiB streamed through both directions; compared block by block.
 TEST_F(CipherTest, RoundTripOfHundredMebibytes) {
