@@ -3,7 +3,10 @@
 # age, gpg --symmetric (no compression), 7z (AES-256, store) and cp, on one
 # large file and on many small ones, plus a reference loop that writes each
 # small file durably (write, fdatasync, rename, fsync of the folder), the
-# least any tool that never leaves a half-written file must do.
+# least any tool that never leaves a half-written file must do. The loop works
+# in place, as halvex does: each file's new content replaces the old one, whose
+# inode the file system frees. Beside it runs the same loop writing copies into
+# another folder, which frees nothing.
 #
 #   bench/halvex_bench.sh [build-dir]        (scripts/setup.sh bench first)
 # Sizes: BENCH_BIG_MB (1024), BENCH_SMALL_COUNT (10000), BENCH_SMALL_KB (4),
@@ -55,7 +58,25 @@ for i in range(count):
 PY
 
 # The reference loop: each file written under a temporary name, flushed,
-# renamed into place and the folder flushed.
+# renamed over the file it replaces and the folder flushed.
+cat >"$work/durable_inplace.py" <<'PY'
+import os, sys
+folder = sys.argv[1]
+dfd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
+for name in sorted(os.listdir(folder)):
+    path = os.path.join(folder, name)
+    with open(path, "rb") as f:
+        data = f.read()
+    tmp = os.path.join(folder, "." + name + ".tmp")
+    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+    os.write(fd, data)
+    os.fdatasync(fd)
+    os.close(fd)
+    os.rename(tmp, path)
+    os.fsync(dfd)
+os.close(dfd)
+PY
+# The same, writing each file into another folder.
 cat >"$work/durable_copy.py" <<'PY'
 import os, sys
 src, dst = sys.argv[1], sys.argv[2]
@@ -119,21 +140,41 @@ timed_run() {
   cat "$work/results/$set-$name.last" >>"$work/results/$set-$name.runs"
 }
 
-# halvex and the set's durable reference take turns, round by round in a
-# rotated order, so that any drift of the disk or of the host's memory over
-# the minutes of a run bears on all three alike: their figures decide the
-# targets.
+# What one contender in the rounds runs, in $prepare and $cmd. Every one
+# starts from a fresh copy of its input in $out, as halvex works in place on
+# one: each preparation then writes as much as the others', and leaves the
+# host's memory in the same state.
+contender() {
+  local set=$1 name=$2
+  prepare="$reset_all && cp -a $plain $out"
+  case $name in
+    halvex-encrypt) cmd="$halvex encrypt -r $out" ;;
+    halvex-decrypt) prepare="$reset_all && cp -a $work/halvex-enc-$set $out" cmd="$halvex decrypt -r $out" ;;
+    dd-fsync) cmd="dd if=$out/data.bin of=$out.copy bs=1M conv=fsync status=none" ;;
+    # age does not flush its output; made as durable as halvex's, it pays for
+    # the disk too.
+    age-encrypt-sync) cmd="age -r $recipient -o $out.copy $out/data.bin && sync $out.copy" ;;
+    age-decrypt-sync)
+      prepare="$reset_all && cp -a $work/age-enc-$set $out"
+      cmd="age -d -i $work/age.key -o $out.copy $out/data.bin.age && sync $out.copy" ;;
+    durable-loop) cmd="python3 $work/durable_inplace.py $out" ;;
+    durable-copy-loop) cmd="python3 $work/durable_copy.py $out $out.copy" ;;
+    *) echo "halvex_bench: no contender $name" >&2; return 1 ;;
+  esac
+}
+
+# The contenders named take turns, round by round in a rotated order, so that
+# any drift of the disk or of the host's memory over the minutes of a run bears
+# on all alike: their figures decide the targets.
 take_turns() {
-  local set=$1 reference=$2 reference_cmd=$3 round k name
-  local names=("$reference" halvex-encrypt halvex-decrypt)
+  local set=$1 round k name prepare cmd
+  shift
+  local names=("$@")
   for ((round = 0; round < runs; round++)); do
-    for ((k = 0; k < 3; k++)); do
-      name=${names[$(((round + k) % 3))]}
-      case $name in
-        halvex-encrypt) timed_run "$set" "$name" "$reset_all && cp -a $plain $out" "$halvex encrypt -r $out" ;;
-        halvex-decrypt) timed_run "$set" "$name" "$reset_all && cp -a $work/halvex-enc-$set $out" "$halvex decrypt -r $out" ;;
-        *) timed_run "$set" "$name" "$reset_all && cp -a $plain $out" "$reference_cmd" ;;
-      esac
+    for ((k = 0; k < ${#names[@]}; k++)); do
+      name=${names[$(((round + k) % ${#names[@]}))]}
+      contender "$set" "$name"
+      timed_run "$set" "$name" "$prepare" "$cmd"
     done
   done
   for name in "${names[@]}"; do
@@ -151,26 +192,20 @@ for set in ${BENCH_SETS:-big small}; do
   for name in age-encrypt gpg-encrypt age-decrypt gpg-decrypt; do echo "$scale" >"$work/results/$set-$name.scale"; done
   reset_all="rm -rf $out $out.copy"
   reset="$reset_all && mkdir -p $out"
-  echo "== $set: halvex and the durable reference, taking turns"
-  # The reference copies from a fresh copy of the set, as halvex works in
-  # place on one: each contender's preparation then writes as much as the
-  # others', and leaves the host's memory in the same state.
+  echo "== $set: halvex and the durable references, taking turns"
   if [ "$set" = big ]; then
-    # The durable-copy limit for one large file: our outputs are flushed too.
-    take_turns $set "dd-fsync" "dd if=$out/data.bin of=$out.copy bs=1M conv=fsync status=none"
+    # The durable-copy limit for one large file (our outputs are flushed too),
+    # and age made as durable.
+    take_turns $set dd-fsync halvex-encrypt halvex-decrypt age-encrypt-sync age-decrypt-sync
   else
-    take_turns $set "durable-loop" "python3 $work/durable_copy.py $out $out.copy"
+    take_turns $set durable-loop halvex-encrypt halvex-decrypt durable-copy-loop
   fi
   echo "== $set: the other tools"
   measure "age-encrypt" $set "$reset" "for f in \$(cat $work/loop-$set); do age -r $recipient -o $out/\$(basename \$f).age \$f; done"
-  # age does not flush its output; made as durable as halvex's, it pays for
-  # the disk too. Like the durable reference, it works from a fresh copy.
-  [ "$set" = big ] && measure "age-encrypt-sync" $set "$reset_all && cp -a $plain $out" "age -r $recipient -o $out.copy $out/data.bin && sync $out.copy"
   measure "gpg-encrypt" $set "$reset" "for f in \$(cat $work/loop-$set); do gpg $gpg_opts --symmetric --compress-algo none -o $out/\$(basename \$f).gpg \$f; done"
   measure "7z-encrypt" $set "$reset" "cd $plain && $sevenzip a -bd -mx=0 -mhe=on -p'bench passphrase' $out/a.7z . >/dev/null"
   measure "cp" $set "$reset" "cp -a $plain/. $out/"
   measure "age-decrypt" $set "$reset" "for f in \$(sed 's#.*/##' $work/loop-$set); do age -d -i $work/age.key -o $out/\$f $work/age-enc-$set/\$f.age; done"
-  [ "$set" = big ] && measure "age-decrypt-sync" $set "$reset_all && cp -a $work/age-enc-big $out" "age -d -i $work/age.key -o $out.copy $out/data.bin.age && sync $out.copy"
   measure "gpg-decrypt" $set "$reset" "for f in \$(sed 's#.*/##' $work/loop-$set); do gpg $gpg_opts -d -o $out/\$f $work/gpg-enc-$set/\$f.gpg; done"
   measure "7z-decrypt" $set "$reset" "$sevenzip x -bd -p'bench passphrase' -o$out $work/7z-$set.7z >/dev/null"
 done
@@ -195,11 +230,11 @@ for key, title in sets.items():
     if not rows:
         continue
     print(f"\n{title}  (* scaled from {os.environ.get('BENCH_LOOP_SAMPLE', '500')} files)" if key == "small" else f"\n{title}")
-    print(f"  {'tool':<16}{'median s':>10}{'x halvex':>10}{'peak RSS KiB':>14}")
+    print(f"  {'tool':<20}{'median s':>10}{'x halvex':>10}{'peak RSS KiB':>14}")
     for tool, (median, rss, _) in rows.items():
         ref = rows.get("halvex-decrypt" if "decrypt" in tool else "halvex-encrypt", (None,))[0]
         ratio = f"{median / ref:.2f}" if ref else "-"
-        print(f"  {tool:<16}{median:>10.3f}{ratio:>10}{rss:>14}")
+        print(f"  {tool:<20}{median:>10.3f}{ratio:>10}{rss:>14}")
     # The targets, as throughput against the durable reference of the set.
     reference = "dd-fsync" if key == "big" else "durable-loop"
     target = 0.8 if key == "big" else 0.7
@@ -208,11 +243,15 @@ for key, title in sets.items():
             if tool in rows:
                 share = rows[reference][0] / rows[tool][0]
                 print(f"  {tool} / {reference}: {share:.2f} x its throughput (target >= {target})")
+                if "durable-copy-loop" in rows:
+                    share = rows["durable-copy-loop"][0] / rows[tool][0]
+                    print(f"  {tool} / durable-copy-loop: {share:.2f} x its throughput")
         if key == "big":
             for tool, age in (("halvex-encrypt", "age-encrypt-sync"), ("halvex-decrypt", "age-decrypt-sync")):
                 if tool in rows and age in rows:
                     print(f"  {tool} / {age}: {rows[age][0] / rows[tool][0]:.2f} x its throughput (target >= 1)")
-        for tool in (reference, "halvex-encrypt", "halvex-decrypt"):
+        others = ("age-encrypt-sync", "age-decrypt-sync") if key == "big" else ("durable-copy-loop",)
+        for tool in (reference, "halvex-encrypt", "halvex-decrypt") + others:
             if tool in rows:
                 print(f"    runs of {tool}: " + " ".join(f"{t:.2f}" for t in rows[tool][2]))
 PY
