@@ -84,7 +84,8 @@ BOOL CheckMayChange(const std::string& native, const struct stat& st) {
     const uint64_t frozen = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
     if (sx.stx_attributes & sx.stx_attributes_mask & frozen) return Fail(ERROR_ACCESS_DENIED);
   }
-  if (geteuid() != 0 && geteuid() != st.st_uid) return Fail(ERROR_ACCESS_DENIED);
+  const uid_t self = geteuid();
+  if (self != 0 && self != st.st_uid) return Fail(ERROR_ACCESS_DENIED);
   return TRUE;
 }
 
@@ -181,8 +182,13 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
       return Fail(err == ENOTSUP ? ERROR_NOT_SUPPORTED : ErrorFromErrno(err));
     }
   }
-  struct stat now;
-  if (stat(native->c_str(), &now) != 0) return FailErrno(errno, *native);
-  if ((now.st_mode & 07777) != newMode && chmod(native->c_str(), newMode) != 0) return FailErrno(errno, *native);
+  // Storing the attribute may have lent the write bit: look again then.
+  mode_t current = mode;
+  if (xattrChanges) {
+    struct stat now;
+    if (stat(native->c_str(), &now) != 0) return FailErrno(errno, *native);
+    current = now.st_mode & 07777;
+  }
+  if (current != newMode && chmod(native->c_str(), newMode) != 0) return FailErrno(errno, *native);
   return TRUE;
 }
