@@ -46,4 +46,16 @@ bool SyncDirectory(WStringView folder);
 // is left alone.
 void StartWriteback(HANDLE file);
 
+// Lets the system drop the cached pages of what an open file held before its
+// current position: data streamed through once and not wanted again soon,
+// which would otherwise push other memory out. Only a hint; the last error is
+// left alone.
+void ReleaseReadPages(HANDLE file);
+
+// Waits until what was written to an open file before its last keepTail bytes
+// is on disk, then lets the system drop those cached pages. Returns FALSE with
+// the last error set when writing that data failed: the error is reported
+// here, and a later flush of the file would not report it again.
+bool ReleaseWrittenPages(HANDLE file, uint64_t keepTail);
+
 }  // namespace halvex::platform

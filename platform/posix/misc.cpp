@@ -1,7 +1,10 @@
 // GetTickCount, lstrlenW and the COM calls, which have nothing to do here;
-// the writeback hint.
+// the writeback and page-cache hints.
 #include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/posix/internal.h"
 #include "platform/testing.h"
@@ -46,6 +49,53 @@ void StartWriteback(HANDLE file) {
 #else
   (void)file;
 #endif
+}
+
+namespace {
+
+// The descriptor and current position of an open file, or false.
+bool FdAndPosition(HANDLE file, int* fd, off_t* position) {
+  auto* object = posix::LookupHandle(file, posix::HandleObject::Kind::File);
+  if (!object) return false;
+  *fd = object->fd;
+  *position = lseek(*fd, 0, SEEK_CUR);
+  return *position >= 0;
+}
+
+// sync_file_range's errors that mean "not here" rather than "the write failed".
+bool CannotWaitHere(int err) { return err == EINVAL || err == ESPIPE || err == ENOSYS || err == EOPNOTSUPP; }
+
+}  // namespace
+
+void ReleaseReadPages(HANDLE file) {
+  DWORD saved = GetLastError();
+  int fd = -1;
+  off_t position = 0;
+  if (FdAndPosition(file, &fd, &position) && position > 0) posix_fadvise(fd, 0, position, POSIX_FADV_DONTNEED);
+  SetLastError(saved);
+}
+
+bool ReleaseWrittenPages(HANDLE file, uint64_t keepTail) {
+  DWORD saved = GetLastError();
+  int fd = -1;
+  off_t position = 0;
+  bool found = FdAndPosition(file, &fd, &position);
+  SetLastError(saved);
+  if (!found || static_cast<uint64_t>(position) <= keepTail) return true;
+  const off_t end = position - static_cast<off_t>(keepTail);
+#ifdef SYNC_FILE_RANGE_WRITE
+  // Dirty or under-writeback pages cannot be dropped: wait for them first.
+  // A write error met here is taken off the file's record, so it must be
+  // reported now.
+  const unsigned flags = SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER;
+  if (sync_file_range(fd, 0, end, flags) != 0) {
+    if (CannotWaitHere(errno)) return true;
+    posix::SetErrorFromErrno(errno);
+    return false;
+  }
+#endif
+  posix_fadvise(fd, 0, end, POSIX_FADV_DONTNEED);
+  return true;
 }
 
 }  // namespace halvex::platform

@@ -52,7 +52,10 @@ void ReloadDriveMap() {}
 // NTFS journals renames and creations; there is no folder to sync.
 bool SyncDirectory(WStringView) { return true; }
 
-// The cache manager writes behind on its own.
+// The cache manager writes behind on its own, and keeps streamed data from
+// crowding out other memory.
 void StartWriteback(HANDLE) {}
+void ReleaseReadPages(HANDLE) {}
+bool ReleaseWrittenPages(HANDLE, uint64_t) { return true; }
 
 }  // namespace halvex::platform

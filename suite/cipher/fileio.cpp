@@ -20,8 +20,10 @@ constexpr size_t kMaxIo = 1u << 30;
 // machine, in 128 KiB pieces 0.3 to 1.7 s and most often under 0.5 s.
 constexpr size_t kWritePiece = 128u << 10;
 constexpr int kTempNameAttempts = 16;
-// How much the writer writes between writeback hints.
+// How much the writer writes between writeback hints, and how much a file is
+// read between hints that its pages may go.
 constexpr size_t kWritebackStep = 8u << 20;
+constexpr size_t kReadReleaseStep = 8u << 20;
 
 WString RandomTempName() {
   uint8_t bytes[4];
@@ -87,6 +89,7 @@ File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     handle_ = other.handle_;
+    readSinceRelease_ = other.readSinceRelease_;
     other.handle_ = INVALID_HANDLE_VALUE;
   }
   return *this;
@@ -109,6 +112,14 @@ bool File::ReadUpTo(std::span<uint8_t> buffer, size_t* got) {
     done += read;
   }
   *got = done;
+  // A large file is read once, front to back: its pages have served once read
+  // and would only crowd out other memory, and recycling them is cheaper for
+  // the system than finding fresh ones for what we write.
+  readSinceRelease_ += done;
+  if (readSinceRelease_ >= kReadReleaseStep) {
+    platform::ReleaseReadPages(handle_);
+    readSinceRelease_ = 0;
+  }
   return true;
 }
 
@@ -201,6 +212,10 @@ void PipelinedWriter::Run() {
     if (ok && sinceWriteback >= kWritebackStep) {
       // Keeps the disk busy while we work rather than all at the final flush.
       platform::StartWriteback(out_.get());
+      // What went out a step before has had a step's time to reach the disk:
+      // its pages are let go, so that the file's size in memory stays bounded.
+      ok = platform::ReleaseWrittenPages(out_.get(), kWritebackStep + sinceWriteback);
+      if (!ok) error = GetLastError();
       sinceWriteback = 0;
     }
     lock.lock();

@@ -37,7 +37,9 @@ class File {
   File() = default;
   explicit File(HANDLE h) : handle_(h) {}
   ~File() { Close(); }
-  File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+  File(File&& other) noexcept : handle_(other.handle_), readSinceRelease_(other.readSinceRelease_) {
+    other.handle_ = INVALID_HANDLE_VALUE;
+  }
   File& operator=(File&& other) noexcept;
   File(const File&) = delete;
   File& operator=(const File&) = delete;
@@ -55,6 +57,7 @@ class File {
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
+  size_t readSinceRelease_ = 0;
 };
 
 // Writes a file on a second thread so that filling the next buffer (reading,

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
+#include <linux/magic.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
 #endif
 
@@ -282,6 +285,60 @@ TEST(CreateFileW, RefusesASlashInsideAName) {
   TempDrive drive;
   EXPECT_EQ(Open(drive.Path() + u"a/b.txt", R, SR), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_NAME});
+}
+
+// Pages of [from, to) of a file that are in memory.
+size_t ResidentPages(const std::string& native, size_t from, size_t to) {
+  int fd = open(native.c_str(), O_RDONLY);
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* map = mmap(nullptr, to, PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
+  if (map == MAP_FAILED) return SIZE_MAX;
+  std::vector<unsigned char> in((to + page - 1) / page);
+  size_t count = SIZE_MAX;
+  if (mincore(map, to, in.data()) == 0) {
+    count = 0;
+    for (size_t i = from / page; i < in.size(); ++i) count += in[i] & 1;
+  }
+  munmap(map, to);
+  return count;
+}
+
+// A file streamed through once leaves little of itself in memory: written
+// pages go once on disk, except the newest, and read ones once read. The
+// data itself stays whole.
+TEST(PageCacheHints, StreamedPagesGoAndTheDataStays) {
+  TempDrive drive;
+  struct statfs fs{};
+  ASSERT_EQ(statfs(drive.Native().c_str(), &fs), 0);
+  if (fs.f_type == TMPFS_MAGIC) GTEST_SKIP() << "tmpfs keeps every page in memory";
+  constexpr size_t kMiB = 1 << 20, kSize = 16 * kMiB, kTail = 4 * kMiB;
+  std::string content(kSize, '\0');
+  for (size_t i = 0; i < kSize; ++i) content[i] = static_cast<char>(i * 131 >> 7);
+  const std::string native = drive.Native("big.bin");
+
+  HANDLE out = Open(drive.Path("big.bin"), W, 0, CREATE_NEW);
+  ASSERT_NE(out, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(out, content.data(), static_cast<DWORD>(kSize), &written, nullptr));
+  SetLastError(ERROR_FILE_EXISTS);
+  ASSERT_TRUE(halvex::platform::ReleaseWrittenPages(out, kTail));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_FILE_EXISTS}) << "the last error is left alone";
+  EXPECT_EQ(ResidentPages(native, 0, kSize - kTail), 0u);
+  EXPECT_GT(ResidentPages(native, kSize - kTail, kSize), 0u) << "the newest pages are kept";
+  EXPECT_TRUE(halvex::platform::ReleaseWrittenPages(out, kSize)) << "nothing old enough: nothing to do";
+  CloseHandle(out);
+
+  HANDLE in = Open(drive.Path("big.bin"), R, SR);
+  ASSERT_NE(in, INVALID_HANDLE_VALUE);
+  std::string back(kSize, '\0');
+  DWORD read = 0;
+  ASSERT_TRUE(ReadFile(in, back.data(), static_cast<DWORD>(kSize / 2), &read, nullptr));
+  halvex::platform::ReleaseReadPages(in);
+  EXPECT_EQ(ResidentPages(native, 0, kSize / 2), 0u);
+  ASSERT_TRUE(ReadFile(in, back.data() + kSize / 2, static_cast<DWORD>(kSize / 2), &read, nullptr));
+  CloseHandle(in);
+  EXPECT_TRUE(back == content);
 }
 #endif  // _WIN32
 
