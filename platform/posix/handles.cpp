@@ -45,7 +45,9 @@ struct timespec ToTimespec(const FILETIME* ft) {
 }
 
 int OpenFlagsFor(DWORD access, DWORD creation) {
-  int flags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+  // O_CREAT | O_EXCL opens nothing that was there, so never a FIFO or a
+  // device: only other opens need O_NONBLOCK.
+  int flags = (creation == CREATE_NEW ? 0 : O_NONBLOCK) | O_CLOEXEC | O_NOCTTY;
   const bool read = access & GENERIC_READ;
   const bool write = access & GENERIC_WRITE;
   flags |= write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -76,13 +78,17 @@ BOOL CheckBeforeOpen(const std::string& native, DWORD access, DWORD creation, bo
 }
 
 // Everything between open and handing out the handle: the file type check,
-// the share lock, truncation and blocking mode. Closes fd on failure.
+// the share lock, truncation and blocking mode. A file this open created is
+// regular, empty and blocking already: it only needs its lock. Closes fd on
+// failure.
 BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
   struct stat st;
   int err = 0;
   DWORD code = ERROR_SUCCESS;
   const bool exclusive = (access & GENERIC_WRITE) || !(share & FILE_SHARE_READ);
-  if (fstat(fd, &st) != 0) {
+  if (creation == CREATE_NEW) {
+    if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) err = errno;
+  } else if (fstat(fd, &st) != 0) {
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
     code = ERROR_ACCESS_DENIED;  // swapped in between the check and the open
@@ -169,10 +175,14 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     return INVALID_HANDLE_VALUE;
   }
   bool existed = false;
-  if (!CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
+  // A new file needs no look first: O_EXCL refuses whatever stands there, and
+  // only then is it looked at, for the same error as other dispositions give.
+  if (creation != CREATE_NEW && !CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
   int fd = open(native->c_str(), OpenFlagsFor(access, creation), 0666);
   if (fd < 0) {
-    SetErrorFromErrno(errno, *native);
+    const int err = errno;
+    if (err == EEXIST && !CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
+    SetErrorFromErrno(err, *native);
     return INVALID_HANDLE_VALUE;
   }
   if (!SetUpOpenFile(fd, access, shareMode, creation)) return INVALID_HANDLE_VALUE;

@@ -267,8 +267,16 @@ TEST(CreateFileW, RefusesAnythingButARegularFileWithoutBlocking) {
       EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED}) << name;
     }
     EXPECT_EQ(Open(drive.Path(name), W, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE) << name;
+    // A new file is created without a look first; what stood there still
+    // gives the error a look would have.
+    EXPECT_EQ(Open(drive.Path(name), W, 0, CREATE_NEW), INVALID_HANDLE_VALUE) << name;
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED}) << name;
   }
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  // Nor does a new file follow a link to where nothing is yet.
+  ASSERT_EQ(symlink(drive.Native("elsewhere").c_str(), drive.Native("link").c_str()), 0);
+  EXPECT_EQ(Open(drive.Path("link"), W, 0, CREATE_NEW), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(drive.Exists("elsewhere"));
 }
 
 TEST(CreateFileW, NewFileModeFollowsTheUmask) {
