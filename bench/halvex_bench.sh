@@ -58,28 +58,12 @@ for i in range(count):
 PY
 
 # The reference loop: each file written under a temporary name, flushed,
-# renamed over the file it replaces and the folder flushed.
-cat >"$work/durable_inplace.py" <<'PY'
+# renamed over the file it replaces and the folder flushed. Given a second
+# folder, it writes the files there instead.
+cat >"$work/durable_loop.py" <<'PY'
 import os, sys
-folder = sys.argv[1]
-dfd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
-for name in sorted(os.listdir(folder)):
-    path = os.path.join(folder, name)
-    with open(path, "rb") as f:
-        data = f.read()
-    tmp = os.path.join(folder, "." + name + ".tmp")
-    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
-    os.write(fd, data)
-    os.fdatasync(fd)
-    os.close(fd)
-    os.rename(tmp, path)
-    os.fsync(dfd)
-os.close(dfd)
-PY
-# The same, writing each file into another folder.
-cat >"$work/durable_copy.py" <<'PY'
-import os, sys
-src, dst = sys.argv[1], sys.argv[2]
+src = sys.argv[1]
+dst = sys.argv[2] if len(sys.argv) > 2 else src
 os.makedirs(dst, exist_ok=True)
 dfd = os.open(dst, os.O_RDONLY | os.O_DIRECTORY)
 for name in sorted(os.listdir(src)):
@@ -157,8 +141,8 @@ contender() {
     age-decrypt-sync)
       prepare="$reset_all && cp -a $work/age-enc-$set $out"
       cmd="age -d -i $work/age.key -o $out.copy $out/data.bin.age && sync $out.copy" ;;
-    durable-loop) cmd="python3 $work/durable_inplace.py $out" ;;
-    durable-copy-loop) cmd="python3 $work/durable_copy.py $out $out.copy" ;;
+    durable-loop) cmd="python3 $work/durable_loop.py $out" ;;
+    durable-copy-loop) cmd="python3 $work/durable_loop.py $out $out.copy" ;;
     *) echo "halvex_bench: no contender $name" >&2; return 1 ;;
   esac
 }
