@@ -45,9 +45,7 @@ struct timespec ToTimespec(const FILETIME* ft) {
 }
 
 int OpenFlagsFor(DWORD access, DWORD creation) {
-  // O_CREAT | O_EXCL opens nothing that was there, so never a FIFO or a
-  // device: only other opens need O_NONBLOCK.
-  int flags = (creation == CREATE_NEW ? 0 : O_NONBLOCK) | O_CLOEXEC | O_NOCTTY;
+  int flags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
   const bool read = access & GENERIC_READ;
   const bool write = access & GENERIC_WRITE;
   flags |= write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
@@ -77,23 +75,24 @@ BOOL CheckBeforeOpen(const std::string& native, DWORD access, DWORD creation, bo
   return TRUE;
 }
 
+// The share mode as a lock: writers and those who share no reading hold it
+// alone. Returns 0 or an errno value.
+int LockForShareMode(int fd, DWORD access, DWORD share) {
+  const bool exclusive = (access & GENERIC_WRITE) || !(share & FILE_SHARE_READ);
+  return flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0 ? 0 : errno;
+}
+
 // Everything between open and handing out the handle: the file type check,
-// the share lock, truncation and blocking mode. A file this open created is
-// regular, empty and blocking already: it only needs its lock. Closes fd on
-// failure.
+// the share lock, truncation and blocking mode. Closes fd on failure.
 BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
   struct stat st;
   int err = 0;
   DWORD code = ERROR_SUCCESS;
-  const bool exclusive = (access & GENERIC_WRITE) || !(share & FILE_SHARE_READ);
-  if (creation == CREATE_NEW) {
-    if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) err = errno;
-  } else if (fstat(fd, &st) != 0) {
+  if (fstat(fd, &st) != 0) {
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
     code = ERROR_ACCESS_DENIED;  // swapped in between the check and the open
-  } else if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) != 0) {
-    err = errno;
+  } else if ((err = LockForShareMode(fd, access, share)) != 0) {
   } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
     err = errno;
   } else if (fcntl(fd, F_SETFL, 0) != 0) {
@@ -104,6 +103,28 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
   if (err == 0 && code == ERROR_SUCCESS) return TRUE;
   close(fd);
   return Fail(code != ERROR_SUCCESS ? code : ErrorFromErrno(err));
+}
+
+// CREATE_NEW: O_CREAT | O_EXCL refuses whatever stands at the name, links
+// included, so there is nothing to look at first, and what it creates is a
+// regular, empty file, opened blocking: it only needs its lock. Only when
+// something stands there is it looked at, for the error the other
+// dispositions give. Returns the descriptor, or -1 with the last error set.
+int CreateNewFile(const std::string& native, DWORD access, DWORD share) {
+  const int flags = OpenFlagsFor(access, CREATE_NEW) & ~O_NONBLOCK;
+  int fd = open(native.c_str(), flags, 0666);
+  if (fd < 0) {
+    const int err = errno;
+    bool existed = false;
+    if (err != EEXIST || CheckBeforeOpen(native, access, CREATE_NEW, existed)) SetErrorFromErrno(err, native);
+    return -1;
+  }
+  if (int err = LockForShareMode(fd, access, share); err != 0) {
+    close(fd);
+    SetErrorFromErrno(err);
+    return -1;
+  }
+  return fd;
 }
 
 int FdOf(HANDLE handle) {
@@ -174,15 +195,17 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  if (creation == CREATE_NEW) {
+    int fd = CreateNewFile(*native, access, shareMode);
+    if (fd < 0) return INVALID_HANDLE_VALUE;
+    SetLastError(ERROR_SUCCESS);
+    return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd});
+  }
   bool existed = false;
-  // A new file needs no look first: O_EXCL refuses whatever stands there, and
-  // only then is it looked at, for the same error as other dispositions give.
-  if (creation != CREATE_NEW && !CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
+  if (!CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
   int fd = open(native->c_str(), OpenFlagsFor(access, creation), 0666);
   if (fd < 0) {
-    const int err = errno;
-    if (err == EEXIST && !CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
-    SetErrorFromErrno(err, *native);
+    SetErrorFromErrno(errno, *native);
     return INVALID_HANDLE_VALUE;
   }
   if (!SetUpOpenFile(fd, access, shareMode, creation)) return INVALID_HANDLE_VALUE;
