@@ -26,17 +26,8 @@ ratio() { echo "scale=2; $1 / $2" | bc -l; }
 field() { sed -n "s/.*$1=\([0-9.]*\).*/\1/p"; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# Every timed run starts from the same state. Whatever the last run wrote is
-# on disk, and free memory is compacted and given time to settle: on a
-# virtual machine whose host takes back free memory, a write through the
-# page cache costs several times more on memory the host has taken back
-# than on memory freed a moment ago, and which of the two a run meets would
-# otherwise decide the figures rather than the tools.
-settle() {
-  sync
-  [ -w /proc/sys/vm/compact_memory ] && echo 1 >/proc/sys/vm/compact_memory
-  sleep "${SETTLE_SECONDS:-3}"
-}
+# Every timed run starts from the same state (see settle.sh).
+SETTLE=$(cd "$(dirname "$0")" && pwd)/settle.sh
 
 # The source sits in a folder of its own so that its decryption, which
 # restores the stored name, can land in $WORK beside every other output.
@@ -92,25 +83,26 @@ while [ "$run" -lt "$RUNS" ]; do
   while [ "$k" -lt "$COUNT" ]; do
     i=$(( (run + k) % COUNT + 1 ))
     eval "name=\${$i}"
-    settle
+    "$SETTLE"
     "run_$name" >>"$WORK/$name.mibs"
     k=$((k + 1))
   done
   run=$((run + 1))
 done
 figure() { median <"$WORK/$1.mibs"; }
+runs() { echo "(runs: $(tr '\n' ' ' <"$WORK/$1.mibs"))"; }
 DD=$(figure dd) DD128=$(figure dd128) ENC=$(figure enc) DEC=$(figure dec)
-echo "dd bs=1M conv=fsync      $DD MiB/s   (runs: $(tr '\n' ' ' <"$WORK/dd.mibs"))"
-echo "dd bs=128K conv=fsync    $DD128 MiB/s   (runs: $(tr '\n' ' ' <"$WORK/dd128.mibs"))"
+echo "dd bs=1M conv=fsync      $DD MiB/s   $(runs dd)"
+echo "dd bs=128K conv=fsync    $DD128 MiB/s   $(runs dd128)"
 if [ -n "$HAVE_AGE" ]; then
   AGE=$(figure age) AGE_D=$(figure age_d)
-  echo "age -r (+ sync)          $AGE MiB/s   (runs: $(tr '\n' ' ' <"$WORK/age.mibs"))"
-  echo "age -d (+ sync)          $AGE_D MiB/s   (runs: $(tr '\n' ' ' <"$WORK/age_d.mibs"))"
+  echo "age -r (+ sync)          $AGE MiB/s   $(runs age)"
+  echo "age -d (+ sync)          $AGE_D MiB/s   $(runs age_d)"
 else
   echo "age                      not installed (apt-get install age)"
 fi
-echo "halvex encrypt           $ENC MiB/s   (runs: $(tr '\n' ' ' <"$WORK/enc.mibs"))  peak RSS $(cat "$WORK/enc.rss") KiB"
-echo "halvex decrypt           $DEC MiB/s   (runs: $(tr '\n' ' ' <"$WORK/dec.mibs"))  peak RSS $(cat "$WORK/dec.rss") KiB"
+echo "halvex encrypt           $ENC MiB/s   $(runs enc)  peak RSS $(cat "$WORK/enc.rss") KiB"
+echo "halvex decrypt           $DEC MiB/s   $(runs dec)  peak RSS $(cat "$WORK/dec.rss") KiB"
 echo "encrypt / dd             $(ratio "$ENC" "$DD")   (target >= 0.8)"
 echo "decrypt / dd             $(ratio "$DEC" "$DD")   (target >= 0.8)"
 echo "encrypt / dd bs=128K     $(ratio "$ENC" "$DD128")"

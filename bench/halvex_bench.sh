@@ -92,24 +92,13 @@ for set in ${BENCH_SETS:-big small}; do
   (cd "$work/plain/$set" && "$sevenzip" a -bd -mx=0 -mhe=on -p"bench passphrase" "$work/7z-$set.7z" . >/dev/null)
 done
 
-# Run before every timed run, after its own preparation: whatever was written
-# is put on disk, and free memory is compacted and given time to settle. On a
-# virtual machine whose host takes back free memory, writing through the page
-# cache costs several times more on memory the host has taken back than on
-# memory freed a moment ago; without this, which of the two a run meets would
-# decide the figures rather than the tools.
-cat >"$work/settle" <<'SH'
-#!/bin/sh
-sync
-[ -w /proc/sys/vm/compact_memory ] && echo 1 >/proc/sys/vm/compact_memory
-sleep "${BENCH_SETTLE_SECONDS:-3}"
-SH
-chmod +x "$work/settle"
+# Every timed run starts from the same state (see settle.sh).
+settle="env SETTLE_SECONDS=${BENCH_SETTLE_SECONDS:-3} $PWD/bench/settle.sh"
 
 # One measurement: name, set, command; prepare runs before each timed run.
 measure() {
   local name=$1 set=$2 prepare=$3 cmd=$4
-  hyperfine --style none --runs "$runs" --prepare "$prepare && $work/settle" --export-json "$work/results/$set-$name.json" \
+  hyperfine --style none --runs "$runs" --prepare "$prepare && $settle" --export-json "$work/results/$set-$name.json" \
     "$cmd" >/dev/null 2>&1 || { echo "halvex_bench: $name on $set failed: $cmd" >&2; return; }
   eval "$prepare"
   /usr/bin/time -f %M -o "$work/results/$set-$name.rss" bash -c "$cmd" >/dev/null 2>&1 || true
@@ -118,7 +107,7 @@ measure() {
 # One timed run, its seconds and peak RSS appended to the set's record of name.
 timed_run() {
   local set=$1 name=$2 prepare=$3 cmd=$4
-  eval "$prepare" && "$work/settle"
+  eval "$prepare" && $settle
   /usr/bin/time -f "%e %M" -o "$work/results/$set-$name.last" bash -c "$cmd" >/dev/null 2>&1 ||
     { echo "halvex_bench: $name on $set failed: $cmd" >&2; return 1; }
   cat "$work/results/$set-$name.last" >>"$work/results/$set-$name.runs"
