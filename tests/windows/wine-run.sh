@@ -10,6 +10,10 @@
 # user's ~/.wine. The prefix maps T: to STATE_DIR/temp and makes T:\ the
 # temporary folder: tests then build paths as short as the C:\... paths of the
 # POSIX build, which the displayed-name checks rely on.
+#
+# STATE_DIR/loader, written when the build is configured, names Wine's loader
+# and server for the build's target (32- or 64-bit); HALVEX_WINE and
+# HALVEX_WINESERVER override it.
 set -eu
 
 state=$1
@@ -20,7 +24,12 @@ export WINEDEBUG=-all
 # No Mono or Gecko installers: the tests need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-wine=${HALVEX_WINE:-wine}
+loader=wine server=wineserver
+if [ -f "$state/loader" ]; then
+  { read -r loader; read -r server; } <"$state/loader"
+fi
+wine=${HALVEX_WINE:-$loader}
+wineserver=${HALVEX_WINESERVER:-$server}
 
 init_prefix() {
   mkdir -p "$state/temp"
@@ -30,7 +39,7 @@ init_prefix() {
     "$wine" reg add 'HKCU\Environment' /v "$name" /t REG_SZ /d 'T:\' /f >/dev/null 2>&1
   done
   # The registry is written to disk when the server ends.
-  wineserver -w
+  "$wineserver" -w
   touch "$state/ready"
 }
 
@@ -46,7 +55,7 @@ fi
 
 # Keep the server up between the many short test programs; it ends by itself
 # once no program has used it for a minute.
-wineserver -p60 >/dev/null 2>&1 || true
+"$wineserver" -p60 >/dev/null 2>&1 || true
 
 # The program's output goes through files: Wine's own background processes,
 # started by whichever program comes first, inherit its standard handles and
