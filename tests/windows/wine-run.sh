@@ -16,7 +16,8 @@
 # HALVEX_WINESERVER override it.
 set -eu
 
-state=$1
+mkdir -p "$1"
+state=$(cd "$1" && pwd)  # Wine takes only an absolute prefix
 shift
 
 export WINEPREFIX="$state/prefix"
@@ -44,7 +45,6 @@ init_prefix() {
 }
 
 if [ ! -f "$state/ready" ]; then
-  mkdir -p "$state"
   (
     flock 9
     [ -f "$state/ready" ] || init_prefix
