@@ -34,7 +34,7 @@ kernel_runs_i386() {
 wine64_packages=(wine64 g++-mingw-w64-x86-64)
 for group in "$@"; do
   case "$group" in
-    bench) packages+=(age gnupg 7zip hyperfine time) ;;
+    bench) packages+=(age gnupg 7zip hyperfine time strace) ;;
     wine)
       if [ "${HALVEX_WINE_ARCH:-}" != 64 ] && kernel_runs_i386; then
         packages+=(wine wine32:i386)
