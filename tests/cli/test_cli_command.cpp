@@ -176,7 +176,11 @@ TEST_F(CommandTest, EncryptThenDecryptTreeRestoresEveryByteAndTime) {
   const std::pair<const char*, size_t> files[] = {
       {"empty", 0},           {"one", 1},           {"a/chunk-less-one", 65535},
       {"a/chunk", 65536},     {"a/b/chunk-plus-one", 65537}, {"a/b/c/big.bin", 300000},
-      {"report.doc", 1234},   {"sp ace \xc3\xa9t\xc3\xa9.txt", 77}, {".hidden", 42}};
+      {"report.doc", 1234},   {"sp ace \xc3\xa9t\xc3\xa9.txt", 77}, {".hidden", 42},
+      // Legal here, refused or rewritten by Windows: each comes back byte for byte.
+      {"meeting 10:30.txt", 5}, {"back\\slash", 6},  {"all*?\"<>|", 7},  {"bad\xff\xfe utf8", 8},
+      {"trailing.", 9},         {"trailing ", 10},    {"...", 11},         {"con.txt", 12},
+      {"tab\tnew\nline", 13},  {"pua \xef\x80\xba\xef\x80\xae", 14}, {"sur \xed\xb2\x80", 15}};
   unsigned seed = 1;
   for (auto [name, size] : files) {
     Write(name, Bytes(size, seed), 1500000000 + seed);
@@ -331,7 +335,6 @@ TEST_F(CommandTest, KeystoreExportImportRoundTrip) {
 TEST_F(CommandTest, BadInputIsRefusedBeforeAnythingIsTouched) {
   Write("good.txt", "must stay plain");
   fs::create_directories(data_ / "folder");
-  Write("back\\slash.txt", "cannot be named");
   const std::string good = (data_ / "good.txt").string();
   struct Case {
     std::vector<std::string> args;
@@ -341,7 +344,6 @@ TEST_F(CommandTest, BadInputIsRefusedBeforeAnythingIsTouched) {
       {{"encrypt", good, (data_ / "missing.txt").string()}, "no such file"},
       {{"encrypt", good, (data_ / "folder").string()}, "-r"},
       {{"encrypt", "--password-file", (root_ / "no-such-file").string(), good}, "password file"},
-      {{"encrypt", good, (data_ / "back\\slash.txt").string()}, "cannot use"},
       {{"encrypt", "--password", "secret", good}, "never given as an argument"},
       {{"copy", "--no-input", good}, "no password"},
       {{"encrypt"}, "no files"},
