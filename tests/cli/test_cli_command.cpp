@@ -1,6 +1,8 @@
 // The halvex command run as users run it, on real folders: each test gets a
 // fresh folder, key store, settings and temporary folder of its own.
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -132,6 +134,45 @@ class CommandTest : public ::testing::Test {
     return Wait(Spawn(args, extraEnv));
   }
 
+  // Runs the command on a pseudo-terminal, typing each answer once its
+  // prompt has appeared after the previous one; out holds all it showed.
+  Outcome OnTerminal(const std::vector<std::string>& args,
+                     const std::vector<std::pair<std::string, std::string>>& dialogue) {
+    std::vector<std::string> env = Environment({});
+    std::vector<char*> argv{const_cast<char*>(HALVEX_CLI_PATH)}, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr), envp.push_back(nullptr);
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+    Outcome r;
+    auto readMore = [&] {
+      pollfd p{master, POLLIN, 0};
+      char buf[4096];
+      ssize_t n = poll(&p, 1, 30000) > 0 ? read(master, buf, sizeof buf) : -1;
+      if (n > 0) r.out.append(buf, static_cast<size_t>(n));
+      return n > 0;
+    };
+    size_t seen = 0;
+    for (const auto& [prompt, answer] : dialogue) {
+      while (r.out.find(prompt, seen) == std::string::npos && readMore()) {}
+      if (r.out.find(prompt, seen) == std::string::npos) break;
+      seen = r.out.find(prompt, seen) + prompt.size();
+      const std::string line = answer + "\n";
+      EXPECT_EQ(write(master, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    }
+    while (readMore()) {}
+    close(master);
+    int raw = 0;
+    waitpid(pid, &raw, 0);
+    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    return r;
+  }
+
   std::string PasswordFile(const std::string& password) {
     fs::path p = root_ / ("pw-" + std::to_string(passwordFiles_++));
     std::ofstream(p) << password << "\n";
@@ -219,6 +260,18 @@ TEST_F(CommandTest, HiddenFilesAreLeftPlainUnlessAskedFor) {
       EXPECT_NE(f["reason"].get<std::string>().find("hidden"), std::string::npos) << f["reason"];
     }
   EXPECT_TRUE(reported);
+}
+
+TEST_F(CommandTest, QuestionsOnATerminalShowNativePathsAndInsist) {
+  Write(".notes.txt", "hidden");
+  const std::string question = "/data/.notes.txt is a hidden file. Encrypt it?";
+  Outcome r = OnTerminal({"encrypt", "-r", data_.string()}, {{question, "yn"}, {question, "y"}});
+  EXPECT_EQ(r.status, 0) << r.out;
+  const size_t first = r.out.find(question);
+  ASSERT_NE(first, std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(question, first + 1), std::string::npos) << "'yn' must ask again: " << r.out;
+  EXPECT_EQ(r.out.find('\\'), std::string::npos) << "a Windows-form path was shown: " << r.out;
+  EXPECT_FALSE(fs::exists(data_ / ".notes.txt")) << r.out;
 }
 
 TEST_F(CommandTest, WrongPasswordLeavesEveryFileEncrypted) {
