@@ -97,15 +97,19 @@ class CommandTest : public ::testing::Test {
     return env;
   }
 
+  // In a child process: becomes the command.
+  [[noreturn]] void Exec(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv) {
+    std::vector<std::string> env = Environment(extraEnv);
+    std::vector<char*> argv{const_cast<char*>(HALVEX_CLI_PATH)}, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    for (auto& e : env) envp.push_back(e.data());
+    argv.push_back(nullptr), envp.push_back(nullptr);
+    execve(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+
   // Starts the command detached from any terminal, stdin empty.
   pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>& extraEnv = {}) {
-    std::vector<std::string> env = Environment(extraEnv);
-    std::vector<char*> argv{const_cast<char*>(HALVEX_CLI_PATH)};
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
     const std::string out = (root_ / "stdout").string(), err = (root_ / "stderr").string();
     pid_t pid = fork();
     if (pid == 0) {
@@ -114,8 +118,7 @@ class CommandTest : public ::testing::Test {
       int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
       dup2(in, 0), dup2(o, 1), dup2(e, 2);
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
+      Exec(args, extraEnv);
     }
     return pid;
   }
@@ -138,17 +141,9 @@ class CommandTest : public ::testing::Test {
   // prompt has appeared after the previous one; out holds all it showed.
   Outcome OnTerminal(const std::vector<std::string>& args,
                      const std::vector<std::pair<std::string, std::string>>& dialogue) {
-    std::vector<std::string> env = Environment({});
-    std::vector<char*> argv{const_cast<char*>(HALVEX_CLI_PATH)}, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    for (auto& e : env) envp.push_back(e.data());
-    argv.push_back(nullptr), envp.push_back(nullptr);
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-      execve(argv[0], argv.data(), envp.data());
-      _exit(127);
-    }
+    if (pid == 0) Exec(args, {});
     Outcome r;
     auto readMore = [&] {
       pollfd p{master, POLLIN, 0};
