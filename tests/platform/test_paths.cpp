@@ -117,14 +117,8 @@ TEST_F(DriveMapTest, NoMappedNameLeavesItsFolder) {
     if (!native) continue;  // refused: fine
     ASSERT_EQ(native->rfind("/srv/c/x/", 0), 0u) << *native;
     const std::string last = native->substr(9);
-    EXPECT_TRUE(last != "." && last != ".." && last.find('/') == std::string::npos &&
-                last.find('\0') == std::string::npos)
-        << last;
-    // And it reads back as a name of that folder, not elsewhere.
-    auto back = FromNativePath(*native);
-    ASSERT_TRUE(back.has_value());
-    EXPECT_EQ(back->rfind(u"C:\\x\\", 0), 0u);
-    EXPECT_EQ(ToNativePath(*back), native) << "one native name, however it was reached";
+    EXPECT_TRUE(last != "." && last != ".." && last.find_first_of(std::string("/\0", 2)) == std::string::npos) << last;
+    EXPECT_EQ(ToNativePath(FromNativePath(*native).value_or(WString())), native) << "read back, the same name";
   }
 }
 
