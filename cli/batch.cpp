@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "batch/halvex.h"
+#include "engine/cryptofile.h"
 #include "cli/observe.h"
 #include "cli/signals.h"
 #include "suite/msgbox/messages.h"
@@ -316,6 +317,10 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
     report.files.push_back(std::move(r));
   }
   return report;
+}
+
+bool IsLeftAlonePlain(const BatchReport& report, const FileResult& f) {
+  return report.plainLeftAlone && f.status == FileStatus::kSkipped && f.code == FES_NOT_ENCRYPTED;
 }
 
 std::string DescribeCode(uint32_t code) {

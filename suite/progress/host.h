@@ -2,6 +2,7 @@
 // questions are answered when nobody is at a terminal, and whether one is.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,6 +27,12 @@ enum class ErrorChoice {
   kRetryOnce,  // retry a file once (10), then skip it (11)
 };
 void SetPolicies(Choice onExists, Choice onHidden, ErrorChoice onError);
+
+// Errors the host reports in its own way (for instance, many at once): they
+// are answered "skip" without a question or a line. Empty: every error is
+// shown.
+using QuietSkip = std::function<bool(uint32_t fesCode, uint32_t apiCode)>;
+void SetQuietSkip(QuietSkip which);
 
 // Questions go to the terminal when stdin is one, unless forced either way.
 void SetInteractive(bool interactive);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/wide.h"
 #include "suite/progress.h"
@@ -98,10 +99,22 @@ void Show(void** progress, bool shown) {
   else Erase(*w);
 }
 
+// The name as the user's system spells it, cut to "..." and the last 28
+// characters as the library cuts its own form, so the line keeps its width.
+std::string ShownName(const WCHAR* name) {
+  constexpr size_t kTail = 28;
+  std::string shown = halvex::platform::DisplayPath(name);
+  std::vector<size_t> starts;  // where each character begins
+  for (size_t i = 0; i < shown.size(); ++i)
+    if ((static_cast<unsigned char>(shown[i]) & 0xC0) != 0x80) starts.push_back(i);
+  if (starts.size() <= kTail + 1) return shown;
+  return "..." + shown.substr(starts[starts.size() - kTail]);
+}
+
 void SetName(const WCHAR* name, void** progress) {
   Window* w = Of(progress);
   if (!w || !name) return;
-  w->name = halvex::platform::ToUtf8(name);
+  w->name = ShownName(name);
   w->percent = 0;
   Draw(*w);
 }
