@@ -49,6 +49,7 @@ void ApplyPolicies(const Options& o) {
   auto error = o.onError == ErrorPolicy::kStop        ? ErrorChoice::kStop
                : o.onError == ErrorPolicy::kRetryOnce ? ErrorChoice::kRetryOnce
                                                       : ErrorChoice::kSkip;
+  progress::UseConsole(true);  // a terminal's program, whatever the platform
   progress::SetPolicies(exists, hidden, error);
   if (o.noInput) progress::SetInteractive(false);
 }
