@@ -1,5 +1,6 @@
-// The prompts and the error dialog: asked on the terminal when someone is
-// there, answered by the host's policies otherwise.
+// The prompts and the error dialog: real dialogs on Windows (window.h), else
+// asked on the terminal when someone is there, answered by the host's
+// policies otherwise.
 #include <cctype>
 #include <cstdio>
 #include <set>
@@ -7,10 +8,12 @@
 
 #include "platform/wide.h"
 #include "suite/msgbox/messages.h"
+#include "suite/msgbox/windowed.h"
 #include "suite/progress.h"
 #include "suite/progress/dialogs.h"
 #include "suite/progress/host.h"
 #include "suite/progress/terminal.h"
+#include "suite/progress/window.h"
 
 namespace halvex::progress {
 namespace {
@@ -132,7 +135,8 @@ void FF_ReplaceHiddenForm_Show(int32_t direction, const WCHAR* name, int32_t que
   std::string text = name ? halvex::platform::ToUtf8(name) : std::string();
   Choice policy = question == 2 ? Current().onHidden : Current().onExists;
   std::optional<int32_t> answer;
-  if (Interactive()) answer = AskLetter(PromptQuestion(direction, text, question, more), PromptLetter);
+  if (halvex::msgbox::Windowed()) answer = window::Prompt(direction, name, question, more != 0);
+  if (!answer && Interactive()) answer = AskLetter(PromptQuestion(direction, text, question, more), PromptLetter);
   if (ui) ui->nResult = answer ? *answer : CodeOf(policy);
 }
 
@@ -140,7 +144,8 @@ void FF_HandleErrorMsg_Show(const WCHAR* name, uint32_t fesCode, uint32_t apiCod
   std::string text = name ? halvex::platform::ToUtf8(name) : std::string();
   std::string line = halvex::msgbox::Line(fesCode, apiCode) + ": " + text;
   std::optional<int32_t> answer;
-  if (Interactive()) answer = AskLetter(line + ". [r]etry, [s]kip, [c]ancel: ", ErrorLetter);
+  if (halvex::msgbox::Windowed()) answer = window::ErrorDialog(name, halvex::msgbox::Describe(fesCode, apiCode));
+  if (!answer && Interactive()) answer = AskLetter(line + ". [r]etry, [s]kip, [c]ancel: ", ErrorLetter);
   if (!answer) {
     answer = PolicyError(text);
     const char* what = *answer == UI_RETRY ? "retrying" : *answer == UI_STOP ? "stopping" : "skipped";

@@ -20,6 +20,10 @@ export WINEDEBUG=-all
 # No Mono or Gecko installers: the tests need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
+# The library's real windows would wait for a click that never comes: tests
+# get the console behaviour unless they ask for windows (HALVEX_UI=windows).
+export HALVEX_UI="${HALVEX_UI:-console}"
+
 wine=${HALVEX_WINE:-wine}
 
 init_prefix() {
