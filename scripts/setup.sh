@@ -15,7 +15,7 @@ packages=(
 for group in "$@"; do
   case "$group" in
     bench) packages+=(age gnupg 7zip hyperfine time) ;;
-    wine) packages+=(wine wine32:i386) ;;
+    wine) packages+=(wine wine32:i386 xvfb x11-apps imagemagick) ;;
     *) echo "setup.sh: unknown group '$group' (bench, wine)" >&2; exit 2 ;;
   esac
 done
