@@ -12,24 +12,89 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
+#include <vector>
 
-#include "host_library.h"
+#include "batch/records.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-using host::Library;
-using host::Outcome;
+// Member functions of an i686 MinGW class are thiscall: the object in ECX.
+using ListConstructor = void(__attribute__((thiscall)) *)(void* self, WCHAR** paths);
+using ListDestructor = void(__attribute__((thiscall)) *)(void* self);
+using Entry = void(__cdecl*)(tagCRYPTOPARAMS* request);
+
+// The names the library exports for CFileList(WCHAR**) and ~CFileList().
+constexpr char kListConstructor[] = "_ZN9CFileListC1EPPw";
+constexpr char kListDestructor[] = "_ZN9CFileListD1Ev";
+
+struct Library {
+  HMODULE module = nullptr;
+  Entry halvex = nullptr;
+  ListConstructor construct = nullptr;
+  ListDestructor destroy = nullptr;
+};
 
 int Fail(const char* step) {
   std::fprintf(stderr, "loadlibrary_host: %s (error %lu)\n", step, GetLastError());
   return 1;
 }
 
+// GetProcAddress gives every export one type; the caller knows the real one.
+template <typename Function>
+Function Lookup(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+bool Load(Library& lib) {
+  lib.module = LoadLibraryW(L"halvex.dll");
+  if (!lib.module) return false;
+  lib.halvex = Lookup<Entry>(lib.module, "Halvex");
+  lib.construct = Lookup<ListConstructor>(lib.module, kListConstructor);
+  lib.destroy = Lookup<ListDestructor>(lib.module, kListDestructor);
+  return lib.halvex && lib.construct && lib.destroy;
+}
+
+// The host allocates the list and runs the exported constructor on it.
+class HostList {
+ public:
+  HostList(const Library& lib, const std::wstring& path) : lib_(lib) {
+    std::wstring end;
+    WCHAR* array[] = {const_cast<WCHAR*>(path.c_str()), end.data()};
+    lib_.construct(storage_, array);
+  }
+  ~HostList() { lib_.destroy(storage_); }
+  HostList(const HostList&) = delete;
+  HostList& operator=(const HostList&) = delete;
+
+  CFileList* get() { return std::launder(reinterpret_cast<CFileList*>(storage_)); }
+
+ private:
+  const Library& lib_;
+  alignas(CFileList) unsigned char storage_[sizeof(CFileList)];
+};
+
+struct Outcome {
+  uint32_t code = 0, succeeded = 0;
+  std::vector<std::wstring> outputs;
+};
+
 Outcome RunBatch(const Library& lib, const std::wstring& path, uint32_t action) {
-  return host::RunBatch(lib, {path}, action);
+  HostList list(lib, path);
+  tagCRYPTOOPTIONS options{};
+  options.dwAction = action;
+  tagCRYPTOPARAMS request{};
+  request.dwType = 0;
+  request.pwszPassword = L"correct horse";
+  request.pFileList = list.get();
+  request.pOptions = &options;
+  lib.halvex(&request);
+  Outcome outcome{request.dwErrCode, options.nSucceeded, {}};
+  for (const auto& out : list.get()->m_vecOutFiles) outcome.outputs.push_back(out);
+  return outcome;
 }
 
 std::string ReadAll(const fs::path& path) {
@@ -59,7 +124,7 @@ int main() {
   std::ofstream(plain, std::ios::binary) << content;
 
   Library lib;
-  if (!host::Load(lib)) return Fail("halvex.dll or its exports not found");
+  if (!Load(lib)) return Fail("halvex.dll or its exports not found");
 
   Outcome encrypted = RunBatch(lib, plain.wstring(), 1);
   if (encrypted.code != 0 || encrypted.succeeded != 1 || encrypted.outputs.size() != 1)

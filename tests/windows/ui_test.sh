@@ -1,46 +1,27 @@
 #!/bin/sh
-# Runs ui_host under Wine with real windows, on a virtual X display when
-# there is none, and saves the screenshots it asks for in SHOT_DIR (PNG with
-# ImageMagick, else xwd's own format).
-#
+# Runs ui_host under Wine with real windows, on a virtual X display when there
+# is none, saving the screenshots it asks for in SHOT_DIR.
 #   ui_test.sh WINE_RUN STATE_DIR PROGRAM SHOT_DIR
-#
-# The test has a Wine prefix of its own (STATE_DIR-ui): Wine's desktop
-# process keeps the display it was started with, and the other tests' prefix
-# has one started without any. Its server is ended before and after, so each
-# run's desktop is on that run's display.
+# A Wine prefix of its own (STATE_DIR-ui), its server ended before and after:
+# Wine's desktop process keeps the display it started with.
 set -u
 run=$1 state=$2-ui program=$3 shots=$4
-
 if [ -z "${DISPLAY:-}" ]; then
-  if ! command -v xvfb-run >/dev/null 2>&1; then
-    echo "ui_test: skipped, no DISPLAY and no xvfb-run (scripts/setup.sh wine)"
-    exit 77
-  fi
+  command -v xvfb-run >/dev/null || { echo "ui_test: skipped, no DISPLAY and no xvfb-run"; exit 77; }
   exec xvfb-run -a -s "-screen 0 800x600x24" sh "$0" "$@"
 fi
-
 mkdir -p "$shots" "$state/temp"
+cp "$2/loader" "$state/" 2>/dev/null  # the target's Wine loader and server
+server=$(sed -n 2p "$state/loader" 2>/dev/null); server=${server:-wineserver}
 request="$state/temp/screenshot.request"
 rm -f "$request"
-while :; do
-  if [ -f "$request" ]; then
-    name=$(cat "$request")
-    if command -v import >/dev/null 2>&1; then
-      import -window root "$shots/ui-$name.png"
-    else
-      xwd -root -silent >"$shots/ui-$name.xwd"
-    fi
-    rm -f "$request"
-  fi
-  sleep 0.1
+while sleep 0.1; do
+  [ -f "$request" ] || continue
+  import -window root "$shots/ui-$(cat "$request").png" || xwd -root -silent >"$shots/ui-$(cat "$request").xwd"
+  rm -f "$request"
 done &
-recorder=$!
-stop_wine() { WINEPREFIX="$state/prefix" wineserver -k 2>/dev/null || true; }
-trap 'kill $recorder 2>/dev/null; stop_wine' EXIT
-stop_wine
-# Without a window manager on the virtual display, Wine draws the frames and
-# title bars itself only when its windows are not "managed".
+trap 'kill $!; WINEPREFIX="$state/prefix" "$server" -k' EXIT
+WINEPREFIX="$state/prefix" "$server" -k 2>/dev/null
+# Without a window manager Wine draws frames and title bars only for unmanaged windows.
 "$run" "$state" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-
 HALVEX_UI=windows HALVEX_UI_SHOTS='T:\screenshot.request' "$run" "$state" "$program"

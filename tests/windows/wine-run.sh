@@ -17,12 +17,11 @@ shift
 
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
-# No Mono or Gecko installers: the tests need neither.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-
 # The library's real windows would wait for a click that never comes: tests
 # get the console behaviour unless they ask for windows (HALVEX_UI=windows).
 export HALVEX_UI="${HALVEX_UI:-console}"
+# No Mono or Gecko installers: the tests need neither.
+export WINEDLLOVERRIDES="mscoree,mshtml="
 
 wine=${HALVEX_WINE:-wine}
 
