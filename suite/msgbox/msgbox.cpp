@@ -19,7 +19,8 @@ std::atomic<bool> g_console{false};
 #ifdef _WIN32
 // False when no box could be shown (no desktop): the caller writes the line.
 bool ShowBox(uint32_t fes, uint32_t api) {
-  std::string text = std::string(Describe(fes, api)) + ".\n\n(" + std::to_string(fes) + ", " + std::to_string(api) + ")";
+  std::string text = std::string(Describe(fes, api)) + ".\n\n(" + std::to_string(fes) + ", " +
+                     std::to_string(api) + ")";
   text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
   std::wstring wide = halvex::platform::Widen(text);
   return MessageBoxW(HostWindow(), wide.c_str(), L"Halvex", MB_OK | MB_ICONERROR | MB_SETFOREGROUND) != 0;

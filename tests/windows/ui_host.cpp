@@ -1,7 +1,6 @@
-// A windowed host: runs batches through halvex.dll (found at run time) while a
-// driver thread finds the library's windows by class and title, reads them and
-// answers as a user would, by click and by key. Exit status 0 when every batch
-// ends as the answers say; otherwise one line on stderr per fault.
+// A windowed host runs batches through halvex.dll while a driver thread finds the
+// library's windows by class and title, reads them and answers as a user would,
+// by click and by key. Exit status 0 when all ends as the answers say.
 #include <windows.h>
 #include <commctrl.h>
 
@@ -11,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <new>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,7 +18,6 @@
 #include "suite/uiexchange.h"
 
 namespace {
-
 namespace fs = std::filesystem;
 #if defined(__i386__)
 #define MEMBER_CALL __attribute__((thiscall))  // the object in ECX
@@ -31,16 +28,10 @@ namespace fs = std::filesystem;
 HMODULE g_dll;
 fs::path g_work;
 std::atomic<int> g_faults{0};
+void Fault(const std::string& what) { ++g_faults, std::fprintf(stderr, "ui_host: %s\n", what.c_str()); }
 
-void Fault(const std::string& what) {
-  ++g_faults;
-  std::fprintf(stderr, "ui_host: %s\n", what.c_str());
-}
-
-template <typename Function>
-Function Export(const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(g_dll, name)));
-}
+template <typename F>
+F Export(const char* name) { return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(g_dll, name))); }
 
 // One interactive encryption batch, the list made by the library's CFileList(WCHAR**).
 tagCRYPTOOPTIONS Encrypt(const std::vector<fs::path>& files) {
@@ -52,7 +43,7 @@ tagCRYPTOOPTIONS Encrypt(const std::vector<fs::path>& files) {
   Export<void(MEMBER_CALL*)(void*, WCHAR**)>("_ZN9CFileListC1EPPw")(list, array.data());
   tagCRYPTOOPTIONS options{};
   options.dwAction = 1;
-  tagCRYPTOPARAMS request{0, L"correct horse", std::launder(reinterpret_cast<CFileList*>(list)), 0, &options};
+  tagCRYPTOPARAMS request{0, L"correct horse", reinterpret_cast<CFileList*>(list), 0, &options};
   Export<void(__cdecl*)(tagCRYPTOPARAMS*)>("Halvex")(&request);
   Export<void(MEMBER_CALL*)(void*)>("_ZN9CFileListD1Ev")(list);
   return options;
@@ -67,20 +58,17 @@ HWND WaitWindow(const wchar_t* kind, const wchar_t* title) {
 // The texts of a window's controls, each followed by '|'.
 std::wstring Texts(HWND window) {
   std::wstring all;
-  for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    wchar_t text[512] = L"";
-    GetWindowTextW(c, text, 512);
-    all += text + std::wstring(L"|");
-  }
+  wchar_t text[512];
+  for (HWND c = GetWindow(window, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+    all.append(text, GetWindowTextW(c, text, 512)) += L'|';
   return all;
 }
 
-// Asks ui_test.sh for a picture of the screen, when it records.
+// Asks ui_test.sh, when it records, for a picture of the screen, and waits for it.
 void Screenshot(const char* name) {
-  const char* request = std::getenv("HALVEX_UI_SHOTS");
-  if (!request) return;
-  std::ofstream(std::string(request) + ".new") << name;
-  fs::rename(std::string(request) + ".new", request);
+  const char* folder = std::getenv("HALVEX_UI_SHOTS");
+  fs::path request = fs::path(folder ? folder : "") / (std::string("shot-") + name);
+  if (folder) std::ofstream{request};
   for (int i = 0; i < 100 && fs::exists(request); ++i) Sleep(100);
 }
 
@@ -149,7 +137,7 @@ void HiddenFilePrompts() {
       }
     });
     for (int k = 0; k < 3; ++k)
-      if (fs::exists(files[k]) != (encrypted[k] == '0')) Fault(std::string("answers for ") + encrypted + ": file " + std::to_string(k));
+      if (fs::exists(files[k]) != (encrypted[k] == '0')) Fault(encrypted + std::string(" at ") + char('0' + k));
     for (const auto& entry : fs::directory_iterator(g_work)) fs::remove(entry.path());
   }
 }
@@ -164,7 +152,7 @@ void ErrorDialogRetryAndSkip() {
   }
   tagCRYPTOOPTIONS outcome = Run(files, [&] {
     HWND d = WaitWindow(L"#32770", L"File error");
-    if (std::wstring t = Texts(d); t.find(L"in use by another program.") == t.npos || t.find(L"in-use-1.txt|") == t.npos)
+    if (Texts(d).find(L"in use by another program.\n\n" + files[0].wstring() + L"|") == std::wstring::npos)
       Fault("the error dialog says otherwise");
     Screenshot("error");
     CloseHandle(locks[0]);
@@ -172,24 +160,20 @@ void ErrorDialogRetryAndSkip() {
     if ((d = WaitWindow(L"#32770", L"File error"))) Answer(d, {kAlt, 's'});
   });
   CloseHandle(locks[1]);
-  if (fs::exists(files[0]) || !fs::exists(files[1]) || outcome.nSkipped != 1) Fault("retry and skip did not decide the files");
+  if (fs::exists(files[0]) || !fs::exists(files[1]) || outcome.nSkipped != 1) Fault("retry and skip decided otherwise");
 }
 
 }  // namespace
 
 int main() {
-  const fs::path base = fs::temp_directory_path() / ("hx-ui-" + std::to_string(GetCurrentProcessId()));
-  g_work = base / "work";
-  fs::create_directories(g_work);
-  _putenv_s("HALVEX_KEYSTORE", (base / "keystore").string().c_str());
-  _putenv_s("HALVEX_CONFIG", (base / "settings.ini").string().c_str());
-  std::ofstream(base / "settings.ini") << "temp_folder = " << (base / "tmp").string() << "\n";
+  // The key store and settings are the test prefix's own.
+  fs::create_directories(g_work = fs::temp_directory_path() / ("hx-ui-" + std::to_string(GetCurrentProcessId())));
   if (!(g_dll = LoadLibraryW(L"halvex.dll"))) return Fault("halvex.dll not found"), 1;
   CancelDuringLargeFile();
   HiddenFilePrompts();
   ErrorDialogRetryAndSkip();
   FreeLibrary(g_dll);
-  fs::remove_all(base);
+  fs::remove_all(g_work);
   if (!g_faults) std::printf("ui_host: cancel, prompts and error dialog answered as a user would\n");
   return g_faults ? 1 : 0;
 }

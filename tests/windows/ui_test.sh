@@ -1,7 +1,6 @@
 #!/bin/sh
-# Runs ui_host under Wine with real windows, on a virtual X display when there
-# is none, saving the screenshots it asks for in SHOT_DIR.
-#   ui_test.sh WINE_RUN STATE_DIR PROGRAM SHOT_DIR
+# ui_test.sh WINE_RUN STATE_DIR PROGRAM SHOT_DIR: ui_host under Wine with real windows,
+# on a virtual X display when there is none; screenshots it asks for go to SHOT_DIR.
 # A Wine prefix of its own (STATE_DIR-ui), its server ended before and after:
 # Wine's desktop process keeps the display it started with.
 set -u
@@ -13,15 +12,17 @@ fi
 mkdir -p "$shots" "$state/temp"
 cp "$2/loader" "$state/" 2>/dev/null  # the target's Wine loader and server
 server=$(sed -n 2p "$state/loader" 2>/dev/null); server=${server:-wineserver}
-request="$state/temp/screenshot.request"
-rm -f "$request"
+rm -f "$state"/temp/shot-*
 while sleep 0.1; do
-  [ -f "$request" ] || continue
-  import -window root "$shots/ui-$(cat "$request").png" || xwd -root -silent >"$shots/ui-$(cat "$request").xwd"
-  rm -f "$request"
+  for request in "$state"/temp/shot-*; do
+    [ -f "$request" ] || continue
+    name=ui-${request##*/shot-}
+    import -window root "$shots/$name.png" || xwd -root -silent >"$shots/$name.xwd"
+    rm -f "$request"
+  done
 done &
 trap 'kill $!; WINEPREFIX="$state/prefix" "$server" -k' EXIT
 WINEPREFIX="$state/prefix" "$server" -k 2>/dev/null
 # Without a window manager Wine draws frames and title bars only for unmanaged windows.
 "$run" "$state" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null
-HALVEX_UI=windows HALVEX_UI_SHOTS='T:\screenshot.request' "$run" "$state" "$program"
+HALVEX_UI=windows HALVEX_UI_SHOTS='T:\' "$run" "$state" "$program"
