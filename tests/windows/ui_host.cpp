@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -27,7 +26,7 @@ namespace fs = std::filesystem;
 
 HMODULE g_dll;
 fs::path g_work;
-std::atomic<int> g_faults{0};
+int g_faults = 0;  // the driver's are counted before its join
 void Fault(const std::string& what) { ++g_faults, std::fprintf(stderr, "ui_host: %s\n", what.c_str()); }
 
 template <typename F>

@@ -1,8 +1,7 @@
 #!/bin/sh
 # ui_test.sh WINE_RUN STATE_DIR PROGRAM SHOT_DIR: ui_host under Wine with real windows,
 # on a virtual X display when there is none; screenshots it asks for go to SHOT_DIR.
-# A Wine prefix of its own (STATE_DIR-ui), its server ended before and after:
-# Wine's desktop process keeps the display it started with.
+# A Wine prefix of its own (STATE_DIR-ui), restarted: Wine's desktop keeps its first display.
 set -u
 run=$1 state=$2-ui program=$3 shots=$4
 if [ -z "${DISPLAY:-}" ]; then
@@ -12,7 +11,6 @@ fi
 mkdir -p "$shots" "$state/temp"
 cp "$2/loader" "$state/" 2>/dev/null  # the target's Wine loader and server
 server=$(sed -n 2p "$state/loader" 2>/dev/null); server=${server:-wineserver}
-rm -f "$state"/temp/shot-*
 while sleep 0.1; do
   for request in "$state"/temp/shot-*; do
     [ -f "$request" ] || continue
