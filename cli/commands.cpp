@@ -49,6 +49,7 @@ void ApplyPolicies(const Options& o) {
   auto error = o.onError == ErrorPolicy::kStop        ? ErrorChoice::kStop
                : o.onError == ErrorPolicy::kRetryOnce ? ErrorChoice::kRetryOnce
                                                       : ErrorChoice::kSkip;
+  progress::UseConsole(true);  // a terminal's program, whatever the platform
   progress::SetPolicies(exists, hidden, error);
   // Decrypting a folder meets plain files as a matter of course: they are
   // summed up in the report rather than asked about one by one.

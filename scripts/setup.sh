@@ -41,6 +41,8 @@ for group in "$@"; do
       else
         packages+=("${wine64_packages[@]}")
       fi
+      # A virtual display for the window tests, and its screenshots.
+      packages+=(xvfb x11-apps imagemagick)
       ;;
     wine64) packages+=("${wine64_packages[@]}") ;;
     *) echo "setup.sh: unknown group '$group' (bench, wine, wine64)" >&2; exit 2 ;;

@@ -1,5 +1,6 @@
-// The prompts and the error dialog: asked on the terminal when someone is
-// there, answered by the host's policies otherwise.
+// The prompts and the error dialog: real dialogs on Windows (window.h), else
+// asked on the terminal when someone is there, answered by the host's
+// policies otherwise.
 #include <cctype>
 #include <cstdio>
 #include <set>
@@ -8,10 +9,12 @@
 
 #include "platform/wide.h"
 #include "suite/msgbox/messages.h"
+#include "suite/msgbox/windowed.h"
 #include "suite/progress.h"
 #include "suite/progress/dialogs.h"
 #include "suite/progress/host.h"
 #include "suite/progress/terminal.h"
+#include "suite/progress/window.h"
 
 namespace halvex::progress {
 namespace {
@@ -127,7 +130,8 @@ void FF_ReplaceHiddenForm_Show(int32_t direction, const WCHAR* name, int32_t que
   std::string text = name ? halvex::platform::DisplayPath(name) : std::string();
   Choice policy = question == 2 ? Current().onHidden : Current().onExists;
   std::optional<int32_t> answer;
-  if (Interactive()) {
+  if (halvex::msgbox::Windowed()) answer = window::Prompt(direction, name, question, more != 0);
+  if (!answer && Interactive()) {
     std::vector<Answer> offered{{"y", "yes", UI_REPLACE}, {"n", "no", UI_SKIP}, {"c", "cancel", UI_CANCEL}};
     if (more) offered.insert(offered.end() - 1, {{"a", "yes to all", UI_YES_TO_ALL}, {"s", "skip all", UI_SKIP_ALL}});
     answer = AskChoice(PromptQuestion(direction, text, question, more), offered);
@@ -143,7 +147,8 @@ void FF_HandleErrorMsg_Show(const WCHAR* name, uint32_t fesCode, uint32_t apiCod
   std::string key = name ? halvex::platform::ToUtf8(name) : std::string();
   std::string line = halvex::msgbox::Line(fesCode, apiCode) + ": " + (name ? halvex::platform::DisplayPath(name) : "");
   std::optional<int32_t> answer;
-  if (Interactive())
+  if (halvex::msgbox::Windowed()) answer = window::ErrorDialog(name, halvex::msgbox::Describe(fesCode, apiCode));
+  if (!answer && Interactive())
     answer = AskChoice(line + ". [r]etry, [s]kip, [c]ancel: ",
                        {{"r", "retry", UI_RETRY}, {"s", "skip", UI_SKIP_ERROR}, {"c", "cancel", UI_STOP}});
   if (!answer) {

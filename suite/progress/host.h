@@ -9,6 +9,11 @@
 
 namespace halvex::progress {
 
+// On Windows the windows and dialogs are real ones; a console host asks for
+// this terminal behaviour instead (as HALVEX_UI=console does). Elsewhere the
+// terminal behaviour is the only one.
+void UseConsole(bool console);
+
 // The cancel button of every window. Safe to call from a signal handler
 // (a lock-free atomic store); stays set until the host clears it, so a
 // cancelled batch is not resumed by a later check.
