@@ -52,16 +52,21 @@ void Wipe(void* p, size_t n) {
 SecureBuffer::SecureBuffer(size_t size) : size_(size) {
   if (size == 0) return;
   data_ = static_cast<uint8_t*>(gcry_malloc_secure(size));
-  if (!data_) size_ = 0;
+  if (!data_) {
+    size_ = 0;
+    failed_ = true;
+  }
 }
 
 SecureBuffer::~SecureBuffer() {
   if (data_) gcry_free(data_);  // secure memory is wiped when freed
 }
 
-SecureBuffer::SecureBuffer(SecureBuffer&& other) noexcept : data_(other.data_), size_(other.size_) {
+SecureBuffer::SecureBuffer(SecureBuffer&& other) noexcept
+    : data_(other.data_), size_(other.size_), failed_(other.failed_) {
   other.data_ = nullptr;
   other.size_ = 0;
+  other.failed_ = false;
 }
 
 SecureBuffer& SecureBuffer::operator=(SecureBuffer&& other) noexcept {
@@ -69,8 +74,10 @@ SecureBuffer& SecureBuffer::operator=(SecureBuffer&& other) noexcept {
     if (data_) gcry_free(data_);
     data_ = other.data_;
     size_ = other.size_;
+    failed_ = other.failed_;
     other.data_ = nullptr;
     other.size_ = 0;
+    other.failed_ = false;
   }
   return *this;
 }
@@ -91,6 +98,7 @@ void Sha256(Bytes data, MutableBytes out) {
 }
 
 bool HmacSha256(Bytes key, std::initializer_list<Bytes> parts, MutableBytes out) {
+  if (out.size() != kSha256Size || key.empty()) return false;
   gcry_md_hd_t md = nullptr;
   if (gcry_md_open(&md, GCRY_MD_SHA256, GCRY_MD_FLAG_HMAC | GCRY_MD_FLAG_SECURE)) return false;
   bool ok = gcry_md_setkey(md, key.data(), key.size()) == 0;

@@ -27,6 +27,11 @@ bool SlotKey(const format::Header& header, const format::Slot& slot, crypto::Byt
   return Expand(prk.view(), kSlotLabel, {&kind, 1}, out);
 }
 
+// Every key function refuses key material of the wrong size rather than
+// derive from a short (possibly empty, so publicly known) key.
+bool IsGivenKey(crypto::Bytes key) { return !key.empty() && key.size() <= kMaxGivenKeySize; }
+bool IsFileKey(crypto::Bytes key) { return key.size() == format::kFileKeySize; }
+
 std::array<uint8_t, crypto::kAeadNonceSize> SlotNonce(size_t index) {
   // Each wrapping key seals exactly one message, so a fixed nonce is safe.
   std::array<uint8_t, crypto::kAeadNonceSize> nonce{};
@@ -38,6 +43,7 @@ std::array<uint8_t, crypto::kAeadNonceSize> SlotNonce(size_t index) {
 
 bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
               crypto::Bytes fileKey, format::Slot& slot) {
+  if (!IsGivenKey(givenKey) || !IsFileKey(fileKey)) return false;
   crypto::SecureBuffer wrapKey(crypto::kAeadKeySize);
   crypto::Aead aead;
   if (!wrapKey.Ok() || !SlotKey(header, slot, givenKey, wrapKey.span()) ||
@@ -53,6 +59,7 @@ bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey
 
 bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
                 crypto::MutableBytes fileKey) {
+  if (index >= header.slots.size() || !IsGivenKey(givenKey) || !IsFileKey(fileKey)) return false;
   const format::Slot& slot = header.slots[index];
   crypto::SecureBuffer wrapKey(crypto::kAeadKeySize);
   crypto::Aead aead;
@@ -70,10 +77,12 @@ bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenK
 }
 
 bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out) {
+  if (!IsFileKey(fileKey)) return false;
   return Expand(fileKey, kBodyLabel, {}, out);
 }
 
 bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::MutableBytes out) {
+  if (!IsFileKey(fileKey)) return false;
   crypto::SecureBuffer macKey(crypto::kSha256Size);
   if (!macKey.Ok() || !Expand(fileKey, kHeaderLabel, {}, macKey.span())) return false;
   std::vector<uint8_t> input = format::MacInput(header);

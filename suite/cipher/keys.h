@@ -7,6 +7,9 @@
 
 namespace halvex::cipher::keys {
 
+// The longest key a caller may give (a transcoded password or a stored key).
+constexpr size_t kMaxGivenKeySize = 64;
+
 // Seals fileKey into slot under a key derived from givenKey and the header's salt.
 bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
               crypto::Bytes fileKey, format::Slot& slot);
