@@ -209,12 +209,42 @@ std::optional<uint64_t> TrailerOffset(crypto::Bytes trailer) {
 
 crypto::Bytes Stub() { return crypto::AsBytes(kStub); }
 
+namespace {
+
+// Characters Windows refuses in a name. Hosts map them to U+F000 plus the
+// character on the way in, so a stored name never holds them raw.
+bool IsForbiddenCharacter(WCHAR c) {
+  return c < 0x20 || c == 0x7F || c == u'\\' || c == u'/' || c == u':' || c == u'<' || c == u'>' ||
+         c == u'"' || c == u'|' || c == u'?' || c == u'*';
+}
+
+WCHAR Upper(WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - u'a' + u'A') : c; }
+
+// CON, PRN, AUX, NUL, COM0-9 and LPT0-9 (with the superscript digits Windows
+// also counts) name devices whatever the extension: "nul.txt" is the device.
+bool IsDeviceName(WStringView name) {
+  WStringView stem = name.substr(0, name.find(u'.'));
+  while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+  if (stem.size() != 3 && stem.size() != 4) return false;
+  WString upper;
+  for (WCHAR c : stem) upper.push_back(Upper(c));
+  if (upper == WTEXT("CON") || upper == WTEXT("PRN") || upper == WTEXT("AUX") || upper == WTEXT("NUL"))
+    return true;
+  if (upper.size() != 4 || (upper.substr(0, 3) != WTEXT("COM") && upper.substr(0, 3) != WTEXT("LPT")))
+    return false;
+  WCHAR digit = upper[3];
+  return (digit >= u'0' && digit <= u'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+}  // namespace
+
 bool IsSafeName(WStringView name) {
   if (name.empty() || name.size() > 255 || name == WTEXT(".") || name == WTEXT(".."))
     return false;
-  return std::none_of(name.begin(), name.end(), [](WCHAR c) {
-    return c < 0x20 || c == 0x7F || c == u'\\' || c == u'/' || c == u':';
-  });
+  // Windows drops a trailing dot or space, so the file would land under
+  // another name than the one stored.
+  if (name.back() == u'.' || name.back() == u' ') return false;
+  return std::none_of(name.begin(), name.end(), IsForbiddenCharacter) && !IsDeviceName(name);
 }
 
 }  // namespace halvex::cipher::format

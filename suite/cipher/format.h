@@ -111,8 +111,10 @@ std::optional<uint64_t> TrailerOffset(crypto::Bytes trailer);
 // The placeholder that precedes the payload of a self-extracting file.
 crypto::Bytes Stub();
 
-// A stored name that is one plain file name: not empty, not "." or "..",
-// no separator, drive colon or control character, at most 255 UTF-16 units.
+// A stored name that is one plain file name on every system: not empty, not
+// "." or "..", at most 255 UTF-16 units, no separator, control character or
+// other character Windows refuses (: < > " | ? *), no trailing dot or space,
+// no device name (CON, NUL, COM1, LPT1 ..., with any extension).
 bool IsSafeName(WStringView name);
 
 }  // namespace halvex::cipher::format

@@ -191,7 +191,8 @@ TEST_F(CipherTamper, StoredNamesThatAreNotOnePlainNameAreRefused) {
   std::vector<uint8_t> file = Make("a.txt", "content");
   const std::string names[] = {"..\\x", "a\\b", "a/b", "C:x", "..", ".", "", std::string("a\x01" "b"),
                                std::string("a\x7f"), "../../etc/passwd", std::string(256, 'n'),
-                               "\xff\xfe"};
+                               "\xff\xfe", "a.", "a ", "CON", "nul.txt", "Com1", "lpt9.log", "aux .c",
+                               "COM\xc2\xb9", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b"};
   for (const std::string& name : names) {
     std::vector<uint8_t> forged = Reseal(file, [&](fmt::Header& h) { h.name = name; });
     EXPECT_EQ(Try(forged), ZQCA_ERR_UNSAFE_NAME) << name;
@@ -213,6 +214,11 @@ TEST(CipherNames, LimitCountsUtf16Units) {
   EXPECT_FALSE(fmt::IsSafeName(WString(256, u'\u00e9')));
   EXPECT_TRUE(fmt::IsSafeName(WString(127, u'\xd83d') + WString(1, u'x')));  // lone surrogates pass as WTF-8
   EXPECT_TRUE(fmt::IsSafeName(WTEXT("report (final).v2.doc")));
+  // What hosts map forbidden characters and trailing dots to, and names that
+  // only look like devices, are plain names.
+  for (const WCHAR* name : {WTEXT("a\uF03Fb"), WTEXT("a\uF02E"), WTEXT("console"), WTEXT("COM10"), WTEXT("nul_"),
+                            WTEXT(".hidden")})
+    EXPECT_TRUE(fmt::IsSafeName(name)) << platform::ToUtf8(name);
 }
 
 TEST_F(CipherTamper, UnknownVersionIsReportedAsSuch) {
