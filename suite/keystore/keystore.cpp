@@ -11,6 +11,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/gcrypt.h"
 #include "suite/keystore/keyfile_os.h"
 #include "suite/zqkm.h"
 
@@ -40,16 +41,7 @@ struct WipedKeyFile {
   ~WipedKeyFile() { Wipe(bytes.data(), bytes.size()); }
 };
 
-void InitGcrypt() {
-  if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return;
-  // The kernel's generator, not libgcrypt's polling pool.
-  gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
-  gcry_check_version(nullptr);
-  gcry_control(GCRYCTL_SUSPEND_SECMEM_WARN);
-  gcry_control(GCRYCTL_INIT_SECMEM, 65536, 0);
-  gcry_control(GCRYCTL_RESUME_SECMEM_WARN);
-  gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-}
+void InitGcrypt() { platform::InitialiseGcrypt(); }
 
 std::array<uint8_t, kChecksumLength> Checksum(const KeyFile& file) {
   uint8_t digest[32];
