@@ -252,7 +252,9 @@ uint32_t TempFile::Create(const WString& folder) {
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     WString candidate = folder + RandomTempName();
     if (candidate.size() > kMaxPath) return ZQCA_ERR_PATH_TOO_LONG;
-    HANDLE h = CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    // Private from the start; decryption gives the output its recorded mode
+    // only once it is complete.
+    HANDLE h = platform::CreatePrivateFile(candidate);
     if (h != INVALID_HANDLE_VALUE) {
       file_ = File(h);
       path_ = candidate;

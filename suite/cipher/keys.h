@@ -21,4 +21,14 @@ bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenK
 bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out);
 bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::MutableBytes out);
 
+// The header's sealed attributes, under the body key (version 2 on).
+bool SealAttributes(crypto::Bytes fileKey, format::Header& header, const format::Attributes& attributes);
+// False when they do not authenticate.
+bool OpenAttributes(crypto::Bytes fileKey, const format::Header& header, format::Attributes& attributes);
+
+// The short identifier of a key store, recorded in the files its key opens:
+// the first four bytes of SHA-256("halvex key store id" || key), big-endian,
+// never 0 (which means "no key store"). The key store computes the same.
+uint32_t KeyStoreId(crypto::Bytes storedKey);
+
 }  // namespace halvex::cipher::keys
