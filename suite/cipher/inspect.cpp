@@ -24,6 +24,19 @@ bool IsLocked(const WCHAR* path) {
          (header.flags & format::kFlagLocked);
 }
 
+bool DescribeKeys(const WCHAR* path, KeyNeeds& needs) {
+  fileio::File file;
+  auto payload = container::Probe(path, file);
+  format::Header header;
+  if (!payload || container::ReadHeader(file, *payload, header) != ZQCA_OK) return false;
+  needs = {};
+  needs.password = header.passwordKeyLen != 0;
+  for (const format::Slot& slot : header.slots)
+    needs.keyStore = needs.keyStore || slot.kind == format::SlotKind::kStoredKey;
+  needs.keyStoreId = header.keyStoreId;
+  return true;
+}
+
 // The lock flag lies outside what the header MAC and checksum cover, so
 // setting it needs no key and changes one byte: a write torn by a crash
 // leaves the file locked or unlocked, never damaged.
