@@ -121,10 +121,7 @@ TEST_F(CipherTest, FailedFolderSyncFailsTheCallAndLeavesNoOutput) {
   CallResult enc = Encrypt(drive_.Path("a.txt"), drive_.Path("out/a.hvx"), nullptr, StoredKey().data());
   CallResult dec = Decrypt(drive_.Path("made.hvx"), drive_.Path("out"), WString(), StoredKey().data());
   failFolderSync = false;
-  for (const CallResult& r : {enc, dec}) {
-    EXPECT_EQ(r.code, ZQCA_ERR_WRITE);
-    EXPECT_TRUE(r.buffer.empty());
-  }
+  for (const CallResult& r : {enc, dec}) EXPECT_TRUE(r.code == ZQCA_ERR_WRITE && r.buffer.empty()) << r.code;
   EXPECT_TRUE(Listing(drive_.Native("out")).empty());
   EXPECT_EQ(drive_.Read("a.txt"), "content");
 }

@@ -253,22 +253,16 @@ TEST_F(CipherTamper, KdfCostsOverTheCapAreRefusedWithoutDeriving) {
   ASSERT_EQ(Encrypt(drive_.Path("src/p.txt"), drive_.Path("p.hvx"), key.get(), nullptr).code, ZQCA_OK);
   std::vector<uint8_t> file = ReadBytes(drive_.Native("p.hvx"));
   const size_t length = HeaderLength(file);
-  struct Cost {
-    uint32_t passes, memoryKiB, lanes;
-  } costs[] = {{64, 64, 1}, {1, 128, 16}, {1, 1024 * 1024, 1}, {3, 512 * 1024, 1}, {0, 64, 1}};
-  for (const Cost& c : costs) {
+  // passes, memory in KiB, lanes (offsets 24, 28, 32)
+  for (std::array<uint32_t, 3> cost : {std::array<uint32_t, 3>{64, 64, 1}, {1, 128, 16}, {1, 1 << 20, 1},
+                                       {3, 512 << 10, 1}, {0, 64, 1}}) {
     std::vector<uint8_t> forged = file;
-    for (int i = 0; i < 4; ++i) {
-      forged[24 + i] = static_cast<uint8_t>(c.passes >> (8 * i));
-      forged[28 + i] = static_cast<uint8_t>(c.memoryKiB >> (8 * i));
-      forged[32 + i] = static_cast<uint8_t>(c.lanes >> (8 * i));
-    }
+    for (int i = 0; i < 12; ++i) forged[24 + i] = static_cast<uint8_t>(cost[i / 4] >> (8 * (i % 4)));
     gcry_md_hash_buffer(GCRY_MD_SHA256, forged.data() + length - 32, forged.data(), length - 32);
     WriteBytes(drive_.Native("t.hvx"), forged);
     uint64_t runs = cipher::KdfRunCount();
-    EXPECT_EQ(Decrypt(drive_.Path("t.hvx"), drive_.Path("out"), WTEXT("pw"), nullptr).code, ZQCA_ERR_KDF)
-        << c.passes << " " << c.memoryKiB << " " << c.lanes;
-    EXPECT_EQ(cipher::KdfRunCount(), runs);
+    EXPECT_EQ(Decrypt(drive_.Path("t.hvx"), drive_.Path("out"), WTEXT("pw"), nullptr).code, ZQCA_ERR_KDF);
+    EXPECT_EQ(cipher::KdfRunCount(), runs) << cost[0] << " " << cost[1] << " " << cost[2];
   }
 }
 
