@@ -5,10 +5,15 @@
 #include <filesystem>
 #include <memory>
 
+#include <cstdio>
+
 #include "batch/halvex.h"
 #include "engine/cryptofile.h"
 #include "cli/observe.h"
+#include "cli/paths.h"
 #include "cli/signals.h"
+#include "suite/cipher/cipher.h"
+#include "suite/keystore/keystore.h"
 #include "suite/msgbox/messages.h"
 #include "suite/uiexchange.h"
 #include "util/fesutil.h"
@@ -26,6 +31,32 @@ constexpr uint32_t kCodeMissing = 1015;       // types 3 and 4: the entry does n
 constexpr uint32_t kCodeSelfExtractor = 1313; // types 3 and 4: already self-extracting
 constexpr uint32_t kCodeCancelled = 1310;     // the cipher call was abandoned
 constexpr uint32_t kCodeOutputExists = 10;
+constexpr uint32_t kCodeWrongKey = 1001;      // no key given opens the file
+
+std::string Hex8(uint32_t id) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", id);
+  return text;
+}
+
+// Says what would open a file no given key opened: its password, or which key
+// store, and whether this machine has that one.
+std::string NoKeyOpens(const InputFile& file) {
+  cipher::KeyNeeds needs;
+  if (!cipher::DescribeKeys(file.library.c_str(), needs)) return DescribeCode(kCodeWrongKey);
+  std::string ways;
+  if (needs.password) ways = "its password (--password-file FILE or --ask-password)";
+  if (needs.keyStore) {
+    if (!ways.empty()) ways += " or ";
+    ways += needs.keyStoreId ? "the key store " + Hex8(needs.keyStoreId) : "the key store it was encrypted with";
+    auto here = keystore::Identifier();
+    ways += here ? " (this user's key store is " + Hex8(*here) + ")"
+                 : " (this user has no key store at " + Printable(keystore::KeyFilePath().string()) +
+                       "; 'halvex keystore import FILE' installs a backup)";
+  }
+  if (ways.empty()) return DescribeCode(kCodeWrongKey);
+  return "no key given opens it: it needs " + ways;
+}
 
 // One request with its list and options, alive for one Halvex call.
 class Request {
@@ -173,7 +204,9 @@ FileResult Classify(const InputFile& file, const Trace& t, bool isLast, bool sto
     if (stopped) return set(FileStatus::kCancelled, 0, "not started: the batch was stopped");
     return set(FileStatus::kFailed, 0, "not reached");
   }
-  if (t.passedOver > 0) return set(FileStatus::kPassedOver, t.lastCode, DescribeCode(t.lastCode));
+  if (t.passedOver > 0)
+    return set(FileStatus::kPassedOver, t.lastCode,
+               t.lastCode == kCodeWrongKey ? NoKeyOpens(file) : DescribeCode(t.lastCode));
   if (t.skipped > 0) {
     if (t.error) return set(FileStatus::kSkipped, t.error->api ? t.error->api : t.error->fes, ErrorReason(*t.error));
     return set(FileStatus::kSkipped, kCodeOutputExists, "the output exists already (--on-exists replace)");

@@ -74,8 +74,18 @@ int Report(const Options& o, const BatchReport& report, bool listDone) {
   return ExitStatusOf(report);
 }
 
+void TellKeyStoreMade(const std::filesystem::path& keyFile) {
+  std::cerr << "halvex: made a new key store at " << Printable(keyFile.string())
+            << "; files encrypted without a password open only with it: back it up with "
+               "'halvex keystore export FILE'\n";
+}
+
 int RunBatch(const Options& o) {
   int status = kExitDone;
+  // Only encryption may make a key store: one missing when decrypting (another
+  // HOME, an unmounted folder) must be reported, not replaced by a new key.
+  keystore::SetMayCreate(o.command != Command::kDecrypt);
+  keystore::SetCreatedListener(TellKeyStoreMade);
   auto files = Inputs(o, status);
   if (!files) return status;
 

@@ -1,11 +1,10 @@
 // CCryptoFile: preparing and releasing the keys of a batch.
 #include <gcrypt.h>
 
-#include <mutex>
-
 #include "batch/state.h"
 #include "engine/cryptofile.h"
 #include "engine/internal.h"
+#include "platform/gcrypt.h"
 #include "suite/zqca.h"
 #include "suite/zqkm.h"
 
@@ -16,19 +15,6 @@ namespace {
 
 // The stored key's error that means "the key file cannot be used".
 constexpr uint32_t kKeyStoreUnavailable = 1;
-
-// libgcrypt must be told its version is checked before its random generator
-// is used. The cipher library may set up secure memory itself later, so
-// initialisation is left unfinished for it unless it already happened.
-void EnsureGcryptReady() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return;
-    // The kernel's generator, as the cipher library asks for it too.
-    gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
-    gcry_check_version(nullptr);
-  });
-}
 
 uint32_t Fail(tagCRYPTOPARAMS* request, uint32_t code) {
   request->dwErrCode = code;
@@ -97,7 +83,7 @@ uint32_t CCryptoFile::InitCrypto(tagCRYPTOPARAMS* request) {
 void CCryptoFile::GenerateRandKey() {
   // A strong random key of the full byte range: a pseudo-random generator
   // nobody seeds would give every process the same key.
-  EnsureGcryptReady();
+  halvex::platform::InitialiseGcrypt();
   gcry_randomize(m_byRandKey, sizeof m_byRandKey, GCRY_STRONG_RANDOM);
 }
 

@@ -87,4 +87,15 @@ void ReleaseReadPages(HANDLE file);
 // here, and a later flush of the file would not report it again.
 bool ReleaseWrittenPages(HANDLE file, uint64_t keepTail);
 
+// Creates path for writing as CreateFileW(GENERIC_WRITE, no sharing,
+// CREATE_NEW) does, private to its owner from the start: mode 0600 on POSIX,
+// the folder's inherited access on Windows.
+HANDLE CreatePrivateFile(WStringView path);
+
+// The permission bits (at most 0777) of an open file. False on Windows, whose
+// files have none: the library handles their attributes on their own.
+bool GetPermissions(HANDLE file, uint32_t* mode);
+// Sets them (FALSE with the last error set on failure); nothing to do on Windows.
+bool SetPermissions(HANDLE file, uint32_t mode);
+
 }  // namespace halvex::platform

@@ -110,9 +110,9 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
 // regular, empty file, opened blocking: it only needs its lock. Only when
 // something stands there is it looked at, for the error the other
 // dispositions give. Returns the descriptor, or -1 with the last error set.
-int CreateNewFile(const std::string& native, DWORD access, DWORD share) {
+int CreateNewFile(const std::string& native, DWORD access, DWORD share, mode_t mode = 0666) {
   const int flags = OpenFlagsFor(access, CREATE_NEW) & ~O_NONBLOCK;
-  int fd = open(native.c_str(), flags, 0666);
+  int fd = open(native.c_str(), flags, mode);
   if (fd < 0) {
     const int err = errno;
     bool existed = false;
@@ -329,3 +329,33 @@ BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* access, const F
 namespace halvex::platform::posix {
 FILETIME FileTimeOf(const struct timespec& ts) { return ToFileTime(ts.tv_sec, ts.tv_nsec); }
 }  // namespace halvex::platform::posix
+
+namespace halvex::platform {
+
+HANDLE CreatePrivateFile(WStringView path) {
+  auto native = posix::NativeOrFail(WString(path).c_str());
+  if (!native) return INVALID_HANDLE_VALUE;
+  // Owner only from the first moment: a mode set after the open would leave
+  // a window in which another user could open the file and read what follows.
+  int fd = posix::CreateNewFile(*native, GENERIC_WRITE, 0, 0600);
+  if (fd < 0) return INVALID_HANDLE_VALUE;
+  SetLastError(ERROR_SUCCESS);
+  return posix::RegisterHandle(new posix::HandleObject{posix::HandleObject::Kind::File, fd});
+}
+
+bool GetPermissions(HANDLE file, uint32_t* mode) {
+  int fd = posix::FdOf(file);
+  struct stat st{};
+  if (fd < 0 || fstat(fd, &st) != 0) return false;
+  *mode = st.st_mode & 0777;
+  return true;
+}
+
+bool SetPermissions(HANDLE file, uint32_t mode) {
+  int fd = posix::FdOf(file);
+  if (fd < 0) return false;
+  if (fchmod(fd, static_cast<mode_t>(mode & 0777)) != 0) return posix::Fail(posix::ErrorFromErrno(errno));
+  return true;
+}
+
+}  // namespace halvex::platform

@@ -61,4 +61,11 @@ void StartWriteback(HANDLE) {}
 void ReleaseReadPages(HANDLE) {}
 bool ReleaseWrittenPages(HANDLE, uint64_t) { return true; }
 
+// Files inherit the folder's access control; there are no mode bits.
+HANDLE CreatePrivateFile(WStringView path) {
+  return CreateFileW(WString(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+}
+bool GetPermissions(HANDLE, uint32_t*) { return false; }
+bool SetPermissions(HANDLE, uint32_t) { return true; }
+
 }  // namespace halvex::platform

@@ -51,6 +51,15 @@ uint32_t DecryptFile(const WCHAR* source, const WCHAR* folder, const WCHAR* pass
                      uint32_t passwordLength, const BYTE* secondKey, uint32_t keyLen,
                      WCHAR* output, BYTE* flag, ZQCA_ProgressProc progress);
 
+// What opens an encrypted file, for a host's message when no key it gave did.
+struct KeyNeeds {
+  bool password = false;    // a slot a password opens
+  bool keyStore = false;    // a slot a stored key opens
+  uint32_t keyStoreId = 0;  // which key store (0: not recorded, as in version 1)
+};
+// False when path is no encrypted file whose header reads.
+bool DescribeKeys(const WCHAR* path, KeyNeeds& needs);
+
 bool IsEncrypted(const WCHAR* path);
 bool IsSelfExtracting(const WCHAR* path);
 bool IsLocked(const WCHAR* path);

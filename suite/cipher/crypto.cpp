@@ -4,15 +4,11 @@
 #include <gcrypt.h>
 
 #include <cstring>
-#include <mutex>
+
+#include "platform/gcrypt.h"
 
 namespace halvex::cipher::crypto {
 namespace {
-
-// Key material is small (a few keys, one cached transcoding and the cipher
-// contexts), so this is ample; auto-expansion covers hosts that hold more.
-constexpr size_t kSecureMemorySize = 256 * 1024;
-constexpr const char* kMinimumVersion = "1.10.0";
 
 // libgcrypt works in place only when told so with a null input.
 const void* InputOrInPlace(Bytes in, MutableBytes out) {
@@ -20,29 +16,9 @@ const void* InputOrInPlace(Bytes in, MutableBytes out) {
 }
 size_t InputSize(Bytes in, MutableBytes out) { return in.data() == out.data() ? 0 : in.size(); }
 
-bool InitialiseOnce() {
-  // The kernel's generator rather than libgcrypt's own pool: the pool polls
-  // for entropy on every request, a dozen system calls per file in a batch.
-  // Only heeded before the version check.
-  gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
-  if (!gcry_check_version(kMinimumVersion)) return false;
-  // A host that initialised libgcrypt itself keeps its own settings.
-  if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return true;
-  gcry_control(GCRYCTL_DISABLE_SECMEM_WARN);
-  gcry_control(GCRYCTL_INIT_SECMEM, kSecureMemorySize, 0);
-  gcry_control(GCRYCTL_AUTO_EXPAND_SECMEM, kSecureMemorySize, 0);
-  gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-  return true;
-}
-
 }  // namespace
 
-bool EnsureInitialised() {
-  static std::once_flag once;
-  static bool ok = false;
-  std::call_once(once, [] { ok = InitialiseOnce(); });
-  return ok;
-}
+bool EnsureInitialised() { return platform::InitialiseGcrypt(); }
 
 void Wipe(void* p, size_t n) {
   volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
@@ -52,16 +28,21 @@ void Wipe(void* p, size_t n) {
 SecureBuffer::SecureBuffer(size_t size) : size_(size) {
   if (size == 0) return;
   data_ = static_cast<uint8_t*>(gcry_malloc_secure(size));
-  if (!data_) size_ = 0;
+  if (!data_) {
+    size_ = 0;
+    failed_ = true;
+  }
 }
 
 SecureBuffer::~SecureBuffer() {
   if (data_) gcry_free(data_);  // secure memory is wiped when freed
 }
 
-SecureBuffer::SecureBuffer(SecureBuffer&& other) noexcept : data_(other.data_), size_(other.size_) {
+SecureBuffer::SecureBuffer(SecureBuffer&& other) noexcept
+    : data_(other.data_), size_(other.size_), failed_(other.failed_) {
   other.data_ = nullptr;
   other.size_ = 0;
+  other.failed_ = false;
 }
 
 SecureBuffer& SecureBuffer::operator=(SecureBuffer&& other) noexcept {
@@ -69,8 +50,10 @@ SecureBuffer& SecureBuffer::operator=(SecureBuffer&& other) noexcept {
     if (data_) gcry_free(data_);
     data_ = other.data_;
     size_ = other.size_;
+    failed_ = other.failed_;
     other.data_ = nullptr;
     other.size_ = 0;
+    other.failed_ = false;
   }
   return *this;
 }
@@ -91,6 +74,7 @@ void Sha256(Bytes data, MutableBytes out) {
 }
 
 bool HmacSha256(Bytes key, std::initializer_list<Bytes> parts, MutableBytes out) {
+  if (out.size() != kSha256Size || key.empty()) return false;
   gcry_md_hd_t md = nullptr;
   if (gcry_md_open(&md, GCRY_MD_SHA256, GCRY_MD_FLAG_HMAC | GCRY_MD_FLAG_SECURE)) return false;
   bool ok = gcry_md_setkey(md, key.data(), key.size()) == 0;

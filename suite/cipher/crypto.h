@@ -31,7 +31,9 @@ class SecureBuffer {
   SecureBuffer(const SecureBuffer&) = delete;
   SecureBuffer& operator=(const SecureBuffer&) = delete;
 
-  bool Ok() const { return data_ != nullptr || size_ == 0; }
+  // False when the secure pool could not give the memory asked for: the
+  // buffer is then empty, and using it as a key would mean a known key.
+  bool Ok() const { return !failed_; }
   uint8_t* data() { return data_; }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
@@ -43,6 +45,7 @@ class SecureBuffer {
  private:
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
+  bool failed_ = false;
 };
 
 void StrongRandom(MutableBytes out);  // keys and salts
@@ -50,7 +53,8 @@ void NonceRandom(MutableBytes out);   // public values: nonce prefixes, temporar
 
 constexpr size_t kSha256Size = 32;
 void Sha256(Bytes data, MutableBytes out);
-// HMAC-SHA-256 of the concatenated parts; false only if libgcrypt fails.
+// HMAC-SHA-256 of the concatenated parts into out (kSha256Size bytes);
+// false when out has another size, the key is empty, or libgcrypt fails.
 bool HmacSha256(Bytes key, std::initializer_list<Bytes> parts, MutableBytes out);
 // Constant-time equality.
 bool Equal(Bytes a, Bytes b);

@@ -25,9 +25,17 @@ struct Request {
   ZQCA_ProgressProc progress;
 };
 
+// A slot counts as opened only when the file key it yields also verifies the
+// header MAC. So a wrong key, a forged slot and a forged header all give one
+// answer (no key opens the file): the codes tell an attacker who crafts
+// files nothing about a key, not even with slots built to open under many.
 bool TryAllSlots(const format::Header& header, crypto::Bytes key, crypto::MutableBytes fileKey) {
-  for (size_t i = 0; i < header.slots.size(); ++i)
-    if (keys::UnwrapSlot(header, i, key, fileKey)) return true;
+  for (size_t i = 0; i < header.slots.size(); ++i) {
+    if (!keys::UnwrapSlot(header, i, key, fileKey)) continue;
+    std::array<uint8_t, format::kMacSize> mac;
+    if (keys::HeaderMac(fileKey, header, mac) && crypto::Equal(mac, header.mac)) return true;
+    crypto::Wipe(fileKey.data(), fileKey.size());
+  }
   return false;
 }
 
@@ -41,18 +49,22 @@ uint32_t OpenFileKey(const Request& request, const format::Header& header,
   }
   if (request.password.empty() || header.passwordKeyLen == 0)
     return haveSecond || !request.password.empty() ? ZQCA_ERR_WRONG_KEY : ZQCA_ERR_NO_KEY;
+  // Version 1 transcoded every password with one fixed salt (an empty salt
+  // here); later versions record the transcoding's own.
+  crypto::Bytes salt;
+  if (header.version != format::kVersion1) salt = header.passwordSalt;
   crypto::SecureBuffer key;
-  if (uint32_t code = kdf::Transcode(request.password, header.kdfParams, header.passwordKeyLen, key))
+  if (uint32_t code = kdf::Transcode(request.password, salt, header.kdfParams, header.passwordKeyLen, key))
     return code;
   if (!TryAllSlots(header, key.view(), fileKey.span())) return ZQCA_ERR_WRONG_KEY;
   *byPassword = true;
   return ZQCA_OK;
 }
 
-uint32_t CheckHeaderMac(const format::Header& header, crypto::Bytes fileKey) {
-  std::array<uint8_t, format::kMacSize> mac;
-  if (!keys::HeaderMac(fileKey, header, mac)) return ZQCA_ERR_KDF;
-  return crypto::Equal(mac, header.mac) ? ZQCA_OK : ZQCA_ERR_DAMAGED;
+// Version 1 recorded no attributes; a restored file is then private (0600).
+uint32_t ReadAttributes(const format::Header& header, crypto::Bytes fileKey, format::Attributes& attributes) {
+  if (header.version == format::kVersion1) return ZQCA_OK;
+  return keys::OpenAttributes(fileKey, header, attributes) ? ZQCA_OK : ZQCA_ERR_DAMAGED;
 }
 
 uint32_t OutputPath(const Request& request, const format::Header& header, WString& path) {
@@ -120,7 +132,8 @@ uint32_t Decrypt(const Request& request, WString& outputPath, bool* byPassword) 
   crypto::SecureBuffer fileKey(format::kFileKeySize);
   if (!fileKey.Ok()) return ZQCA_ERR_NO_MEMORY;
   if ((code = OpenFileKey(request, header, fileKey, byPassword))) return code;
-  if ((code = CheckHeaderMac(header, fileKey.view()))) return code;
+  format::Attributes attributes;
+  if ((code = ReadAttributes(header, fileKey.view(), attributes))) return code;
   WString path;
   if ((code = OutputPath(request, header, path))) return code;
   if (fileio::Exists(path)) {
@@ -137,7 +150,8 @@ uint32_t Decrypt(const Request& request, WString& outputPath, bool* byPassword) 
     return code;
   FILETIME modified{static_cast<DWORD>(header.modified),
                     static_cast<DWORD>(header.modified >> 32)};
-  if (!SetFileTime(temp.file().get(), nullptr, nullptr, &modified))
+  if (!SetFileTime(temp.file().get(), nullptr, nullptr, &modified) ||
+      (attributes.hasMode && !platform::SetPermissions(temp.file().get(), attributes.mode)))
     return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
   in.Close();
   code = temp.Commit(request.folder, path);

@@ -20,6 +20,7 @@ struct Source {
   fileio::File file;
   uint64_t size = 0;
   uint64_t modified = 0;
+  format::Attributes attributes;
 };
 
 uint32_t OpenSource(const WString& path, Source& source) {
@@ -33,6 +34,7 @@ uint32_t OpenSource(const WString& path, Source& source) {
     return fileio::CodeFromLastError(ZQCA_ERR_READ);
   source.size = *size;
   source.modified = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+  source.attributes.hasMode = platform::GetPermissions(source.file.get(), &source.attributes.mode);
   return ZQCA_OK;
 }
 
@@ -46,14 +48,21 @@ uint32_t AddSlots(format::Header& header, crypto::Bytes fileKey, const BYTE* fir
   };
   std::vector<Given> given;
   if (firstKey) given.push_back({format::SlotKind::kPassword, {firstKey, keyLen}});
-  if (secondKey && !(firstKey && crypto::Equal({firstKey, keyLen}, {secondKey, keyLen})))
+  if (secondKey && !(firstKey && crypto::Equal({firstKey, keyLen}, {secondKey, keyLen}))) {
     given.push_back({format::SlotKind::kStoredKey, {secondKey, keyLen}});
-  if (firstKey) {
-    header.kdfParams = kdf::ParamsForKey({firstKey, keyLen});
-    header.passwordKeyLen = static_cast<uint8_t>(keyLen);
-  } else {
-    header.kdfParams = CurrentKdfParams();
+    header.keyStoreId = keys::KeyStoreId({secondKey, keyLen});
   }
+  // The password slot records how its key was transcoded, so the password
+  // derives it again. A first key that is no transcoding of ours (a random
+  // key in place of a password) records no password key length: no
+  // password can open it, and none is derived in the attempt.
+  kdf::Recipe recipe{CurrentKdfParams(), {}};
+  if (firstKey && kdf::RecipeForKey({firstKey, keyLen}, recipe))
+    header.passwordKeyLen = static_cast<uint8_t>(keyLen);
+  else
+    crypto::StrongRandom(recipe.salt);
+  header.kdfParams = recipe.params;
+  header.passwordSalt = recipe.salt;
   header.slots.resize(given.size());
   for (size_t i = 0; i < given.size(); ++i) {
     header.slots[i].kind = given[i].kind;
@@ -74,6 +83,7 @@ uint32_t BuildHeader(const Source& source, WStringView name, bool selfExtract,
   crypto::NonceRandom(header.noncePrefix);
   crypto::StrongRandom(fileKey.span());
   if (uint32_t code = AddSlots(header, fileKey.view(), firstKey, secondKey, keyLen)) return code;
+  if (!keys::SealAttributes(fileKey.view(), header, source.attributes)) return ZQCA_ERR_KDF;
   return keys::HeaderMac(fileKey.view(), header, header.mac) ? ZQCA_OK : ZQCA_ERR_KDF;
 }
 

@@ -252,7 +252,9 @@ uint32_t TempFile::Create(const WString& folder) {
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     WString candidate = folder + RandomTempName();
     if (candidate.size() > kMaxPath) return ZQCA_ERR_PATH_TOO_LONG;
-    HANDLE h = CreateFileW(candidate.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    // Private from the start; decryption gives the output its recorded mode
+    // only once it is complete.
+    HANDLE h = platform::CreatePrivateFile(candidate);
     if (h != INVALID_HANDLE_VALUE) {
       file_ = File(h);
       path_ = candidate;
@@ -265,18 +267,32 @@ uint32_t TempFile::Create(const WString& folder) {
   return ZQCA_ERR_WRITE;
 }
 
+// Moves the finished file to its name without replacing anything. On
+// Windows the move is written through, so it is on disk when the call returns.
+static bool PublishNoReplace(const WString& from, const WString& to) {
+#ifdef _WIN32
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+#else
+  return MoveFileW(from.c_str(), to.c_str()) != 0;
+#endif
+}
+
 uint32_t TempFile::Commit(const WString& folder, const WString& finalPath) {
   if (!FlushFileBuffers(file_.get())) return CodeFromLastError(ZQCA_ERR_WRITE);
   if (!file_.Close()) return CodeFromLastError(ZQCA_ERR_WRITE);
-  if (!MoveFileW(path_.c_str(), finalPath.c_str())) {
+  if (!PublishNoReplace(path_, finalPath)) {
     DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return ZQCA_ERR_OUTPUT_EXISTS;
     return CodeFromLastError(ZQCA_ERR_WRITE);
   }
+  // Until the folder is synced the new name may not survive a crash, and a
+  // caller told of success deletes the source next: a failed sync is a
+  // failure, and the output goes again so that the source stays the one copy.
+  if (!platform::SyncDirectory(FolderForSync(folder))) {
+    DeleteFileW(finalPath.c_str());
+    return ZQCA_ERR_WRITE;
+  }
   committed_ = true;
-  // The output is complete under its final name; reporting a failed folder
-  // sync would make the caller delete a good file, so it is not an error.
-  platform::SyncDirectory(FolderForSync(folder));
   return ZQCA_OK;
 }
 

@@ -78,6 +78,11 @@ std::vector<uint8_t> Body(const Header& h) {
   w.U64(h.modified);
   w.U16(static_cast<uint16_t>(h.name.size()));
   w.Raw(crypto::AsBytes(h.name));
+  if (h.version >= kVersion) {
+    w.Raw(h.passwordSalt);
+    w.U32(h.keyStoreId);
+    w.Raw(h.sealedAttributes);
+  }
   for (const Slot& s : h.slots) {
     w.U8(static_cast<uint8_t>(s.kind));
     w.Raw(s.wrapped);
@@ -88,13 +93,22 @@ std::vector<uint8_t> Body(const Header& h) {
   return out;
 }
 
-void AppendChecksum(std::vector<uint8_t>& bytes) {
+// SHA-256 of the bytes before the checksum, the lock flag read as set or clear.
+std::array<uint8_t, kChecksumSize> Checksum(crypto::Bytes bytes, bool lockSet) {
+  std::vector<uint8_t> copy(bytes.begin(), bytes.end());
+  if (lockSet) copy[kFlagsOffset] |= kFlagLocked;
+  else copy[kFlagsOffset] &= static_cast<uint8_t>(~kFlagLocked);
   std::array<uint8_t, kChecksumSize> sum;
-  crypto::Sha256(bytes, sum);
+  crypto::Sha256(copy, sum);
+  return sum;
+}
+
+void AppendChecksum(std::vector<uint8_t>& bytes) {
+  auto sum = Checksum(bytes, false);
   bytes.insert(bytes.end(), sum.begin(), sum.end());
 }
 
-bool ParseV1(crypto::Bytes bytes, Header& h) {
+bool ParseFields(crypto::Bytes bytes, Header& h) {
   Reader r(bytes.first(bytes.size() - kChecksumSize));
   uint8_t magic[8], slotCount = 0, reserved = 0;
   uint32_t length = 0;
@@ -115,6 +129,10 @@ bool ParseV1(crypto::Bytes bytes, Header& h) {
     return false;
   h.name.resize(nameSize);
   if (!r.Raw(reinterpret_cast<uint8_t*>(h.name.data()), nameSize)) return false;
+  if (h.version >= kVersion &&
+      (!r.Raw(h.passwordSalt.data(), h.passwordSalt.size()) || !r.U32(h.keyStoreId) ||
+       !r.Raw(h.sealedAttributes.data(), h.sealedAttributes.size())))
+    return false;
   h.slots.resize(slotCount);
   for (Slot& s : h.slots) {
     uint8_t kind = 0;
@@ -157,18 +175,21 @@ ParseResult Parse(crypto::Bytes bytes, Header& header) {
   if (*length != bytes.size() || *length < kPrefixSize + kChecksumSize ||
       *length > kMaxHeaderSize)
     return ParseResult::kDamaged;
-  std::array<uint8_t, kChecksumSize> sum;
-  crypto::Sha256(bytes.first(bytes.size() - kChecksumSize), sum);
-  if (!crypto::Equal(sum, bytes.last(kChecksumSize))) return ParseResult::kDamaged;
+  // Locking writes the flag alone, so the checksum reads it as clear. Earlier
+  // releases renewed the checksum with the flag set, in the same write; a
+  // crash could tear that write either way, so a checksum of either state is
+  // accepted and the flag as stored decides.
+  crypto::Bytes covered = bytes.first(bytes.size() - kChecksumSize);
+  if (!crypto::Equal(Checksum(covered, false), bytes.last(kChecksumSize)) &&
+      !crypto::Equal(Checksum(covered, true), bytes.last(kChecksumSize)))
+    return ParseResult::kDamaged;
   uint16_t version = static_cast<uint16_t>(bytes[8] | (bytes[9] << 8));
-  if (version != kVersion) return ParseResult::kUnknownVersion;
-  return ParseV1(bytes, header) ? ParseResult::kOk : ParseResult::kDamaged;
+  if (version != kVersion1 && version != kVersion) return ParseResult::kUnknownVersion;
+  return ParseFields(bytes, header) ? ParseResult::kOk : ParseResult::kDamaged;
 }
 
-void SetLockedInPlace(std::vector<uint8_t>& bytes) {
-  bytes[kFlagsOffset] |= static_cast<uint8_t>(kFlagLocked);
-  bytes.resize(bytes.size() - kChecksumSize);
-  AppendChecksum(bytes);
+uint8_t LockedFlagsByte(crypto::Bytes header) {
+  return static_cast<uint8_t>(header[kFlagsOffset] | kFlagLocked);
 }
 
 std::array<uint8_t, crypto::kAeadNonceSize> ChunkNonce(const Header& header, uint32_t index,
@@ -209,12 +230,42 @@ std::optional<uint64_t> TrailerOffset(crypto::Bytes trailer) {
 
 crypto::Bytes Stub() { return crypto::AsBytes(kStub); }
 
+namespace {
+
+// Characters Windows refuses in a name. Hosts map them to U+F000 plus the
+// character on the way in, so a stored name never holds them raw.
+bool IsForbiddenCharacter(WCHAR c) {
+  return c < 0x20 || c == 0x7F || c == u'\\' || c == u'/' || c == u':' || c == u'<' || c == u'>' ||
+         c == u'"' || c == u'|' || c == u'?' || c == u'*';
+}
+
+WCHAR Upper(WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - u'a' + u'A') : c; }
+
+// CON, PRN, AUX, NUL, COM0-9 and LPT0-9 (with the superscript digits Windows
+// also counts) name devices whatever the extension: "nul.txt" is the device.
+bool IsDeviceName(WStringView name) {
+  WStringView stem = name.substr(0, name.find(u'.'));
+  while (!stem.empty() && stem.back() == u' ') stem.remove_suffix(1);
+  if (stem.size() != 3 && stem.size() != 4) return false;
+  WString upper;
+  for (WCHAR c : stem) upper.push_back(Upper(c));
+  if (upper == WTEXT("CON") || upper == WTEXT("PRN") || upper == WTEXT("AUX") || upper == WTEXT("NUL"))
+    return true;
+  if (upper.size() != 4 || (upper.substr(0, 3) != WTEXT("COM") && upper.substr(0, 3) != WTEXT("LPT")))
+    return false;
+  WCHAR digit = upper[3];
+  return (digit >= u'0' && digit <= u'9') || digit == 0xB9 || digit == 0xB2 || digit == 0xB3;
+}
+
+}  // namespace
+
 bool IsSafeName(WStringView name) {
   if (name.empty() || name.size() > 255 || name == WTEXT(".") || name == WTEXT(".."))
     return false;
-  return std::none_of(name.begin(), name.end(), [](WCHAR c) {
-    return c < 0x20 || c == 0x7F || c == u'\\' || c == u'/' || c == u':';
-  });
+  // Windows drops a trailing dot or space, so the file would land under
+  // another name than the one stored.
+  if (name.back() == u'.' || name.back() == u' ') return false;
+  return std::none_of(name.begin(), name.end(), IsForbiddenCharacter) && !IsDeviceName(name);
 }
 
 }  // namespace halvex::cipher::format

@@ -15,7 +15,10 @@ namespace halvex::cipher::format {
 
 constexpr std::array<uint8_t, 8> kMagic = {0x89, 'H', 'V', 'X', '\r', '\n', 0x1a, '\n'};
 constexpr std::array<uint8_t, 8> kTrailerMagic = {0x89, 'H', 'V', 'X', 'S', 'F', 'X', '\n'};
-constexpr uint16_t kVersion = 1;
+// Version 2 added a password salt per transcoding, the key store's
+// identifier and the sealed attributes; version 1 files are still read.
+constexpr uint16_t kVersion = 2;
+constexpr uint16_t kVersion1 = 1;
 
 constexpr uint16_t kFlagSelfExtracting = 0x0001;
 constexpr uint16_t kFlagLocked = 0x0002;
@@ -55,6 +58,18 @@ constexpr size_t kMaxNameBytes = 255 * 3;  // 255 UTF-16 units, 3 bytes each at 
 
 constexpr size_t kTrailerSize = 16;  // trailer magic, payload offset (u64)
 
+constexpr size_t kPasswordSaltSize = 16;
+// The attributes the body key seals inside the header (version 2 on):
+// which ones are recorded (u32) and the POSIX mode bits (u32), then the tag.
+constexpr size_t kAttributesPlainSize = 8;
+constexpr size_t kSealedAttributesSize = kAttributesPlainSize + crypto::kAeadTagSize;
+constexpr uint32_t kRecordedMode = 0x1;
+
+struct Attributes {
+  bool hasMode = false;
+  uint32_t mode = 0;  // permission bits, 0777 at most
+};
+
 enum class SlotKind : uint8_t {
   kPassword = 1,  // the key is a transcoded password (the header's KDF applies)
   kStoredKey = 2, // the key is random key material given as it is
@@ -78,13 +93,19 @@ struct Header {
   uint64_t size = 0;
   uint64_t modified = 0;  // FILETIME: 100-ns intervals since 1601
   std::string name;       // UTF-8, one component
+  // Version 2 on: the password transcoding's salt (version 1 had one fixed
+  // salt), which key store a stored-key slot needs (0: none), attributes.
+  std::array<uint8_t, kPasswordSaltSize> passwordSalt{};
+  uint32_t keyStoreId = 0;
+  std::array<uint8_t, kSealedAttributesSize> sealedAttributes{};
   std::vector<Slot> slots;
   std::array<uint8_t, kMacSize> mac{};
 };
 
 // Bytes [0, end) of the serialised header that the header MAC covers: all
 // but the MAC and checksum, with the lock flag read as clear so that locking
-// in place keeps the MAC valid.
+// in place keeps the MAC valid. The checksum, too, reads the lock flag as
+// clear, so locking changes one byte and a torn write cannot damage a header.
 std::vector<uint8_t> MacInput(const Header& header);
 // The header as stored, checksum included.
 std::vector<uint8_t> Serialise(const Header& header);
@@ -96,8 +117,9 @@ enum class ParseResult { kOk, kNotOurs, kDamaged, kUnknownVersion };
 std::optional<uint32_t> HeaderLength(crypto::Bytes prefix);
 // The whole header (length from HeaderLength): checksum, version, fields.
 ParseResult Parse(crypto::Bytes bytes, Header& header);
-// Sets the lock flag in a serialised, valid header and renews its checksum.
-void SetLockedInPlace(std::vector<uint8_t>& bytes);
+// The byte locking changes (at this offset from the header's start) and its
+// locked value, for a valid serialised header.
+uint8_t LockedFlagsByte(crypto::Bytes header);
 
 // Chunk nonce: prefix || counter (big-endian) || last-chunk flag.
 std::array<uint8_t, crypto::kAeadNonceSize> ChunkNonce(const Header& header, uint32_t index,
@@ -111,8 +133,10 @@ std::optional<uint64_t> TrailerOffset(crypto::Bytes trailer);
 // The placeholder that precedes the payload of a self-extracting file.
 crypto::Bytes Stub();
 
-// A stored name that is one plain file name: not empty, not "." or "..",
-// no separator, drive colon or control character, at most 255 UTF-16 units.
+// A stored name that is one plain file name on every system: not empty, not
+// "." or "..", at most 255 UTF-16 units, no separator, control character or
+// other character Windows refuses (: < > " | ? *), no trailing dot or space,
+// no device name (CON, NUL, COM1, LPT1 ..., with any extension).
 bool IsSafeName(WStringView name);
 
 }  // namespace halvex::cipher::format

@@ -24,9 +24,22 @@ bool IsLocked(const WCHAR* path) {
          (header.flags & format::kFlagLocked);
 }
 
-// The lock flag lies outside what the header MAC covers, so setting it needs
-// no key; the header checksum is renewed with it, so a flipped bit there still
-// reads as damage. The header is rewritten in one write and flushed.
+bool DescribeKeys(const WCHAR* path, KeyNeeds& needs) {
+  fileio::File file;
+  auto payload = container::Probe(path, file);
+  format::Header header;
+  if (!payload || container::ReadHeader(file, *payload, header) != ZQCA_OK) return false;
+  needs = {};
+  needs.password = header.passwordKeyLen != 0;
+  for (const format::Slot& slot : header.slots)
+    needs.keyStore = needs.keyStore || slot.kind == format::SlotKind::kStoredKey;
+  needs.keyStoreId = header.keyStoreId;
+  return true;
+}
+
+// The lock flag lies outside what the header MAC and checksum cover, so
+// setting it needs no key and changes one byte: a write torn by a crash
+// leaves the file locked or unlocked, never damaged.
 uint32_t Lock(const WCHAR* path) {
   if (!path) return ZQCA_ERR_ARGUMENT;
   if (!fileio::BoundedLength(path, MAX_PATH)) return ZQCA_ERR_PATH_TOO_LONG;
@@ -39,8 +52,8 @@ uint32_t Lock(const WCHAR* path) {
   std::vector<uint8_t> raw;
   if ((code = container::ReadHeader(file, *payload, header, &raw))) return code;
   if (header.flags & format::kFlagLocked) return ZQCA_OK;
-  format::SetLockedInPlace(raw);
-  if (!file.Seek(payload->offset) || !file.WriteAll(raw))
+  const uint8_t locked = format::LockedFlagsByte(raw);
+  if (!file.Seek(payload->offset + format::kFlagsOffset) || !file.WriteAll({&locked, 1}))
     return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
   if (!FlushFileBuffers(file.get())) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
   return file.Close() ? ZQCA_OK : fileio::CodeFromLastError(ZQCA_ERR_WRITE);

@@ -10,6 +10,7 @@ namespace {
 constexpr std::string_view kSlotLabel = "halvex v1 slot key";
 constexpr std::string_view kBodyLabel = "halvex v1 body key";
 constexpr std::string_view kHeaderLabel = "halvex v1 header mac";
+constexpr std::string_view kKeyStoreIdLabel = "halvex key store id";
 constexpr uint8_t kFirstBlock[] = {1};
 
 bool Expand(crypto::Bytes prk, std::string_view label, crypto::Bytes context,
@@ -27,6 +28,11 @@ bool SlotKey(const format::Header& header, const format::Slot& slot, crypto::Byt
   return Expand(prk.view(), kSlotLabel, {&kind, 1}, out);
 }
 
+// Every key function refuses key material of the wrong size rather than
+// derive from a short (possibly empty, so publicly known) key.
+bool IsGivenKey(crypto::Bytes key) { return !key.empty() && key.size() <= kMaxGivenKeySize; }
+bool IsFileKey(crypto::Bytes key) { return key.size() == format::kFileKeySize; }
+
 std::array<uint8_t, crypto::kAeadNonceSize> SlotNonce(size_t index) {
   // Each wrapping key seals exactly one message, so a fixed nonce is safe.
   std::array<uint8_t, crypto::kAeadNonceSize> nonce{};
@@ -38,6 +44,7 @@ std::array<uint8_t, crypto::kAeadNonceSize> SlotNonce(size_t index) {
 
 bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
               crypto::Bytes fileKey, format::Slot& slot) {
+  if (!IsGivenKey(givenKey) || !IsFileKey(fileKey)) return false;
   crypto::SecureBuffer wrapKey(crypto::kAeadKeySize);
   crypto::Aead aead;
   if (!wrapKey.Ok() || !SlotKey(header, slot, givenKey, wrapKey.span()) ||
@@ -53,6 +60,7 @@ bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey
 
 bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
                 crypto::MutableBytes fileKey) {
+  if (index >= header.slots.size() || !IsGivenKey(givenKey) || !IsFileKey(fileKey)) return false;
   const format::Slot& slot = header.slots[index];
   crypto::SecureBuffer wrapKey(crypto::kAeadKeySize);
   crypto::Aead aead;
@@ -70,14 +78,79 @@ bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenK
 }
 
 bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out) {
+  if (!IsFileKey(fileKey)) return false;
   return Expand(fileKey, kBodyLabel, {}, out);
 }
 
 bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::MutableBytes out) {
+  if (!IsFileKey(fileKey)) return false;
   crypto::SecureBuffer macKey(crypto::kSha256Size);
   if (!macKey.Ok() || !Expand(fileKey, kHeaderLabel, {}, macKey.span())) return false;
   std::vector<uint8_t> input = format::MacInput(header);
   return crypto::HmacSha256(macKey.view(), {input}, out);
+}
+
+namespace {
+
+// Distinct from every chunk nonce, whose last byte is 0 or 1.
+std::array<uint8_t, crypto::kAeadNonceSize> AttributesNonce(const format::Header& header) {
+  std::array<uint8_t, crypto::kAeadNonceSize> nonce{};
+  std::copy(header.noncePrefix.begin(), header.noncePrefix.end(), nonce.begin());
+  std::fill(nonce.begin() + format::kNoncePrefixSize, nonce.end() - 1, 0xFF);
+  nonce.back() = 2;
+  return nonce;
+}
+
+bool AttributesAead(crypto::Bytes fileKey, const format::Header& header, crypto::Aead& aead) {
+  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
+  return bodyKey.Ok() && BodyKey(fileKey, bodyKey.span()) &&
+         aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view());
+}
+
+void PutU32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t GetU32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+}  // namespace
+
+bool SealAttributes(crypto::Bytes fileKey, format::Header& header, const format::Attributes& attributes) {
+  crypto::Aead aead;
+  if (!AttributesAead(fileKey, header, aead)) return false;
+  uint8_t* plain = header.sealedAttributes.data();
+  PutU32(plain, attributes.hasMode ? format::kRecordedMode : 0);
+  PutU32(plain + 4, attributes.hasMode ? attributes.mode & 0777 : 0);
+  auto nonce = AttributesNonce(header);
+  crypto::MutableBytes sealed(header.sealedAttributes);
+  return aead.Seal(nonce, {}, sealed.first(format::kAttributesPlainSize),
+                   sealed.subspan(format::kAttributesPlainSize));
+}
+
+bool OpenAttributes(crypto::Bytes fileKey, const format::Header& header, format::Attributes& attributes) {
+  crypto::Aead aead;
+  if (!AttributesAead(fileKey, header, aead)) return false;
+  std::array<uint8_t, format::kAttributesPlainSize> plain;
+  auto nonce = AttributesNonce(header);
+  crypto::Bytes sealed(header.sealedAttributes);
+  if (!aead.Open(nonce, {}, sealed.first(format::kAttributesPlainSize), plain,
+                 sealed.subspan(format::kAttributesPlainSize)))
+    return false;
+  attributes.hasMode = (GetU32(plain.data()) & format::kRecordedMode) != 0;
+  attributes.mode = GetU32(plain.data() + 4) & 0777;
+  return true;
+}
+
+uint32_t KeyStoreId(crypto::Bytes storedKey) {
+  crypto::SecureBuffer input(kKeyStoreIdLabel.size() + storedKey.size());
+  if (!input.Ok()) return 0;
+  std::copy(kKeyStoreIdLabel.begin(), kKeyStoreIdLabel.end(), input.data());
+  std::copy(storedKey.begin(), storedKey.end(), input.data() + kKeyStoreIdLabel.size());
+  std::array<uint8_t, crypto::kSha256Size> digest;
+  crypto::Sha256(input.view(), digest);
+  uint32_t id = (static_cast<uint32_t>(digest[0]) << 24) | (digest[1] << 16) | (digest[2] << 8) | digest[3];
+  return id == 0 ? 1 : id;
 }
 
 }  // namespace halvex::cipher::keys

@@ -7,6 +7,9 @@
 
 namespace halvex::cipher::keys {
 
+// The longest key a caller may give (a transcoded password or a stored key).
+constexpr size_t kMaxGivenKeySize = 64;
+
 // Seals fileKey into slot under a key derived from givenKey and the header's salt.
 bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
               crypto::Bytes fileKey, format::Slot& slot);
@@ -17,5 +20,15 @@ bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenK
 // The AEAD key of the chunks and the header MAC key, both from the file key.
 bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out);
 bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::MutableBytes out);
+
+// The header's sealed attributes, under the body key (version 2 on).
+bool SealAttributes(crypto::Bytes fileKey, format::Header& header, const format::Attributes& attributes);
+// False when they do not authenticate.
+bool OpenAttributes(crypto::Bytes fileKey, const format::Header& header, format::Attributes& attributes);
+
+// The short identifier of a key store, recorded in the files its key opens:
+// the first four bytes of SHA-256("halvex key store id" || key), big-endian,
+// never 0 (which means "no key store"). The key store computes the same.
+uint32_t KeyStoreId(crypto::Bytes storedKey);
 
 }  // namespace halvex::cipher::keys

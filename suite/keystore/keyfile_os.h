@@ -12,6 +12,13 @@ namespace halvex::keystore::os {
 // environment names no home or configuration folder.
 std::filesystem::path DefaultKeyFilePath();
 
+enum class ReadResult { kOk, kMissing, kFailed };
+// Reads up to size bytes of path straight into out, with no buffer of the C
+// or C++ library between (the key must leave no copy in freed memory); *got
+// says how many. One byte more than size is asked for, so that *got > size
+// tells a file that is too long.
+ReadResult ReadPrivateFile(const std::filesystem::path& path, uint8_t* out, size_t size, size_t* got);
+
 // Creates the missing folders of dir, readable by the owner only.
 bool MakePrivateFolders(const std::filesystem::path& dir);
 

@@ -21,6 +21,23 @@ fs::path DefaultKeyFilePath() {
   return {};
 }
 
+ReadResult ReadPrivateFile(const fs::path& path, uint8_t* out, size_t size, size_t* got) {
+  *got = 0;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? ReadResult::kMissing : ReadResult::kFailed;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  while (ok && *got <= size) {
+    ssize_t n = read(fd, out + *got, size + 1 - *got);
+    if (n < 0 && errno == EINTR) continue;
+    ok = n >= 0;
+    if (n <= 0) break;
+    *got += static_cast<size_t>(n);
+  }
+  close(fd);
+  return ok ? ReadResult::kOk : ReadResult::kFailed;
+}
+
 bool MakePrivateFolders(const fs::path& dir) {
   struct stat st;
   if (stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);

@@ -15,6 +15,25 @@ fs::path DefaultKeyFilePath() {
   return {};
 }
 
+ReadResult ReadPrivateFile(const fs::path& path, uint8_t* out, size_t size, size_t* got) {
+  *got = 0;
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::kMissing
+                                                                          : ReadResult::kFailed;
+  }
+  bool ok = true;
+  while (ok && *got <= size) {
+    DWORD n = 0;
+    ok = ReadFile(h, out + *got, static_cast<DWORD>(size + 1 - *got), &n, nullptr) != 0;
+    if (!ok || n == 0) break;
+    *got += n;
+  }
+  CloseHandle(h);
+  return ok ? ReadResult::kOk : ReadResult::kFailed;
+}
+
 // The user's profile folders are private to the user already.
 bool MakePrivateFolders(const fs::path& dir) {
   std::error_code ec;

@@ -4,13 +4,14 @@
 #include <gcrypt.h>
 
 #include <array>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <optional>
 #include <string>
 #include <system_error>
 
+#include "platform/gcrypt.h"
 #include "suite/keystore/keyfile_os.h"
 #include "suite/zqkm.h"
 
@@ -29,6 +30,9 @@ constexpr size_t kFileLength = kChecksumOffset + kChecksumLength;
 
 using KeyFile = std::array<uint8_t, kFileLength>;
 
+std::atomic<bool> mayCreate{true};
+std::atomic<CreatedListener> createdListener{nullptr};
+
 // Key bytes must not linger in freed memory.
 void Wipe(void* p, size_t n) {
   volatile uint8_t* v = static_cast<volatile uint8_t*>(p);
@@ -40,16 +44,7 @@ struct WipedKeyFile {
   ~WipedKeyFile() { Wipe(bytes.data(), bytes.size()); }
 };
 
-void InitGcrypt() {
-  if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return;
-  // The kernel's generator, not libgcrypt's polling pool.
-  gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
-  gcry_check_version(nullptr);
-  gcry_control(GCRYCTL_SUSPEND_SECMEM_WARN);
-  gcry_control(GCRYCTL_INIT_SECMEM, 65536, 0);
-  gcry_control(GCRYCTL_RESUME_SECMEM_WARN);
-  gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
-}
+void InitGcrypt() { platform::InitialiseGcrypt(); }
 
 std::array<uint8_t, kChecksumLength> Checksum(const KeyFile& file) {
   uint8_t digest[32];
@@ -76,15 +71,14 @@ bool IsValid(const KeyFile& file) {
 
 // Reads and checks a key file.
 Status Read(const fs::path& path, KeyFile& file) {
-  std::error_code ec;
-  fs::file_status st = fs::status(path, ec);
-  if (st.type() == fs::file_type::not_found) return Status::kMissing;
-  if (ec || st.type() != fs::file_type::regular) return Status::kUnreadable;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Status::kUnreadable;
-  in.read(reinterpret_cast<char*>(file.data()), kFileLength);
-  if (in.gcount() != static_cast<std::streamsize>(kFileLength)) return in.bad() ? Status::kUnreadable : Status::kCorrupt;
-  if (in.peek() != std::char_traits<char>::eof()) return Status::kCorrupt;  // longer than a key file
+  std::array<uint8_t, kFileLength + 1> bytes;
+  size_t got = 0;
+  os::ReadResult read = os::ReadPrivateFile(path, bytes.data(), kFileLength, &got);
+  if (read == os::ReadResult::kOk && got == kFileLength) std::memcpy(file.data(), bytes.data(), kFileLength);
+  Wipe(bytes.data(), bytes.size());
+  if (read == os::ReadResult::kMissing) return Status::kMissing;
+  if (read == os::ReadResult::kFailed) return Status::kUnreadable;
+  if (got != kFileLength) return Status::kCorrupt;  // shorter or longer than a key file
   return IsValid(file) ? Status::kOk : Status::kCorrupt;
 }
 
@@ -116,8 +110,9 @@ os::Publish WriteNoReplace(const fs::path& target, const KeyFile& file) {
   return result;
 }
 
-// The stored key into key (24 bytes): read, or made on first use.
-uint32_t LoadOrCreate(uint8_t* key) {
+// The stored key into key (24 bytes): read, or made on first use when the
+// host allows it. *created says a new key store was made.
+uint32_t LoadOrCreate(uint8_t* key, bool* created) {
   fs::path path = KeyFilePath();
   if (path.empty()) return ZQKM_ERR_CREATE;
   WipedKeyFile file;
@@ -128,11 +123,13 @@ uint32_t LoadOrCreate(uint8_t* key) {
       return ZQKM_OK;
     }
     if (read != Status::kMissing) return ZQKM_ERR_UNAVAILABLE;
-    if (!os::MakePrivateFolders(FolderOf(path))) return ZQKM_ERR_CREATE;
     gcry_randomize(key, kKeyLength, GCRY_VERY_STRONG_RANDOM);
+    // No store and no leave to make one: a key of no store, never written.
+    if (!mayCreate.load()) return ZQKM_OK;
+    if (!os::MakePrivateFolders(FolderOf(path))) return ZQKM_ERR_CREATE;
     Seal(file.bytes, key);
     switch (WriteNoReplace(path, file.bytes)) {
-      case os::Publish::kDone: return ZQKM_OK;
+      case os::Publish::kDone: *created = true; return ZQKM_OK;
       case os::Publish::kFailed: return ZQKM_ERR_CREATE;
       case os::Publish::kExists: break;  // another process made it first: use theirs
     }
@@ -188,13 +185,36 @@ Status Import(const fs::path& source, bool force) {
   return Status::kOk;
 }
 
+void SetMayCreate(bool allowed) { mayCreate = allowed; }
+
+void SetCreatedListener(CreatedListener listener) { createdListener = listener; }
+
+std::optional<uint32_t> Identifier() {
+  InitGcrypt();
+  WipedKeyFile file;
+  if (Read(KeyFilePath(), file.bytes) != Status::kOk) return std::nullopt;
+  // As the cipher library records it: SHA-256("halvex key store id" || key),
+  // the first four bytes big-endian, never 0.
+  constexpr std::string_view kLabel = "halvex key store id";
+  std::array<uint8_t, kLabel.size() + kKeyLength> input;
+  std::memcpy(input.data(), kLabel.data(), kLabel.size());
+  std::memcpy(input.data() + kLabel.size(), file.bytes.data() + kKeyOffset, kKeyLength);
+  uint8_t digest[32];
+  gcry_md_hash_buffer(GCRY_MD_SHA256, digest, input.data(), input.size());
+  Wipe(input.data(), input.size());
+  uint32_t id = (static_cast<uint32_t>(digest[0]) << 24) | (digest[1] << 16) | (digest[2] << 8) | digest[3];
+  return id == 0 ? 1 : id;
+}
+
 const char* Describe(Status status) {
   switch (status) {
     case Status::kOk: return "done";
     case Status::kMissing: return "no key file there";
     case Status::kUnreadable: return "the key file cannot be read";
     case Status::kCorrupt: return "not a valid key file (damaged or of another kind)";
-    case Status::kExists: return "a different file is in the way (use force to replace a key)";
+    case Status::kExists:
+      return "a different key is stored already (--force replaces it; files encrypted under it alone then no "
+             "longer open)";
     case Status::kWriteFailed: return "the key file could not be written";
   }
   return "unknown";
@@ -209,8 +229,10 @@ BYTE* ZQKM_GetKeyFromKeyStore(uint32_t /*reserved*/, uint32_t* value, uint32_t* 
   if (value) *value = 0;
   InitGcrypt();
   auto* key = static_cast<BYTE*>(gcry_malloc_secure(kKeyLength));
-  uint32_t code = key ? LoadOrCreate(key) : ZQKM_ERR_UNAVAILABLE;
+  bool created = false;
+  uint32_t code = key ? LoadOrCreate(key, &created) : ZQKM_ERR_UNAVAILABLE;
   if (error) *error = code;
+  if (CreatedListener told = createdListener.load(); created && told) told(KeyFilePath());
   if (code == ZQKM_OK) return key;
   if (key) ZQKM_FreeMemory(key);
   return nullptr;

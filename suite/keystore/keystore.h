@@ -12,7 +12,9 @@
 // encrypted under the old one would be lost.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 
 namespace halvex::keystore {
 
@@ -36,6 +38,23 @@ Status Export(const std::filesystem::path& target);
 // holding the same key is left as it is; one holding another key (or damaged)
 // is replaced only with force.
 Status Import(const std::filesystem::path& source, bool force);
+
+// Whether ZQKM_GetKeyFromKeyStore may make a key store where none exists
+// (given by default). A host that decrypts withholds it: a missing store (a
+// different HOME, an unmounted folder) must not quietly become a new key that
+// opens nothing. Without leave and without a store the call hands out a key
+// that belongs to no store and is never written: password files still open,
+// and files that need the stored key are reported as needing it.
+void SetMayCreate(bool mayCreate);
+
+// Told when ZQKM_GetKeyFromKeyStore made a new key store, with its path, so
+// the host can tell the user where it is and to back it up. Null: nobody.
+using CreatedListener = void (*)(const std::filesystem::path& keyFile);
+void SetCreatedListener(CreatedListener listener);
+
+// The short identifier of the stored key, as encrypted files record it
+// (8 hex digits when shown); nothing when there is no readable key store.
+std::optional<uint32_t> Identifier();
 
 // A short message for a status, for the command line.
 const char* Describe(Status status);

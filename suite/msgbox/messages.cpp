@@ -41,7 +41,7 @@ constexpr Entry kApi[] = {
     {ZQCA_ERR_OUTPUT_EXISTS, "the output file exists already"},
     {ZQCA_ERR_PATH_TOO_LONG, "the path is too long"},
     {ZQCA_ERR_DISK_FULL, "the disk is full"},
-    {ZQCA_ERR_WRONG_KEY, "wrong password: no key opens the file"},
+    {ZQCA_ERR_WRONG_KEY, "no key given opens the file (neither the password nor the key store)"},
     {ZQCA_ERR_VERSION, "the file was made by a newer version and cannot be read"},
     {ZQCA_ERR_NOT_ENCRYPTED, "the file is not an encrypted file"},
     {ZQCA_ERR_CANCELLED, "cancelled"},

@@ -381,6 +381,39 @@ TEST_F(CommandTest, KeystoreExportImportRoundTrip) {
   EXPECT_EQ(Halvex({"keystore", "import", exported, "--force"}).status, 0);
 }
 
+// A key store that is missing when decrypting (another HOME, an unmounted
+// folder) is never replaced by a new key: each file says what it needs, and
+// the backup made when the store was created brings everything back.
+TEST_F(CommandTest, MissingKeyStoreIsReportedNotReplacedOnDecryption) {
+  Write("stored.txt", "under the stored key");
+  Write("both.txt", "under both");
+  Outcome made = Halvex({"encrypt", (data_ / "stored.txt").string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_TRUE(made.err.find("made a new key store at " + keystore_.string()) != std::string::npos &&
+              made.err.find("halvex keystore export") != std::string::npos) << made.err;
+  ASSERT_EQ(Halvex({"encrypt", "--password-file", PasswordFile("pw"), (data_ / "both.txt").string()}).status, 0);
+  const std::string backup = (root_ / "backup.key").string();
+  ASSERT_EQ(Halvex({"keystore", "export", backup}).status, 0);
+  fs::remove(keystore_);
+
+  const json report = json::parse(Halvex({"decrypt", "-r", "--json", data_.string()}).out);
+  EXPECT_FALSE(fs::exists(keystore_)) << "decryption made a key store";
+  ASSERT_EQ(report["files"].size(), 2u);
+  for (const auto& f : report["files"]) {
+    const std::string reason = f["reason"];
+    EXPECT_EQ(f["status"], "passed-over");
+    EXPECT_NE(reason.find("the key store "), std::string::npos) << reason;
+    EXPECT_NE(reason.find("has no key store"), std::string::npos) << reason;
+    const bool hasPassword = f["path"].get<std::string>().find("both") != std::string::npos;
+    EXPECT_EQ(reason.find("its password (--password-file FILE or --ask-password)") != std::string::npos, hasPassword)
+        << reason;
+  }
+
+  ASSERT_EQ(Halvex({"keystore", "import", backup}).status, 0);
+  EXPECT_EQ(Halvex({"decrypt", "-r", data_.string()}).status, 0);
+  EXPECT_EQ(ReadFile(data_ / "stored.txt"), "under the stored key");
+}
+
 TEST_F(CommandTest, BadInputIsRefusedBeforeAnythingIsTouched) {
   Write("good.txt", "must stay plain");
   fs::create_directories(data_ / "folder");

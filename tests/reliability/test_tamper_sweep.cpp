@@ -36,14 +36,16 @@ const std::array<BYTE, 24>& StoredKey() {
 }
 
 // What a refusal must say: a file without our magic is not ours at all;
-// anything else that fails to authenticate is damaged.
-enum class Expect { kDamaged, kNotOurs, kNotOursOrDamaged };
+// anything else that fails to authenticate is damaged. The lock flag lies
+// outside the checksum (locking writes that byte alone): flipping it locks.
+enum class Expect { kDamaged, kNotOurs, kNotOursOrDamaged, kDamagedOrLocked };
 
 bool Allowed(Expect expect, uint32_t code) {
   switch (expect) {
     case Expect::kDamaged: return code == ZQCA_ERR_DAMAGED;
     case Expect::kNotOurs: return code == ZQCA_ERR_NOT_ENCRYPTED;
     case Expect::kNotOursOrDamaged: return code == ZQCA_ERR_DAMAGED || code == ZQCA_ERR_NOT_ENCRYPTED;
+    case Expect::kDamagedOrLocked: return code == ZQCA_ERR_DAMAGED || code == ZQCA_ERR_LOCKED;
   }
   return false;
 }
@@ -192,7 +194,10 @@ TEST_F(TamperSweep, EveryDamageIsRefusedAndNothingIsWritten) {
     // Every header bit. Without its magic the file is not ours; a payload
     // behind a stub is then not found at all.
     JudgeFlips(label + " header", file, EveryBit(start, bodyStart),
-               [&](size_t at) { return at < start + fmt::kMagic.size() ? Expect::kNotOurs : Expect::kDamaged; });
+               [&](size_t at) {
+                 if (at < start + fmt::kMagic.size()) return Expect::kNotOurs;
+                 return at == start + fmt::kFlagsOffset ? Expect::kDamagedOrLocked : Expect::kDamaged;
+               });
     // The body: every tag's first and last byte, each chunk's first and last
     // ciphertext byte, and a stride through everything; one bit of each.
     std::set<size_t> bits;

@@ -45,6 +45,23 @@ TEST_P(CipherRoundTrip, RestoresContentNameAndTimeByteForByte) {
 INSTANTIATE_TEST_SUITE_P(Sizes, CipherRoundTrip,
                          ::testing::Values(0, 1, 65535, 65536, 65537, 3 * 65536 + 17));
 
+// Outputs are private while written; a restored file gets its source's mode
+// back (whatever the umask), so a private file never comes back readable to all.
+TEST_F(CipherTest, RestoredFilesKeepTheSourceModeAndEncryptedOnesArePrivate) {
+  for (mode_t mode : {0600, 0644, 0640, 0400, 0755, 0000}) {
+    const std::string dir = "m" + std::to_string(mode) + "/";
+    drive_.Write(dir + "a.txt", "mode");
+    ASSERT_EQ(chmod(drive_.Native(dir + "a.txt").c_str(), mode), 0);
+    ASSERT_EQ(Encrypt(drive_.Path(dir + "a.txt"), drive_.Path(dir + "a.hvx"), nullptr, StoredKey().data()).code, 0u);
+    std::filesystem::create_directories(drive_.Native(dir + "out"));
+    ASSERT_EQ(Decrypt(drive_.Path(dir + "a.hvx"), drive_.Path(dir + "out"), WString(), StoredKey().data()).code, 0u);
+    struct stat enc{}, dec{};
+    ASSERT_EQ(stat(drive_.Native(dir + "a.hvx").c_str(), &enc) | stat(drive_.Native(dir + "out/a.txt").c_str(), &dec), 0);
+    EXPECT_EQ(enc.st_mode & 07777, 0600u);
+    EXPECT_EQ(dec.st_mode & 07777, mode);
+  }
+}
+
 // libgcrypt's own pool polls for entropy on every request, a dozen system
 // calls per file of a batch; the choice of generator only holds if made
 // before libgcrypt's version check, so a reordering would silently undo it.
@@ -284,6 +301,38 @@ TEST_F(CipherTest, LockedFileRefusesDecryptionButStaysIntact) {
   EXPECT_FALSE(ZQCA_CheckLockedFileW(drive_.Path("plain.txt").c_str()));
 }
 
+// Locking writes one byte outside the checksum. Whichever part of an
+// interrupted lock reached the disk, the file reads as locked or unlocked,
+// never damaged; so do files locked by earlier releases, which renewed the
+// checksum with the flag.
+TEST_F(CipherTest, InterruptedLockLeavesTheFileLockedOrUnlocked) {
+  drive_.Write("a.txt", "secret");
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("v2.hvx"), nullptr, StoredKey().data()).code, ZQCA_OK);
+  std::filesystem::copy_file(std::filesystem::path(HALVEX_CIPHER_TEST_DATA) / "v1-hello.hvx", drive_.Native("v1.hvx"));
+  enum Torn { kFlagOnly, kChecksumOnly, kFlagAndChecksum };
+  for (const char* file : {"v1.hvx", "v2.hvx"}) {
+    for (Torn torn : {kFlagOnly, kChecksumOnly, kFlagAndChecksum}) {
+      std::vector<uint8_t> bytes = ReadBytes(drive_.Native(file)), locked = bytes;
+      const size_t sum = (bytes[12] | (bytes[13] << 8)) - 32;
+      locked[10] |= 2;
+      gcry_md_hash_buffer(GCRY_MD_SHA256, locked.data() + sum, locked.data(), sum);
+      if (torn != kChecksumOnly) bytes[10] = locked[10];
+      if (torn != kFlagOnly) std::copy(locked.begin() + sum, locked.begin() + sum + 32, bytes.begin() + sum);
+      WriteBytes(drive_.Native("t.hvx"), bytes);
+      std::filesystem::remove_all(drive_.Native("out"));
+      std::filesystem::create_directories(drive_.Native("out"));
+      CallResult r = Decrypt(drive_.Path("t.hvx"), drive_.Path("out"), WTEXT("halvex test vector"), StoredKey().data());
+      EXPECT_EQ(r.code, torn == kChecksumOnly ? ZQCA_OK : ZQCA_ERR_LOCKED) << file << " case " << torn;
+    }
+  }
+  // A lock of today changes the flag byte and nothing else.
+  std::vector<uint8_t> before = ReadBytes(drive_.Native("v2.hvx"));
+  ASSERT_EQ(ZQCA_LockFileW(drive_.Path("v2.hvx").c_str()), ZQCA_OK);
+  std::vector<uint8_t> after = ReadBytes(drive_.Native("v2.hvx"));
+  before[10] |= 2;
+  EXPECT_TRUE(before == after);
+}
+
 TEST_F(CipherTest, SelfExtractingFilesCarryAStubAndATrailer) {
   drive_.Write("a.txt", Pattern(70000));
   drive_.Write("plain.txt", "not encrypted");
@@ -313,18 +362,39 @@ TEST_F(CipherTest, SelfExtractingFilesCarryAStubAndATrailer) {
 
 // ---- Password transcoding -------------------------------------------------
 
-TEST_F(CipherTest, TranscodingIsDeterministicPerPassword) {
+// Every transcoding has a salt of its own, so no table computed in advance
+// serves two of them; each file records it, and the password alone opens
+// every file, after the transcoding that made it is long gone.
+TEST_F(CipherTest, EachTranscodingHasItsOwnSaltAndThePasswordOpensItsFiles) {
   uint32_t error = 99;
   EXPECT_EQ(ZQCA_PasswordTranscodeW(WTEXT(""), 0, 24, &error), nullptr);
   EXPECT_EQ(error, ZQCA_ERR_EMPTY_PASSWORD);
   EXPECT_EQ(ZQCA_PasswordTranscodeW(nullptr, 0, 24, &error), nullptr);
   EXPECT_EQ(error, ZQCA_ERR_EMPTY_PASSWORD);
-
-  PasswordKey a(WTEXT("pässword ✓")), b(WTEXT("pässword ✓")), c(WTEXT("pässword !"));
-  ASSERT_NE(a.get(), nullptr);
-  EXPECT_EQ(std::memcmp(a.get(), b.get(), 24), 0);
-  EXPECT_NE(std::memcmp(a.get(), c.get(), 24), 0);
+  const WString password = WTEXT("pässword ✓");
+  drive_.Write("a.txt", "a");
+  {
+    PasswordKey a(password), b(password);
+    ASSERT_NE(a.get(), nullptr);
+    EXPECT_NE(std::memcmp(a.get(), b.get(), 24), 0);
+    ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("a.hvx"), a.get(), nullptr).code, ZQCA_OK);
+    ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("b.hvx"), b.get(), nullptr).code, ZQCA_OK);
+  }
+  for (const char* folder : {"oa", "ob", "oc", "o1"}) std::filesystem::create_directories(drive_.Native(folder));
+  for (const char* file : {"a.hvx", "b.hvx"}) {
+    CallResult r = Decrypt(drive_.Path(file), drive_.Path(file[0] == 'a' ? "oa" : "ob"), password, nullptr);
+    EXPECT_EQ(r.code, ZQCA_OK) << file;
+    EXPECT_EQ(r.flag, 1);
+  }
+  EXPECT_EQ(Decrypt(drive_.Path("a.hvx"), drive_.Path("oc"), WTEXT("pässword !"), nullptr).code,
+            ZQCA_ERR_WRONG_KEY);
   ZQCA_FreeMemory(nullptr);
+  // What decryption derived stays only while a transcoding of the password
+  // is held: freeing it ends the batch, and no key may outlive that.
+  { PasswordKey batch(password); }
+  uint64_t runs = cipher::KdfRunCount();
+  EXPECT_EQ(Decrypt(drive_.Path("a.hvx"), drive_.Path("o1"), password, nullptr).code, ZQCA_OK);
+  EXPECT_EQ(cipher::KdfRunCount(), runs + 1);
 }
 
 TEST_F(CipherTest, DecryptingABatchWithOnePasswordDerivesOnce) {

@@ -3,6 +3,8 @@
 // name, and the source stays as it was.
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,6 +13,19 @@
 
 #include "suite/cipher/fileio.h"
 #include "tests/suite/cipher_test_support.h"
+
+// Folder syncs fail while this is set: this program's fsync stands in for
+// the C library's, for every call the cipher library makes.
+static bool failFolderSync = false;
+
+extern "C" int fsync(int fd) {
+  struct stat st{};
+  if (failFolderSync && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    errno = EIO;
+    return -1;
+  }
+  return static_cast<int>(syscall(SYS_fsync, fd));
+}
 
 namespace halvex::test {
 namespace {
@@ -94,6 +109,21 @@ TEST_F(CipherTest, FullDiskReportsDiskFullAndLeavesNoOutput) {
   EXPECT_EQ(dec.code, ZQCA_ERR_DISK_FULL);
   EXPECT_TRUE(dec.buffer.empty());
   EXPECT_TRUE(Listing(drive_.Native("small")).empty());
+}
+
+// A new name that may not survive a crash is no success: the caller would
+// delete the source next. Nothing is left in the folder, the source stays.
+TEST_F(CipherTest, FailedFolderSyncFailsTheCallAndLeavesNoOutput) {
+  drive_.Write("a.txt", "content");
+  ASSERT_EQ(Encrypt(drive_.Path("a.txt"), drive_.Path("made.hvx"), nullptr, StoredKey().data()).code, ZQCA_OK);
+  std::filesystem::create_directories(drive_.Native("out"));
+  failFolderSync = true;
+  CallResult enc = Encrypt(drive_.Path("a.txt"), drive_.Path("out/a.hvx"), nullptr, StoredKey().data());
+  CallResult dec = Decrypt(drive_.Path("made.hvx"), drive_.Path("out"), WString(), StoredKey().data());
+  failFolderSync = false;
+  for (const CallResult& r : {enc, dec}) EXPECT_TRUE(r.code == ZQCA_ERR_WRITE && r.buffer.empty()) << r.code;
+  EXPECT_TRUE(Listing(drive_.Native("out")).empty());
+  EXPECT_EQ(drive_.Read("a.txt"), "content");
 }
 
 // The writer thread writes what it is handed, in order, whatever the sizes

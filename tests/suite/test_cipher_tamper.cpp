@@ -57,8 +57,9 @@ TEST_F(CipherTamper, EveryHeaderBitFlipIsDetected) {
   for (size_t bit = 0; bit < headerBits; ++bit) {
     std::vector<uint8_t> bad = file;
     bad[bit / 8] ^= static_cast<uint8_t>(1u << (bit % 8));
-    // Without its magic the file is not ours at all.
-    uint32_t expected = bit < 64 ? ZQCA_ERR_NOT_ENCRYPTED : ZQCA_ERR_DAMAGED;
+    // Without its magic the file is not ours at all; the lock flag lies
+    // outside the checksum, so that locking is a write of one byte.
+    uint32_t expected = bit < 64 ? ZQCA_ERR_NOT_ENCRYPTED : bit == 81 ? ZQCA_ERR_LOCKED : ZQCA_ERR_DAMAGED;
     ASSERT_EQ(Try(bad), expected) << "bit " << bit;
   }
 }
@@ -133,8 +134,9 @@ TEST_F(CipherTamper, HeadersSwappedBetweenFilesAreDetected) {
 }
 
 // A forger without the key can renew the checksum; the MAC must still catch
-// every field the slots do not depend on.
-TEST_F(CipherTamper, ForgedFieldsWithRenewedChecksumFailTheMac) {
+// every field the slots do not depend on. A forged field, a forged slot and a
+// wrong key get the same answer, so the codes reveal nothing about a key.
+TEST_F(CipherTamper, ForgedFieldsAndSlotsWithRenewedChecksumOpenWithNoKey) {
   std::vector<uint8_t> file = Make("a.txt", Pattern(1000));
   const size_t length = HeaderLength(file);
   struct Field {
@@ -143,13 +145,19 @@ TEST_F(CipherTamper, ForgedFieldsWithRenewedChecksumFailTheMac) {
   } fields[] = {{"password key length", 19}, {"chunk size", 21},  {"passes", 24},
                 {"memory", 28},              {"lanes", 32},       {"nonce prefix", 68},
                 {"reserved", 75},            {"size", 76},        {"modified", 84},
-                {"name", 94}};
+                {"name", 94},                {"password salt", 99}, {"key store id", 115},
+                {"attributes", 119},         {"slot kind", 143},  {"wrapped key", 150},
+                {"slot tag", 185},           {"mac", 192}};
   for (const Field& f : fields) {
     std::vector<uint8_t> forged = file;
     forged[f.offset] ^= 0x01;
     gcry_md_hash_buffer(GCRY_MD_SHA256, forged.data() + length - 32, forged.data(), length - 32);
-    EXPECT_EQ(Try(forged), ZQCA_ERR_DAMAGED) << f.name;
+    uint32_t code = Try(forged);
+    // A reserved byte or slot kind out of range is malformed before any key is tried.
+    bool malformed = f.offset == 75 || f.offset == 143;
+    EXPECT_EQ(code, malformed ? ZQCA_ERR_DAMAGED : ZQCA_ERR_WRONG_KEY) << f.name;
   }
+  EXPECT_EQ(length, 192u + 64u);
 }
 
 // Rebuilds an encrypted file with a changed header, sealed correctly, as a
@@ -191,7 +199,8 @@ TEST_F(CipherTamper, StoredNamesThatAreNotOnePlainNameAreRefused) {
   std::vector<uint8_t> file = Make("a.txt", "content");
   const std::string names[] = {"..\\x", "a\\b", "a/b", "C:x", "..", ".", "", std::string("a\x01" "b"),
                                std::string("a\x7f"), "../../etc/passwd", std::string(256, 'n'),
-                               "\xff\xfe"};
+                               "\xff\xfe", "a.", "a ", "CON", "nul.txt", "Com1", "lpt9.log", "aux .c",
+                               "COM\xc2\xb9", "a<b", "a>b", "a\"b", "a|b", "a?b", "a*b"};
   for (const std::string& name : names) {
     std::vector<uint8_t> forged = Reseal(file, [&](fmt::Header& h) { h.name = name; });
     EXPECT_EQ(Try(forged), ZQCA_ERR_UNSAFE_NAME) << name;
@@ -213,12 +222,17 @@ TEST(CipherNames, LimitCountsUtf16Units) {
   EXPECT_FALSE(fmt::IsSafeName(WString(256, u'\u00e9')));
   EXPECT_TRUE(fmt::IsSafeName(WString(127, u'\xd83d') + WString(1, u'x')));  // lone surrogates pass as WTF-8
   EXPECT_TRUE(fmt::IsSafeName(WTEXT("report (final).v2.doc")));
+  // What hosts map forbidden characters and trailing dots to, and names that
+  // only look like devices, are plain names.
+  for (const WCHAR* name : {WTEXT("a\uF03Fb"), WTEXT("a\uF02E"), WTEXT("console"), WTEXT("COM10"), WTEXT("nul_"),
+                            WTEXT(".hidden")})
+    EXPECT_TRUE(fmt::IsSafeName(name)) << platform::ToUtf8(name);
 }
 
 TEST_F(CipherTamper, UnknownVersionIsReportedAsSuch) {
   std::vector<uint8_t> file = Make("a.txt", "content");
   size_t length = HeaderLength(file);
-  for (uint16_t version : {0, 2, 0x100}) {
+  for (uint16_t version : {0, 3, 0x100}) {
     std::vector<uint8_t> other = file;
     other[8] = static_cast<uint8_t>(version);
     other[9] = static_cast<uint8_t>(version >> 8);
@@ -227,6 +241,28 @@ TEST_F(CipherTamper, UnknownVersionIsReportedAsSuch) {
     WriteBytes(drive_.Native("v.hvx"), other);
     EXPECT_TRUE(ZQCA_CheckEncryptedFileW(drive_.Path("v.hvx").c_str()));
     EXPECT_EQ(ZQCA_LockFileW(drive_.Path("v.hvx").c_str()), ZQCA_ERR_VERSION);
+  }
+}
+
+// A header may ask for any Argon2id cost before its MAC can be checked (the
+// MAC needs the key the derivation yields): what a file may ask is capped,
+// and a file over the cap is refused without a derivation.
+TEST_F(CipherTamper, KdfCostsOverTheCapAreRefusedWithoutDeriving) {
+  drive_.Write("src/p.txt", "p");
+  PasswordKey key(WTEXT("pw"));
+  ASSERT_EQ(Encrypt(drive_.Path("src/p.txt"), drive_.Path("p.hvx"), key.get(), nullptr).code, ZQCA_OK);
+  std::vector<uint8_t> file = ReadBytes(drive_.Native("p.hvx"));
+  const size_t length = HeaderLength(file);
+  // passes, memory in KiB, lanes (offsets 24, 28, 32)
+  for (std::array<uint32_t, 3> cost : {std::array<uint32_t, 3>{64, 64, 1}, {1, 128, 16}, {1, 1 << 20, 1},
+                                       {3, 512 << 10, 1}, {0, 64, 1}}) {
+    std::vector<uint8_t> forged = file;
+    for (int i = 0; i < 12; ++i) forged[24 + i] = static_cast<uint8_t>(cost[i / 4] >> (8 * (i % 4)));
+    gcry_md_hash_buffer(GCRY_MD_SHA256, forged.data() + length - 32, forged.data(), length - 32);
+    WriteBytes(drive_.Native("t.hvx"), forged);
+    uint64_t runs = cipher::KdfRunCount();
+    EXPECT_EQ(Decrypt(drive_.Path("t.hvx"), drive_.Path("out"), WTEXT("pw"), nullptr).code, ZQCA_ERR_KDF);
+    EXPECT_EQ(cipher::KdfRunCount(), runs) << cost[0] << " " << cost[1] << " " << cost[2];
   }
 }
 

@@ -5,6 +5,7 @@
 // is deliberately raised, keeping the old files).
 #include <sys/stat.h>
 
+#include "suite/cipher/format.h"
 #include "tests/suite/cipher_test_support.h"
 
 namespace halvex::test {
@@ -18,14 +19,19 @@ struct Vector {
   const char* name;     // the stored name
   std::string content;  // the plain content
   bool password, stored, selfExtract, locked;
+  mode_t mode;  // of the restored file: version 1 recorded none, so 0600
 };
 
 const std::vector<Vector>& Vectors() {
   static const std::vector<Vector> vectors = {
-      {"v1-hello.hvx", "hello.txt", "Hello, Halvex!\n", true, true, false, false},
-      {"v1-empty.hvx", "empty.bin", "", false, true, false, false},
-      {"v1-chunks.exe", "chunks.bin", Pattern(65536 + 1000, 7), true, false, true, false},
-      {"v1-locked.hvx", "locked.txt", "locked away\n", false, true, false, true},
+      {"v1-hello.hvx", "hello.txt", "Hello, Halvex!\n", true, true, false, false, 0600},
+      {"v1-empty.hvx", "empty.bin", "", false, true, false, false, 0600},
+      {"v1-chunks.exe", "chunks.bin", Pattern(65536 + 1000, 7), true, false, true, false, 0600},
+      {"v1-locked.hvx", "locked.txt", "locked away\n", false, true, false, true, 0600},
+      {"v2-hello.hvx", "hello.txt", "Hello, Halvex!\n", true, true, false, false, 0640},
+      {"v2-empty.hvx", "empty.bin", "", false, true, false, false, 0600},
+      {"v2-chunks.exe", "chunks.bin", Pattern(65536 + 1000, 7), true, false, true, false, 0755},
+      {"v2-locked.hvx", "locked.txt", "locked away\n", false, true, false, true, 0644},
   };
   return vectors;
 }
@@ -54,6 +60,8 @@ TEST_F(CipherVectors, CheckedInFilesStillDecrypt) {
     struct stat st{};
     ASSERT_EQ(stat(drive_.Native(out).c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, kVectorTime);
+    EXPECT_EQ(st.st_mode & 07777, v.mode);
+    std::filesystem::remove(drive_.Native(out));
   }
 }
 
@@ -62,7 +70,10 @@ TEST_F(CipherVectors, DISABLED_WriteVectors) {
   if (!target) GTEST_SKIP() << "HALVEX_WRITE_VECTORS names the folder to write to";
   PasswordKey password(kVectorPassword);
   for (const Vector& v : Vectors()) {
+    // Files of earlier versions stay as they were written.
+    if (std::string(v.file).rfind("v" + std::to_string(cipher::format::kVersion) + "-", 0) != 0) continue;
     drive_.Write(std::string("src/") + v.name, v.content);
+    ASSERT_EQ(chmod(drive_.Native(std::string("src/") + v.name).c_str(), v.mode), 0);
     struct timespec times[2] = {{0, UTIME_OMIT}, {kVectorTime, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, drive_.Native(std::string("src/") + v.name).c_str(), times, 0), 0);
     ASSERT_EQ(Encrypt(drive_.Path(std::string("src/") + v.name), drive_.Path(v.file),

@@ -34,7 +34,7 @@ TEST(Messages, PairPrefersTheMostSpecificReason) {
     const char* expected;
   } cases[] = {
       {1306, 0, "could not delete the source file"},
-      {1301, ZQCA_ERR_WRONG_KEY, "wrong password: no key opens the file"},  // the cipher says why
+      {1301, ZQCA_ERR_WRONG_KEY, "no key given opens the file (neither the password nor the key store)"},  // the cipher says why
       {1302, 4242, "could not decrypt the file"},                           // ... unless it cannot
       {1022, ZQCA_ERR_DISK_FULL, "the disk is full"},
       {0, ZQCA_ERR_DAMAGED, "the encrypted file is damaged or has been tampered with"},

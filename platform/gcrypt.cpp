@@ -1,0 +1,39 @@
+// The process's one start-up of libgcrypt.
+#include "platform/gcrypt.h"
+
+#include <gcrypt.h>
+
+#include <mutex>
+
+namespace halvex::platform {
+namespace {
+
+// Key material is small (a few keys, the cached transcodings and the cipher
+// contexts), so this is ample; auto-expansion covers hosts that hold more.
+constexpr size_t kSecureMemorySize = 256 * 1024;
+constexpr const char* kMinimumVersion = "1.10.0";
+
+bool InitialiseOnce() {
+  // The kernel's generator rather than libgcrypt's own pool: the pool polls
+  // for entropy on every request, a dozen system calls per file in a batch.
+  // Only heeded before the version check.
+  gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
+  if (!gcry_check_version(kMinimumVersion)) return false;
+  if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return true;
+  gcry_control(GCRYCTL_DISABLE_SECMEM_WARN);
+  gcry_control(GCRYCTL_INIT_SECMEM, kSecureMemorySize, 0);
+  gcry_control(GCRYCTL_AUTO_EXPAND_SECMEM, kSecureMemorySize, 0);
+  gcry_control(GCRYCTL_INITIALIZATION_FINISHED, 0);
+  return true;
+}
+
+}  // namespace
+
+bool InitialiseGcrypt() {
+  static std::once_flag once;
+  static bool ok = false;
+  std::call_once(once, [] { ok = InitialiseOnce(); });
+  return ok;
+}
+
+}  // namespace halvex::platform
