@@ -1,6 +1,12 @@
 // Decrypting one list entry: refusals, output folder, the retry on a copy,
 // the password-use note and clean-up.
+#include <cerrno>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
 #include "engine_fixture.h"
+#include "platform/testing.h"
 #include "suite/zqca.h"
 
 namespace halvex::test {
@@ -90,28 +96,53 @@ TEST_F(DecryptTest, RequestWithoutPasswordPassesAnEmptyOne) {
   EXPECT_EQ(call.args[4], "null");
 }
 
-TEST_F(DecryptTest, BusySourceIsRetriedOnceOnACopy) {
-  for (bool earlierCopy : {false, true}) {
-    SCOPED_TRACE(earlierCopy);
+// The retry decrypts a copy of this source and nothing else: a copy of its
+// own, made whole and held until the call ends, then removed. When the copy
+// cannot be made, the file stays busy and nothing is decrypted instead.
+TEST_F(DecryptTest, BusySourceIsRetriedOnceOnItsOwnCopy) {
+  struct Case {
+    const char* label;
+    std::optional<platform::FaultPoint> fault;  // the call that fails while the copy is made
+    uint32_t code;
+  };
+  for (const Case& c : {Case{"copied", std::nullopt, 0}, Case{"copy fails", platform::FaultPoint::kCopy, 1},
+                        Case{"name cannot be freed", platform::FaultPoint::kDelete, 1}}) {
+    SCOPED_TRACE(c.label);
     fakes::Reset();
     UseTempFolder();
     engine().UninitCrypto();
-    std::filesystem::remove(drive.Native("Docs/temp"));  // what the copy decrypts to
-    std::filesystem::remove_all(drive.Native("Tmp/webmail"));
-    if (earlierCopy) drive.Write("Tmp/webmail/temp.qelmenx", "FAKEENC\nold");
+    std::filesystem::remove(drive.Native("Docs/a.bin"));
+    // A copy left by an earlier run, or being made by another process.
+    drive.Write("Tmp/webmail/temp.qelmenx", "FAKEENC\nstale");
     fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_SOURCE_BUSY, std::nullopt, false));
+    bool swapped = true;
+    fakes::CipherStep retry;
+    retry.during = [&] { swapped = DeleteFileW(W(DecryptCalls().back().args[0]).c_str()); };
+    fakes::script().decryptSteps.push_back(retry);
+    if (c.fault) platform::InjectFault(*c.fault, 1, EACCES);
 
     auto& request = DecryptOne(0);
+    platform::ClearFaults();
+    EXPECT_EQ(request.dwErrCode, c.code);
     auto calls = DecryptCalls();
-    ASSERT_EQ(calls.size(), 2u);
-    const WString copy = temp_ + WTEXT("webmail\\temp.qelmenx");
-    EXPECT_EQ(calls[1].args[0], U8(copy));
-    EXPECT_EQ(calls[1].args[1], calls[0].args[1]) << "the output folder stays the source's";
+    ASSERT_EQ(calls.size(), c.code == 0 ? 2u : 1u);
+    if (c.code == 0) {
+      EXPECT_EQ(calls[1].args[1], calls[0].args[1]) << "the output folder stays the source's";
+      EXPECT_NE(calls[1].args[0], U8(temp_ + WTEXT("webmail\\temp.qelmenx")));
+      EXPECT_FALSE(swapped) << "the copy is held during the call";
+      const auto output = platform::ToNativePath(State().strLastOutput);
+      ASSERT_TRUE(output);
+      std::ifstream in(*output);
+      EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "plain") << "this source's, not the stale copy's";
+      std::filesystem::remove(*output);
+    } else {
+      EXPECT_FALSE(drive.Exists("Docs/a.bin"));
+    }
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(drive.Native("Tmp/webmail")))
+      left.push_back(e.path().filename().string());
+    EXPECT_EQ(left, std::vector<std::string>{"temp.qelmenx"}) << "no copy of this call stays";
     EXPECT_EQ(request.pFileList->m_vecFiles[0], drive.Path("Docs/a.bin.qelmenc"));
-    EXPECT_EQ(drive.Read("Tmp/webmail/temp.qelmenx"), "FAKEENC\nplain");
-    EXPECT_EQ(request.dwErrCode, 0u);
-    // Removing an earlier copy goes through the engine's own delete.
-    EXPECT_EQ(engine().GetFesErrCode(), earlierCopy ? 0u : uint32_t{FES_READ_ATTR_FAILED});
   }
 }
 
@@ -171,16 +202,24 @@ TEST_F(DecryptTest, FailedCallsOfOtherTypesRemovePartialOutputs) {
   }
 }
 
-TEST_F(DecryptTest, FailedRetryNeverDeletesAFileThatStoodThereBefore) {
-  // The first answer names the user's own file and the retry fails without
-  // touching the buffer, which still names that file.
-  drive.Write("Docs/a.bin", "user's");
-  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_SOURCE_BUSY, drive.Path("Docs/a.bin"), false));
-  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_DAMAGED, drive.Path("Docs/a.bin"), false));
-  auto& request = DecryptOne(1);
-  EXPECT_EQ(request.dwErrCode, uint32_t{ZQCA_ERR_DAMAGED});
-  EXPECT_EQ(drive.Read("Docs/a.bin"), "user's");
-  EXPECT_EQ(State().strLastOutput, WString());
+// A failed call whose buffer names a file that stood there before the call,
+// on the first call as on the retry, never has that file deleted.
+TEST_F(DecryptTest, FailedCallNeverDeletesAFileThatStoodThereBefore) {
+  for (bool retried : {false, true}) {
+    SCOPED_TRACE(retried ? "retry" : "first call");
+    fakes::Reset();
+    UseTempFolder();
+    engine().UninitCrypto();
+    drive.Write("Docs/a.bin", "user's");
+    // The file clock moves on in ticks: the user's file is from an earlier one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    if (retried) fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_SOURCE_BUSY, drive.Path("Docs/a.bin"), false));
+    fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_DAMAGED, drive.Path("Docs/a.bin"), false));
+    auto& request = DecryptOne(1);
+    EXPECT_EQ(request.dwErrCode, uint32_t{ZQCA_ERR_DAMAGED});
+    EXPECT_EQ(drive.Read("Docs/a.bin"), "user's");
+    EXPECT_EQ(State().strLastOutput, WString());
+  }
 }
 
 TEST_F(DecryptTest, IndexPastTheListIsAMissingFile) {
