@@ -20,13 +20,14 @@ int ComInitCount();
 // thread of its own) and stay until ClearFaults.
 enum class FaultPoint {
   kWrite,          // WriteFile
-  kFlush,          // FlushFileBuffers, and SyncDirectory (which returns false)
+  kFlush,          // FlushFileBuffers
+  kSyncFolder,     // SyncDirectory (which then returns false): a folder flush
   kMove,           // MoveFileW: a rename
   kCopy,           // CopyFileW
   kDelete,         // DeleteFileW
   kSetAttributes,  // SetFileAttributesW
 };
-constexpr int kFaultPointCount = 6;
+constexpr int kFaultPointCount = 7;
 
 // From the nth call of point on (1: the next call, counted from this
 // injection), `times` calls fail with error; 0 times: every call from the

@@ -129,7 +129,7 @@ void ReloadDriveMap() {
 bool SyncDirectory(WStringView folder) {
   auto native = ToNativePath(folder);
   if (!native) return false;
-  if (posix::TakeFault(FaultPoint::kFlush) != 0) return false;
+  if (posix::TakeFault(FaultPoint::kSyncFolder) != 0) return false;
   int fd = open(native->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   int rc = fsync(fd);
