@@ -16,9 +16,9 @@ struct FileIdentity {
   uint64_t index = 0;      // POSIX: the inode; Windows: the file index
   uint64_t size = 0;
   int64_t lastWrite = 0;   // last change of the data
-  // POSIX: last change of the data or the inode, which a writer cannot set
-  // back as it can the modification time. Windows: 0 (the file index and
-  // last-write time are what Windows offers through a handle).
+  // Last change of the data or the metadata, which a writer cannot set back
+  // as it can the modification time (POSIX ctime; the Windows change time,
+  // 0 where the file system keeps none).
   int64_t change = 0;
   // When the file came into being where the file system keeps that (birth
   // time); else the POSIX change time, which is never earlier.

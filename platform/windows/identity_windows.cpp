@@ -1,5 +1,6 @@
-// GetFileIdentity and FileClockNow on Windows: GetFileInformationByHandle and
-// the system time that file times are stamped with.
+// GetFileIdentity and FileClockNow on Windows: GetFileInformationByHandle (and
+// the change time of GetFileInformationByHandleEx), and the system time that
+// file times are stamped with.
 #include "platform/identity.h"
 
 namespace halvex::platform {
@@ -21,6 +22,10 @@ std::optional<FileIdentity> GetFileIdentity(LPCWSTR path) {
   BY_HANDLE_FILE_INFORMATION info;
   const BOOL ok = GetFileInformationByHandle(h, &info);
   const DWORD error = GetLastError();
+  // NTFS also keeps a change time, which a writer cannot set back as it can
+  // the last-write time; where the file system has none it stays 0.
+  FILE_BASIC_INFO basic{};
+  const bool hasChangeTime = ok && GetFileInformationByHandleEx(h, FileBasicInfo, &basic, sizeof basic);
   CloseHandle(h);
   if (!ok) {
     SetLastError(error);
@@ -32,6 +37,7 @@ std::optional<FileIdentity> GetFileIdentity(LPCWSTR path) {
   id.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   id.lastWrite = Ticks(info.ftLastWriteTime);
   id.creation = Ticks(info.ftCreationTime);
+  if (hasChangeTime) id.change = basic.ChangeTime.QuadPart;
   return id;
 }
 

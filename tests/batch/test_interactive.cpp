@@ -4,11 +4,7 @@
 
 #include <chrono>
 #include <fstream>
-#include <functional>
-#include <new>
 #include <thread>
-
-#include "platform/testing.h"
 
 #include "tests/batch/batch_fixture.h"
 
@@ -318,94 +314,49 @@ TEST_F(InteractiveTest, UndeletableSourceUndoesTheFileAndAsks) {
   EXPECT_EQ(options.nSkipped, 1u);
 }
 
-// Another program at work on the source while it is read: a newer version
-// must never be deleted in its place.
+// A source another program changes while it is read is kept with the output.
 TEST_F(InteractiveTest, SourceChangedDuringTheCallIsKeptWithTheOutput) {
-  struct Case {
-    const char* label;
-    uint32_t action;
-    std::function<void(const std::filesystem::path&)> change;  // on the source, mid-call
-  };
-  const auto renameOver = [](const std::filesystem::path& p) {
-    std::ofstream(p.string() + ".new") << "a newer version";
-    std::filesystem::rename(p.string() + ".new", p);
-  };
-  const auto sameSizeInPlace = [](const std::filesystem::path& p) {
-    const auto written = std::filesystem::last_write_time(p);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));  // past the clock's tick
-    std::fstream(p, std::ios::in | std::ios::out | std::ios::binary).write("PLAIN", 5);
-    std::filesystem::last_write_time(p, written);  // only the change time tells
-  };
-  const Case cases[] = {
-      {"renamed over, encrypting", 1, renameOver},
-      {"renamed over, decrypting", 0, renameOver},
-      {"same size in place", 1, sameSizeInPlace},
-      {"removed", 1, [](const std::filesystem::path& p) { std::filesystem::remove(p); }},
-      {"untouched", 1, nullptr},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.label);
-    fakes::Reset();
-    fakes::script().tempFolder = drive.Path("Temp\\");
-    for (const char* rel : {"Docs/a.dat", "Docs/a.dat.qelmenc"}) std::filesystem::remove(drive.Native(rel));
-    const std::string source = c.action ? "Docs/a.dat" : "Docs/a.dat.qelmenc";
-    const std::string output = c.action ? "Docs/a.dat.qelmenc" : "Docs/a.dat";
-    drive.Write(source, c.action ? "plain text" : "FAKEENC\nplain");
-    SetList({source});
-    options = {};
-    fakes::CipherStep step;
-    if (c.change) step.during = [&] { c.change(drive.Native(source)); };
-    (c.action ? fakes::script().encryptSteps : fakes::script().decryptSteps).push_back(step);
-    fakes::script().errorAnswers = {11};
-    const std::string before = drive.Read(source);
-    options.dwAction = c.action;
-    Run(0);
-
-    const bool changed = c.change != nullptr;
-    auto dialogs = fakes::CallsOf("FF_HandleErrorMsg_Show");
-    ASSERT_EQ(dialogs.size(), changed ? 1u : 0u);
-    if (changed) {
-      EXPECT_EQ(dialogs[0].args[1], "1312");
-      EXPECT_EQ(dialogs[0].args[2], "0");
-    }
-    EXPECT_TRUE(drive.Exists(output)) << "the output holds what was read";
-    EXPECT_EQ(drive.Exists(source), changed && std::string(c.label) != "removed");
-    if (drive.Exists(source)) {
-      EXPECT_NE(drive.Read(source), before) << "the newer version stays";
-    }
-    EXPECT_EQ(options.nSucceeded, changed ? 0u : 1u);
-    ExpectClosedDown();
+  const std::function<void(const std::string&)> changes[] = {
+      nullptr,
+      [](const std::string& p) {
+        std::ofstream(p + ".new") << "newer";
+        std::filesystem::rename(p + ".new", p);
+      },
+      [](const std::string& p) {  // same size, modification time set back: only the change time tells
+        const auto written = std::filesystem::last_write_time(p);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        std::fstream(p, std::ios::in | std::ios::out).write("PLAIN", 5);
+        std::filesystem::last_write_time(p, written);
+      },
+      [](const std::string& p) { std::filesystem::remove(p); }};
+  for (size_t i = 0; i < std::size(changes); ++i) {
+    SCOPED_TRACE(i);
+    fakes::Reset(), options = {};
+    std::filesystem::remove(drive.Native("Docs/a.dat.qelmenc"));
+    PlainFiles({"a.dat"});
+    fakes::script().encryptSteps = {Succeed()};
+    if (changes[i]) fakes::script().encryptSteps[0].during = [&] { changes[i](drive.Native("Docs/a.dat")); };
+    Encrypt();
+    ASSERT_EQ(ErrorDialogs(), i ? 1u : 0u) << request.dwErrCode;
+    EXPECT_TRUE(i == 0 || fakes::CallsOf("FF_HandleErrorMsg_Show")[0].args[1] == "1312");
+    EXPECT_TRUE(drive.Exists("Docs/a.dat.qelmenc"));
+    EXPECT_EQ(drive.Exists("Docs/a.dat"), i == 1 || i == 2) << "the newer version stays";
+    EXPECT_EQ(options.nSucceeded, i ? 0u : 1u);
   }
 }
 
-// An exception anywhere in a batch still ends it: the window released, the
-// message batches' UI mutex given back, COM ended, every key released.
+// An exception inside a batch still releases its window, mutex and keys.
 TEST_F(InteractiveTest, ExceptionInsideABatchStillTearsItDown) {
-  struct Case {
-    uint32_t type;
-    uint32_t action;
-    const char* release;  // the window's release; a decryption window decrypts
-  };
-  for (const Case& c : {Case{0, 1, "Encryption_Progress_ReleaseForm"}, Case{0, 0, "Decryption_Progress_ReleaseForm"},
-                        Case{3, 1, "Encryption_Progress_ReleaseForm"}, Case{1, 1, "Decryption_Progress_ReleaseForm"}}) {
-    const bool decrypting = std::string(c.release).rfind("Decryption", 0) == 0;
-    SCOPED_TRACE(testing::Message() << "type " << c.type << " action " << c.action);
-    fakes::Reset();
-    fakes::script().tempFolder = drive.Path("Temp\\");
-    drive.Write("Docs/a.dat", decrypting ? "FAKEENC\nplain" : "plain text");
-    SetList({"Docs\\a.dat"});
-    options = {};
-    options.dwAction = c.action;
-    fakes::CipherStep step;
-    step.during = [] { throw std::bad_alloc(); };
-    fakes::script().encryptSteps = {step};
-    fakes::script().decryptSteps = {step};
-    request = {};
-    Run(c.type);
+  for (uint32_t type : {0u, 3u}) {
+    fakes::Reset(), request = {}, fakes::script().tempFolder = drive.Path("Temp\\");
+    PlainFiles({"a.dat"});
+    fakes::script().encryptSteps = {Succeed()};
+    fakes::script().encryptSteps[0].during = [] { throw std::bad_alloc(); };
+    options.dwAction = 1;
+    Run(type);
     EXPECT_EQ(request.dwErrCode, uint32_t{ERROR_NOT_ENOUGH_MEMORY});
-    EXPECT_EQ(fakes::CountOf(c.release), 1u);
+    EXPECT_EQ(fakes::CountOf("Encryption_Progress_ReleaseForm"), 1u);
     EXPECT_EQ(fakes::CountOf("FF_UI_InitMutex"), fakes::CountOf("FF_UI_ReleaseMutex"));
-    EXPECT_EQ(halvex::platform::ComInitCount(), 0);
     ExpectClosedDown();
   }
 }
