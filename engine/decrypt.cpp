@@ -86,7 +86,12 @@ class RetryCopy {
     // The name is reserved by the empty file just made; the copy must be
     // the only thing that then appears there.
     if (!::DeleteFileW(path_.c_str())) return false;
-    if (!CopyFileW(source.c_str(), path_.c_str(), TRUE)) return false;
+    if (!CopyFileW(source.c_str(), path_.c_str(), TRUE)) {
+      // Whatever took the name meanwhile is not ours to remove.
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) path_.clear();
+      return false;
+    }
     held_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     return held_ != INVALID_HANDLE_VALUE;
   }
