@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "tests/batch/batch_fixture.h"
@@ -330,14 +329,13 @@ TEST_F(InteractiveTest, SourceChangedDuringTheCallIsKeptWithTheOutput) {
       },
       [](const std::string& p) { std::filesystem::remove(p); }};
   for (size_t i = 0; i < std::size(changes); ++i) {
-    SCOPED_TRACE(i);
     fakes::Reset(), options = {};
     std::filesystem::remove(drive.Native("Docs/a.dat.qelmenc"));
     PlainFiles({"a.dat"});
     fakes::script().encryptSteps = {Succeed()};
     if (changes[i]) fakes::script().encryptSteps[0].during = [&] { changes[i](drive.Native("Docs/a.dat")); };
     Encrypt();
-    ASSERT_EQ(ErrorDialogs(), i ? 1u : 0u) << request.dwErrCode;
+    ASSERT_EQ(ErrorDialogs(), i ? 1u : 0u) << "change " << i << ", code " << request.dwErrCode;
     EXPECT_TRUE(i == 0 || fakes::CallsOf("FF_HandleErrorMsg_Show")[0].args[1] == "1312");
     EXPECT_TRUE(drive.Exists("Docs/a.dat.qelmenc"));
     EXPECT_EQ(drive.Exists("Docs/a.dat"), i == 1 || i == 2) << "the newer version stays";

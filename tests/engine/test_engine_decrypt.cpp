@@ -1,7 +1,6 @@
 // Decrypting one list entry: refusals, output folder, the retry on a copy,
 // the password-use note and clean-up.
 #include <chrono>
-#include <fstream>
 #include <thread>
 
 #include "engine_fixture.h"
@@ -179,24 +178,25 @@ TEST_F(DecryptTest, FailedCallsOfOtherTypesRemovePartialOutputs) {
   }
 }
 
-// A failed call whose buffer names a file that stood there before the call,
-// on the first call as on the retry, never has that file deleted.
-TEST_F(DecryptTest, FailedCallNeverDeletesAFileThatStoodThereBefore) {
-  for (bool retried : {false, true}) {
-    SCOPED_TRACE(retried ? "retry" : "first call");
-    fakes::Reset();
-    UseTempFolder();
-    engine().UninitCrypto();
-    drive.Write("Docs/a.bin", "user's");
-    // The file clock moves on in ticks: the user's file is from an earlier one.
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    if (retried) fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_SOURCE_BUSY, drive.Path("Docs/a.bin"), false));
-    fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_DAMAGED, drive.Path("Docs/a.bin"), false));
-    auto& request = DecryptOne(1);
-    EXPECT_EQ(request.dwErrCode, uint32_t{ZQCA_ERR_DAMAGED});
-    EXPECT_EQ(drive.Read("Docs/a.bin"), "user's");
-    EXPECT_EQ(State().strLastOutput, WString());
-  }
+TEST_F(DecryptTest, FailedRetryNeverDeletesAFileThatStoodThereBefore) {
+  // The first answer names the user's own file and the retry fails without
+  // touching the buffer, which still names that file.
+  drive.Write("Docs/a.bin", "user's");
+  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_SOURCE_BUSY, drive.Path("Docs/a.bin"), false));
+  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_DAMAGED, drive.Path("Docs/a.bin"), false));
+  auto& request = DecryptOne(1);
+  EXPECT_EQ(request.dwErrCode, uint32_t{ZQCA_ERR_DAMAGED});
+  EXPECT_EQ(drive.Read("Docs/a.bin"), "user's");
+  EXPECT_EQ(State().strLastOutput, WString());
+}
+
+TEST_F(DecryptTest, FailedFirstCallNeverDeletesAFileOlderThanTheCall) {
+  drive.Write("Docs/a.bin", "user's");
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));  // the file clock moves on in ticks
+  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_DAMAGED, drive.Path("Docs/a.bin"), false));
+  DecryptOne(1);
+  EXPECT_EQ(drive.Read("Docs/a.bin"), "user's");
+  EXPECT_EQ(State().strLastOutput, WString());
 }
 
 TEST_F(DecryptTest, IndexPastTheListIsAMissingFile) {
