@@ -6,6 +6,7 @@
 #include <new>
 
 #include "batch/drivers.h"
+#include "batch/progress.h"
 #include "batch/state.h"
 
 namespace {
@@ -31,6 +32,38 @@ class RunningBatch {
 
  private:
   bool owned_;
+};
+
+// Ends the batch's frame on every way out of a batch. The drivers end it
+// themselves; an exception that skipped their end would otherwise leave the
+// window up, the UI mutex held and the keys in memory, and the next batch
+// would drop the key pointers without wiping what they point to.
+class FrameTearDown {
+ public:
+  explicit FrameTearDown(tagCRYPTOPARAMS* request) : request_(request) {}
+  ~FrameTearDown() {
+    if (!State().bFrameOpen) return;
+    try {
+      HideProgress(request_);
+    } catch (...) {
+      // Closing and the keys' release below must happen all the same.
+    }
+    try {
+      CloseProgress();
+    } catch (...) {
+      // The keys go even when the window would not.
+      State().bFrameOpen = false;
+      try {
+        State().cryptoFile.UninitCrypto();
+      } catch (...) {
+      }
+    }
+  }
+  FrameTearDown(const FrameTearDown&) = delete;
+  FrameTearDown& operator=(const FrameTearDown&) = delete;
+
+ private:
+  tagCRYPTOPARAMS* request_;
 };
 
 bool HasWhatItsTypeReads(const tagCRYPTOPARAMS& request) {
@@ -78,6 +111,7 @@ extern "C" void Halvex(tagCRYPTOPARAMS* request) {
   }
   // Nothing may unwind into the host, which knows only result codes.
   try {
+    FrameTearDown tearDown(request);
     ClearPerBatchFlags(State());
     Dispatch(request);
   } catch (const std::bad_alloc&) {

@@ -63,6 +63,31 @@ uint32_t UndoForUndeletableSource() {
   return 0;
 }
 
+// Whether the source is still the very file the cipher call read, with the
+// same size and times. A program that saved a new version over it (a new
+// file renamed over the name) or wrote into it meanwhile would otherwise
+// lose that version with the delete.
+bool SourceUnchanged(const WString& source) {
+  const BatchState& s = State();
+  if (!s.sourceIdentity || s.strSourceRead != source) return false;
+  const auto now = halvex::platform::GetFileIdentity(source.c_str());
+  return now && now->SameFileUnchanged(*s.sourceIdentity);
+}
+
+// Deletes the source of a finished output. A changed (or vanished) source
+// keeps both files: the output holds what was read, the source is newer.
+// Either way a failure is reported, never a success.
+uint32_t DeleteSourceOf(const WString& source) {
+  BatchState& s = State();
+  if (!SourceUnchanged(source)) {
+    s.cryptoFile.SetFesErrCode(FES_SOURCE_CHANGED);
+    s.cryptoFile.SetApiErrCode(0);
+    return 0;
+  }
+  if (!s.cryptoFile.DeleteFileW(source.c_str())) return UndoForUndeletableSource();
+  return 1;
+}
+
 uint32_t CancelledOutput() {
   DeleteLastOutput();
   return 0;
@@ -79,7 +104,7 @@ uint32_t CommitDecryption(uint32_t i, tagCRYPTOPARAMS* request) {
     RecordOutput(request);
     return 1;
   }
-  if (!s.cryptoFile.DeleteFileW(source.c_str())) return UndoForUndeletableSource();
+  if (!DeleteSourceOf(source)) return 0;
   RecordOutput(request);
   return 1;
 }
@@ -88,8 +113,7 @@ uint32_t CommitEncryption(uint32_t i, tagCRYPTOPARAMS* request) {
   BatchState& s = State();
   if (s.bCancel) return CancelledOutput();
   if (request->pOptions->bSelfExtract == 0) {
-    WString source = Entry(request, i);
-    if (!s.cryptoFile.DeleteFileW(source.c_str())) return UndoForUndeletableSource();
+    if (!DeleteSourceOf(Entry(request, i))) return 0;
   }
   RecordOutput(request);
   return 1;

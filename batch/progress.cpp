@@ -77,6 +77,7 @@ void CheckCancelButton(BatchState& s) {
 
 void OpenProgress(tagCRYPTOPARAMS* request) {
   BatchState& s = State();
+  s.bFrameOpen = true;
   CoInitialize(nullptr);  // a failure here changes nothing for the batch
   switch (request->dwType) {
     case 0: OpenInteractiveWindow(s, *request->pOptions); break;
@@ -136,6 +137,7 @@ void CloseProgress() {
     Encryption_Progress_ReleaseForm(&s.hProgress);
   }
   s.hProgress = nullptr;
+  s.bFrameOpen = false;
   CoUninitialize();
   s.cryptoFile.UninitCrypto();
 }

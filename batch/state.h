@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "engine/cryptofile.h"
+#include "platform/identity.h"
 #include "platform/wide.h"
 #include "suite/uiexchange.h"
 
@@ -26,6 +28,9 @@ struct BatchState {
   tagUIEXCHANGE uiError{};     // the per-file error dialog
   tagUIEXCHANGE uiPrompt{};    // hidden-file / destination-exists prompt, mutex of types 3, 4
   void* hProgress = nullptr;
+  // From OpenProgress to CloseProgress: a window, COM on the thread, the
+  // keys and (message batches) the UI mutex belong to the running batch.
+  bool bFrameOpen = false;
   // The five per-batch flags, cleared by Halvex at the start of every batch.
   int32_t bHiddenAnswerKept = 0;
   int32_t bReplaceAnswerKept = 0;
@@ -36,6 +41,10 @@ struct BatchState {
   int32_t nHiddenAnswer = 0;
   int32_t nReplaceAnswer = 0;
   WString strLastOutput;
+  // The source of the last cipher call as it was just before the call. A
+  // source is deleted only while it is still that very file, unchanged.
+  WString strSourceRead;
+  std::optional<halvex::platform::FileIdentity> sourceIdentity;
   CCryptoFile cryptoFile;
   WString strVaultDrive;
   std::vector<WString> vecRemaining;

@@ -22,6 +22,7 @@ enum : uint32_t {
   FES_DELETE_FAILED = 1306,
   FES_NOT_ENCRYPTED_LOCK = 1307,  // LockFile on a file that is not encrypted
   FES_DECRYPT_DELETE = 1311,      // a decryption returned 1306
+  FES_SOURCE_CHANGED = 1312,      // the source changed or went during the call: kept, with the output
   FES_ALREADY_ENCRYPTED = 8501,
   FES_NOT_ENCRYPTED = 8502,
 };

@@ -9,6 +9,7 @@
 #include "suite/zqca.h"
 
 using halvex::engine::NamesFileFromBefore;
+using halvex::engine::NoteSourceRead;
 using halvex::engine::OutputSnapshot;
 using halvex::engine::PathBuffer;
 using halvex::engine::SecureWipe;
@@ -48,20 +49,58 @@ struct DecryptCall {
   }
 };
 
-// Where a source the cipher library could not open in place is copied before
-// the one retry: "<temporary folder>webmail\temp.qelmenx". Empty when the
-// settings library names no temporary folder, so that no copy is made in the
-// process's current folder.
-WString RetryCopyPath() {
-  const WString temp = SuiteTempFolderPath();
-  if (temp.empty()) return WString();
-  PathBuffer path;
-  path.Assign(temp);
-  path.Append(WTEXT("webmail\\"));
-  CreateDirectoryW(path.text, nullptr);  // there from an earlier retry is fine
-  path.Append(WTEXT("temp.qelmenx"));
-  return path.Text();
+// Removes a file this call made, whatever attributes the copy gave it.
+void RemoveOwnFile(const WString& path) {
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  ::DeleteFileW(path.c_str());
 }
+
+// The copy a source the cipher library could not open in place is decrypted
+// from, in "<temporary folder>webmail\". Its name is unique (made
+// exclusively, so no other process and no earlier run shares it) and it is
+// held open from its making to the end of the retry, so nobody can swap it;
+// it is removed when the retry is over.
+class RetryCopy {
+ public:
+  RetryCopy() = default;
+  RetryCopy(const RetryCopy&) = delete;
+  RetryCopy& operator=(const RetryCopy&) = delete;
+  ~RetryCopy() {
+    if (held_ != INVALID_HANDLE_VALUE) CloseHandle(held_);
+    if (!path_.empty()) RemoveOwnFile(path_);
+  }
+
+  // True only when the copy stands complete and held. Without a temporary
+  // folder no copy is made, never in the process's current folder.
+  bool Make(const WString& source) {
+    const WString temp = SuiteTempFolderPath();
+    if (temp.empty()) return false;
+    PathBuffer folder;
+    folder.Assign(temp);
+    folder.Append(WTEXT("webmail\\"));
+    CreateDirectoryW(folder.text, nullptr);  // there from an earlier retry is fine
+    PathBuffer name;
+    if (GetTempFileNameW(folder.text, WTEXT("hvx"), 0, name.text) == 0) return false;
+    name.text[halvex::engine::kPathBufferChars - 1] = 0;
+    path_ = name.Text();
+    // The name is reserved by the empty file just made; the copy must be
+    // the only thing that then appears there.
+    if (!::DeleteFileW(path_.c_str())) return false;
+    if (!CopyFileW(source.c_str(), path_.c_str(), TRUE)) {
+      // Whatever took the name meanwhile is not ours to remove.
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) path_.clear();
+      return false;
+    }
+    held_ = CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    return held_ != INVALID_HANDLE_VALUE;
+  }
+  const WString& Path() const { return path_; }
+
+ private:
+  WString path_;
+  HANDLE held_ = INVALID_HANDLE_VALUE;
+};
 
 }  // namespace
 
@@ -92,18 +131,16 @@ void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
 
   DecryptCall call(m_strPassword);
   call.folder.Assign(outputFolder);
+  NoteSourceRead(source);
   OutputSnapshot before = TakeOutputSnapshot(call.output.Text());
   uint32_t code = call.Run(source, *this);
 
-  if (code == ZQCA_ERR_SOURCE_BUSY) {
-    const WString copy = RetryCopyPath();
-    if (!copy.empty()) {
-      DeleteFileW(copy.c_str());  // a copy left by an earlier retry
-      CopyFileW(source.c_str(), copy.c_str(), FALSE);
-      source = copy;
-      before = TakeOutputSnapshot(call.output.Text());
-      code = call.Run(source, *this);
-    }
+  // Retried only on a copy that is certainly this source's: when the copy
+  // cannot be made, the file stays busy (code 1) and nothing is deleted.
+  RetryCopy copy;
+  if (code == ZQCA_ERR_SOURCE_BUSY && copy.Make(source)) {
+    before = TakeOutputSnapshot(call.output.Text());
+    code = call.Run(copy.Path(), *this);
   }
 
   // As for encryption: a failed call that left the buffer naming a file that

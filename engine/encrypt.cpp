@@ -6,6 +6,7 @@
 #include "suite/zqca.h"
 
 using halvex::engine::NamesFileFromBefore;
+using halvex::engine::NoteSourceRead;
 using halvex::engine::OutputSnapshot;
 using halvex::engine::PathBuffer;
 using halvex::engine::SourceAt;
@@ -45,6 +46,7 @@ void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
 
   PathBuffer output;
   output.Assign(destination);
+  NoteSourceRead(source);
   const OutputSnapshot before = TakeOutputSnapshot(destination);
   const uint32_t code = ZQCA_DualPasswordFileEncryptW(source.c_str(), output.text, m_pFirstKey, m_pSecondKey,
                                                       m_dwKeyLen, m_bSelfExtract != 0, OnProgressPercent);

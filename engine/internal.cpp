@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "batch/state.h"
+#include "platform/identity.h"
 #include "suite/zq.h"
 
 namespace halvex::engine {
@@ -44,6 +46,14 @@ WString SourceAt(const tagCRYPTOPARAMS* request, uint32_t index) {
   return index < files.size() ? files[index] : WString();
 }
 
+void NoteSourceRead(const WString& source) {
+  BatchState& state = State();
+  const DWORD savedError = GetLastError();
+  state.strSourceRead = source;
+  state.sourceIdentity = halvex::platform::GetFileIdentity(source.c_str());
+  SetLastError(savedError);
+}
+
 WString SuiteTempFolderPath() {
   PathBuffer buffer;
   uint32_t size = kPathBufferChars;
@@ -57,11 +67,19 @@ OutputSnapshot TakeOutputSnapshot(const WString& outputPath) {
   OutputSnapshot snapshot;
   snapshot.path = outputPath;
   snapshot.fileStood = !outputPath.empty() && GetFileAttributesW(outputPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+  snapshot.started = halvex::platform::FileClockNow();
   return snapshot;
 }
 
 bool NamesFileFromBefore(const OutputSnapshot& before, const WString& outputAfter) {
-  return before.fileStood && outputAfter == before.path;
+  if (outputAfter.empty()) return false;
+  if (outputAfter == before.path) return before.fileStood;
+  // A name the call gave: a file made by the call was created at or after
+  // its start. Whatever is older stood there before.
+  const DWORD savedError = GetLastError();
+  const auto identity = halvex::platform::GetFileIdentity(outputAfter.c_str());
+  SetLastError(savedError);
+  return identity && identity->creation < before.started;
 }
 
 }  // namespace halvex::engine

@@ -36,18 +36,26 @@ void WipeString(WString& text);
 // the index lies outside the list.
 WString SourceAt(const tagCRYPTOPARAMS* request, uint32_t index);
 
+// Notes the identity of the source a cipher call is about to read, for the
+// batch that deletes it afterwards.
+void NoteSourceRead(const WString& source);
+
 // The settings library's temporary folder, through a zero-filled buffer.
 WString SuiteTempFolderPath();
 
 // What stood at a cipher call's output path before the call, so that a
-// failed call never has a file it did not create deleted in its name.
+// failed call never has a file it did not create deleted in its name. A
+// decryption learns its output's name only from the call itself: for a path
+// not known before, the moment the call started tells a file the call made
+// from one that was there already.
 struct OutputSnapshot {
   WString path;
   bool fileStood = false;
+  int64_t started = 0;  // the file clock just before the call
 };
 OutputSnapshot TakeOutputSnapshot(const WString& outputPath);
-// True when a failed call left its output buffer naming the same file that
-// already stood there before the call: that file is not the call's output.
+// True when a failed call left its output buffer naming a file that already
+// stood there before the call: that file is not the call's output.
 bool NamesFileFromBefore(const OutputSnapshot& before, const WString& outputAfter);
 
 }  // namespace halvex::engine

@@ -72,6 +72,12 @@ int32_t CCryptoFile::DoFileReplacement(tagCRYPTOPARAMS* request, uint32_t index)
       ::DeleteFileW(moved.c_str());
       return 1;
     }
+    // A source that changed meanwhile keeps its output elsewhere; here the
+    // file moved aside must get its place back, so the new output gives way.
+    if (GetFesErrCode() == FES_SOURCE_CHANGED) {
+      SetFileAttributesW(State().strLastOutput.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileW(State().strLastOutput.c_str());
+    }
   } else if (GetApiErrCode() != 0) {
     DiscardOutput(request);
   }

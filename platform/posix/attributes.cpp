@@ -15,6 +15,7 @@
 #include <mutex>
 
 #include "platform/posix/internal.h"
+#include "platform/testing.h"
 
 namespace halvex::platform::posix {
 
@@ -139,6 +140,7 @@ int StoreDosBits(int fd, WStringView name, DWORD bits) {
 }  // namespace halvex::platform::posix
 
 using namespace halvex::platform::posix;
+using halvex::platform::FaultPoint;
 
 DWORD GetFileAttributesW(LPCWSTR path) {
   auto native = NativeOrFail(path);
@@ -154,6 +156,7 @@ DWORD GetFileAttributesW(LPCWSTR path) {
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
   auto native = NativeOrFail(path);
   if (!native) return FALSE;
+  if (int err = TakeFault(FaultPoint::kSetAttributes)) return FailErrno(err, *native);
   struct stat st;
   if (stat(native->c_str(), &st) != 0) return FailErrno(errno, *native);
   if (!CheckMayChange(*native, st)) return FALSE;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/posix/internal.h"
+#include "platform/testing.h"
 
 namespace halvex::platform::posix {
 
@@ -206,10 +207,12 @@ BOOL CopyNative(const std::string& from, const std::string& to, WStringView from
 }  // namespace halvex::platform::posix
 
 using namespace halvex::platform::posix;
+using halvex::platform::FaultPoint;
 
 BOOL DeleteFileW(LPCWSTR path) {
   auto native = NativeOrFail(path);
   if (!native) return FALSE;
+  if (int err = TakeFault(FaultPoint::kDelete)) return FailErrno(err, *native);
   struct stat st;
   if (lstat(native->c_str(), &st) != 0) return FailErrno(errno, *native);
   if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
@@ -228,6 +231,7 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
   if (!source) return FALSE;
   auto target = NativeOrFail(to);
   if (!target) return FALSE;
+  if (int err = TakeFault(FaultPoint::kMove)) return FailErrno(err, *target);
   struct stat st;
   if (lstat(source->c_str(), &st) != 0) return FailErrno(errno, *source);
   FdGuard probe;
@@ -259,6 +263,7 @@ BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   if (!source) return FALSE;
   auto target = NativeOrFail(to);
   if (!target) return FALSE;
+  if (int err = TakeFault(FaultPoint::kCopy)) return FailErrno(err, *target);
   return CopyNative(*source, *target, FinalComponent(from), FinalComponent(to), failIfExists, ERROR_FILE_EXISTS);
 }
 

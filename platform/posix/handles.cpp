@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "platform/posix/internal.h"
+#include "platform/testing.h"
 
 namespace halvex::platform::posix {
 
@@ -185,6 +186,7 @@ bool ProbeUnheld(const std::string& native, int* keepFd) {
 }  // namespace halvex::platform::posix
 
 using namespace halvex::platform::posix;
+using halvex::platform::FaultPoint;
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD,
                    HANDLE) {
@@ -248,6 +250,10 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written
   if (written) *written = 0;
   int fd = FdOf(handle);
   if (fd < 0) return FALSE;
+  if (int err = TakeFault(FaultPoint::kWrite)) {
+    SetErrorFromErrno(err);
+    return FALSE;
+  }
   DWORD done = 0;
   while (done < toWrite) {
     ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, toWrite - done);
@@ -300,6 +306,7 @@ BOOL SetEndOfFile(HANDLE handle) {
 BOOL FlushFileBuffers(HANDLE handle) {
   int fd = FdOf(handle);
   if (fd < 0) return FALSE;
+  if (int err = TakeFault(FaultPoint::kFlush)) return Fail(ErrorFromErrno(err));
   if (fsync(fd) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }

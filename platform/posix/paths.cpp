@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/internal.h"
+#include "platform/testing.h"
 
 namespace halvex::platform {
 
@@ -141,6 +142,7 @@ void ReloadDriveMap() {
 bool SyncDirectory(WStringView folder) {
   auto native = ToNativePath(folder);
   if (!native) return false;
+  if (posix::TakeFault(FaultPoint::kSyncFolder) != 0) return false;
   int fd = open(native->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;
   int rc = fsync(fd);

@@ -30,6 +30,7 @@ constexpr Entry kFes[] = {
     {1306, "could not delete the source file"},
     {1307, "the file is not an encrypted file"},
     {1311, "the decrypted file could not be finished"},
+    {1312, "the file changed while it was read: it was kept, and so was the new output"},
     {8501, "the file is already encrypted"},
     {8502, "the file is not an encrypted file"},
 };

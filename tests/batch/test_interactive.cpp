@@ -2,6 +2,9 @@
 // user's answers to each dialog do.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "tests/batch/batch_fixture.h"
 
 namespace halvex::test {
@@ -308,6 +311,52 @@ TEST_F(InteractiveTest, UndeletableSourceUndoesTheFileAndAsks) {
   EXPECT_EQ(options.nSucceeded, 0u);
   EXPECT_TRUE(list->m_vecOutFiles.empty());
   EXPECT_EQ(options.nSkipped, 1u);
+}
+
+// A source another program changes while it is read is kept with the output.
+TEST_F(InteractiveTest, SourceChangedDuringTheCallIsKeptWithTheOutput) {
+  const std::function<void(const std::string&)> changes[] = {
+      nullptr,
+      [](const std::string& p) {
+        std::ofstream(p + ".new") << "newer";
+        std::filesystem::rename(p + ".new", p);
+      },
+      [](const std::string& p) {  // same size, modification time set back: only the change time tells
+        const auto written = std::filesystem::last_write_time(p);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        std::fstream(p, std::ios::in | std::ios::out).write("PLAIN", 5);
+        std::filesystem::last_write_time(p, written);
+      },
+      [](const std::string& p) { std::filesystem::remove(p); }};
+  for (size_t i = 0; i < std::size(changes); ++i) {
+    fakes::Reset(), options = {};
+    std::filesystem::remove(drive.Native("Docs/a.dat.qelmenc"));
+    PlainFiles({"a.dat"});
+    fakes::script().encryptSteps = {Succeed()};
+    if (changes[i]) fakes::script().encryptSteps[0].during = [&] { changes[i](drive.Native("Docs/a.dat")); };
+    Encrypt();
+    ASSERT_EQ(ErrorDialogs(), i ? 1u : 0u) << "change " << i << ", code " << request.dwErrCode;
+    EXPECT_TRUE(i == 0 || fakes::CallsOf("FF_HandleErrorMsg_Show")[0].args[1] == "1312");
+    EXPECT_TRUE(drive.Exists("Docs/a.dat.qelmenc"));
+    EXPECT_EQ(drive.Exists("Docs/a.dat"), i == 1 || i == 2) << "the newer version stays";
+    EXPECT_EQ(options.nSucceeded, i ? 0u : 1u);
+  }
+}
+
+// An exception inside a batch still releases its window, mutex and keys.
+TEST_F(InteractiveTest, ExceptionInsideABatchStillTearsItDown) {
+  for (uint32_t type : {0u, 3u}) {
+    fakes::Reset(), request = {}, fakes::script().tempFolder = drive.Path("Temp\\");
+    PlainFiles({"a.dat"});
+    fakes::script().encryptSteps = {Succeed()};
+    fakes::script().encryptSteps[0].during = [] { throw std::bad_alloc(); };
+    options.dwAction = 1;
+    Run(type);
+    EXPECT_EQ(request.dwErrCode, uint32_t{ERROR_NOT_ENOUGH_MEMORY});
+    EXPECT_EQ(fakes::CountOf("Encryption_Progress_ReleaseForm"), 1u);
+    EXPECT_EQ(fakes::CountOf("FF_UI_InitMutex"), fakes::CountOf("FF_UI_ReleaseMutex"));
+    ExpectClosedDown();
+  }
 }
 
 TEST_F(InteractiveTest, CancelDuringTheSecondFileStopsBeforeTheThird) {

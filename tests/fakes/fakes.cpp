@@ -193,10 +193,12 @@ struct Outcome {
   std::vector<int32_t> percents;
   bool write = true;
   bool keepPartialOnCancel = false;
+  std::function<void()> during;
 };
 
 uint32_t Carry(const Outcome& outcome, WCHAR* buffer, ZQCA_ProgressProc progress) {
   Fill(buffer, kPathBuffer, outcome.output);
+  if (outcome.during) outcome.during();
   // A partial output stands at the output path while the cipher works.
   bool partial = outcome.write && !outcome.percents.empty() && WriteNew(outcome.output, kPartial);
   for (int32_t percent : outcome.percents) {
@@ -221,6 +223,7 @@ void ApplyStep(const CipherStep& step, Outcome& outcome) {
   outcome.percents = step.percents;
   outcome.write = step.write;
   outcome.keepPartialOnCancel = step.keepPartialOnCancel;
+  outcome.during = step.during;
 }
 
 uint32_t FakeEncrypt(const WString& source, WCHAR* destination, bool selfExtract, ZQCA_ProgressProc progress) {

@@ -50,6 +50,7 @@ struct CipherStep {
   std::vector<int32_t> percents;   // progress callbacks made before finishing; a non-zero answer ends the call with 1310
   std::optional<uint8_t> flag;     // decryption: the one-byte flag (default 0)
   bool keepPartialOnCancel = false;  // a cancelled call leaves its partial output behind
+  std::function<void()> during;    // runs mid-call, after the source was read (another program at work)
 };
 
 struct Script {

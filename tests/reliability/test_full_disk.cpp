@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/testing.h"
 #include "tests/reliability/observer.h"
 #include "tests/reliability/reliability.h"
 
@@ -180,6 +181,58 @@ const Case kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Reliability, FullDisk, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) { return "case" + std::to_string(info.index); });
+
+using platform::FaultPoint;
+
+struct Fault {  // encrypting (1) or not; fault; times (0: a disk that stays full); each failed file's FES (0: any)
+  uint32_t action, point, error, times, fes;
+};
+
+class FaultSweep : public ::testing::TestWithParam<Fault> {};
+constexpr uint32_t W = uint32_t(FaultPoint::kWrite), F = uint32_t(FaultPoint::kFlush), M = uint32_t(FaultPoint::kMove),
+                   D = uint32_t(FaultPoint::kDelete);
+
+// A fault at every call of one kind a batch makes, on any machine and without
+// mounting: each file is then done, or reported and kept as it was.
+TEST_P(FaultSweep, EveryFileIsDoneOrReportedAndKept) {
+  const Fault& c = GetParam();
+  SuiteEnvironment env;
+  cipher::SetKdfParams(kCheapKdf);
+  NonInteractive(progress::Choice::kYes, progress::ErrorChoice::kSkip);
+  const std::map<std::string, std::string> originals{{"big.bin", Pattern(200 << 10, 1)}, {"small.txt", "small"}};
+  const auto prepare = [&] {  // fresh originals, encrypted first to decrypt
+    std::vector<WString> list;
+    for (const auto& [name, bytes] : originals) {
+      WriteFile(env.Drive() / "docs" / name, bytes);
+      list.push_back(SuiteEnvironment::Path("docs/" + name));
+    }
+    return c.action ? list : RunBatch(list, 1).outputs;
+  };
+  platform::ClearFaults();
+  RunBatch(prepare(), c.action);
+  const uint32_t calls = platform::FaultPointCalls(FaultPoint(c.point));  // how many there are to fail
+  ASSERT_GT(calls, 0u);
+  for (uint32_t nth = 1; nth <= calls; ++nth) {
+    fs::remove_all(env.Drive() / "docs");
+    const std::vector<WString> list = prepare();
+    ReportedFailures().clear();
+    platform::InjectFault(FaultPoint(c.point), nth, int(c.error), c.times);
+    const BatchResult result = RunBatch(list, c.action);
+    platform::ClearFaults();
+    const auto kept = std::count_if(list.begin(), list.end(), [](auto& p) { return fs::exists(*platform::ToNativePath(p)); });
+    EXPECT_EQ(result.succeeded + ReportedFailures().size(), list.size()) << nth;
+    EXPECT_EQ(size_t(kept), ReportedFailures().size()) << nth << ": a reported file keeps its source";
+    for (const Reported& r : ReportedFailures()) EXPECT_TRUE(!c.fes || r.fes == c.fes) << nth << ": " << r.fes;
+    const Verdict v = CheckFolder(env.Drive() / "docs", originals, {}, env.Drive() / "s", WTEXT("C:\\s"), "docs");
+    EXPECT_TRUE(v.losses.empty() && v.leftovers.empty()) << nth << testing::PrintToString(v.losses);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Reliability, FaultSweep,
+                         ::testing::ValuesIn(std::vector<Fault>{
+                             {1, W, ENOSPC, 0, 1022}, {1, W, EIO, 1, 0}, {1, F, EIO, 1, 0}, {1, M, EIO, 1, 0}, {1, D, EACCES, 1, 1306},
+                             {0, W, ENOSPC, 0, 1022}, {0, F, EIO, 1, 0}, {0, M, EIO, 1, 0}, {0, D, EACCES, 1, 0}}),
+                         [](const auto& info) { return "case" + std::to_string(info.index); });
 
 }  // namespace
 }  // namespace halvex::reliability
