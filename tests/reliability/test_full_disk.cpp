@@ -190,7 +190,7 @@ struct Fault {  // encrypting (1) or not; fault; times (0: a disk that stays ful
 
 class FaultSweep : public ::testing::TestWithParam<Fault> {};
 constexpr uint32_t W = uint32_t(FaultPoint::kWrite), F = uint32_t(FaultPoint::kFlush), M = uint32_t(FaultPoint::kMove),
-                   D = uint32_t(FaultPoint::kDelete);
+                   D = uint32_t(FaultPoint::kDelete), S = uint32_t(FaultPoint::kSyncFolder);
 
 // A fault at every call of one kind a batch makes, on any machine and without
 // mounting: each file is then done, or reported and kept as it was.
@@ -230,8 +230,8 @@ TEST_P(FaultSweep, EveryFileIsDoneOrReportedAndKept) {
 
 INSTANTIATE_TEST_SUITE_P(Reliability, FaultSweep,
                          ::testing::ValuesIn(std::vector<Fault>{
-                             {1, W, ENOSPC, 0, 1022}, {1, W, EIO, 1, 0}, {1, F, EIO, 1, 0}, {1, M, EIO, 1, 0}, {1, D, EACCES, 1, 1306},
-                             {0, W, ENOSPC, 0, 1022}, {0, F, EIO, 1, 0}, {0, M, EIO, 1, 0}, {0, D, EACCES, 1, 0}}),
+                             {1, W, ENOSPC, 0, 1022}, {1, W, EIO, 1, 0}, {1, F, EIO, 1, 0}, {1, M, EIO, 1, 0}, {1, D, EACCES, 1, 1306}, {1, S, EIO, 1, 0},
+                             {0, W, ENOSPC, 0, 1022}, {0, F, EIO, 1, 0}, {0, M, EIO, 1, 0}, {0, D, EACCES, 1, 0}, {0, S, EIO, 1, 0}}),
                          [](const auto& info) { return "case" + std::to_string(info.index); });
 
 }  // namespace
