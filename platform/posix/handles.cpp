@@ -91,6 +91,13 @@ int OpenFor(const std::string& native, DWORD access, DWORD creation, bool blocki
   return fd;
 }
 
+// The access an open is checked and recorded with: one that truncates counts
+// as a writer whatever it asked for, as on Windows, so it never empties a
+// file another handle keeps from writers.
+DWORD ShareAccess(DWORD access, DWORD creation) {
+  return OpenWrites(access, creation) ? access | GENERIC_WRITE : access;
+}
+
 bool Readable(int fd) { return (fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY; }
 
 // Everything between open and handing out the handle: the file type check,
@@ -103,7 +110,7 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
     code = ERROR_ACCESS_DENIED;  // swapped in between the check and the open
-  } else if ((err = TakeShareLocks(fd, access, share, Readable(fd))) != 0) {
+  } else if ((err = TakeShareLocks(fd, ShareAccess(access, creation), share, Readable(fd))) != 0) {
   } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
     err = errno;
   } else if (fcntl(fd, F_SETFL, 0) != 0) {
