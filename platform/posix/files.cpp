@@ -239,7 +239,7 @@ BOOL DeleteFileW(LPCWSTR path) {
   FdGuard probe;
   if (S_ISREG(st.st_mode)) {
     if (IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    // Keep the probe's lock through the unlink, so no handle slips in between.
+    // Keep the probe's gate shut through the unlink, so no handle slips in between.
     if (!ProbeShare(*native, kDeleteAccess, kShareAll, &probe.fd)) return FALSE;
   }
   if (unlink(native->c_str()) != 0) return FailErrno(errno, *native);
