@@ -155,10 +155,10 @@ DWORD GetFileAttributesW(LPCWSTR path);
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes);
 
 // ---- Handles ------------------------------------------------------------
-// Regular files only (anything else fails with 5, without blocking). The
-// share mode is enforced with flock on the open file description: write
-// access, or a share mode without FILE_SHARE_READ, takes an exclusive lock,
-// anything else a shared one; a conflict fails at once with 32.
+// Regular files only (anything else fails with 5, without blocking). Share
+// modes follow Windows across processes (see posix/sharing.cpp): a conflict
+// fails at once with 32; an open with no access never conflicts. A handle
+// reads and writes only as its access allows (else 5).
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD creation, DWORD flags, HANDLE templateFile);
 BOOL CloseHandle(HANDLE handle);
@@ -173,9 +173,11 @@ BOOL GetFileTime(HANDLE handle, FILETIME* creation, FILETIME* access, FILETIME* 
 BOOL SetFileTime(HANDLE handle, const FILETIME* creation, const FILETIME* access, const FILETIME* write);
 
 // ---- Whole files --------------------------------------------------------
-// Refuses a read-only file (5), a folder (5) and a file another handle holds (32).
+// Refuses a read-only file (5), a folder (5) and a file another handle holds
+// without FILE_SHARE_DELETE (32).
 BOOL DeleteFileW(LPCWSTR path);
-// Never replaces an existing target (183); a held source fails with 32.
+// Never replaces an existing target (183), but a move onto its own name
+// succeeds; a source held without FILE_SHARE_DELETE fails with 32.
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to);
 // Data, mode and DOS attributes, written under a temporary name and renamed
 // into place; with failIfExists an existing target fails with 80.
@@ -185,7 +187,8 @@ BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
 BOOL RemoveDirectoryW(LPCWSTR path);
 // Creates "<folder>\<first three characters of prefix><hex>.TMP" exclusively
 // and writes its path to name (MAX_PATH characters). Returns the number used,
-// 0 on failure (ERROR_DIRECTORY for a missing folder, as Windows reports it).
+// 0 on failure (ERROR_DIRECTORY for a missing folder, as Windows reports it,
+// with a given number too). Numbers come from a counter kept per process.
 // Windows names are case-insensitive; Wine writes the same name in lower case.
 UINT GetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name);
 

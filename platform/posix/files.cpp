@@ -3,12 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform/posix/internal.h"
@@ -17,6 +17,11 @@
 namespace halvex::platform::posix {
 
 namespace {
+
+// DeleteFileW and MoveFileW remove a name as Windows does: through a handle
+// with delete access that shares everything, so they pass any open that
+// shares deletion.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Closes a descriptor when the scope ends.
 struct FdGuard {
@@ -60,13 +65,14 @@ int CopyData(int from, int to) {
 }
 
 // Refuses a copy onto an existing target that Windows would refuse: a
-// folder, a read-only file, a file another handle holds.
+// folder, a read-only file, a file another handle keeps from writers. Windows
+// writes the target through a handle that shares reading and writing.
 BOOL CheckTarget(const std::string& to, bool failIfExists, DWORD existsError) {
   struct stat st;
   if (stat(to.c_str(), &st) != 0) return errno == ENOENT ? TRUE : FailErrno(errno, to);
   if (failIfExists) return Fail(existsError);
   if (!S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  return ProbeUnheld(to) ? TRUE : FALSE;
+  return ProbeShare(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE) ? TRUE : FALSE;
 }
 
 // Fills the temporary copy: data, DOS attributes, times, mode; then makes
@@ -109,7 +115,8 @@ bool WildcardMatch(WStringView pattern, WStringView name) {
 std::optional<WString> FirstMatch(const std::string& folder, WStringView pattern, bool isRoot) {
   DIR* dir = opendir(folder.c_str());
   if (!dir) {
-    SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+    // "file\*": a search inside something that is not a folder.
+    SetLastError(errno == ENOENT ? ERROR_PATH_NOT_FOUND : errno == ENOTDIR ? ERROR_DIRECTORY : ErrorFromErrno(errno));
     return std::nullopt;
   }
   if (!isRoot) {
@@ -149,6 +156,18 @@ BOOL FillFindData(const std::string& native, WStringView name, WIN32_FIND_DATAW*
   return TRUE;
 }
 
+// The numbers GetTempFileNameW tries: one counter for the process, started
+// from the clock and never 0, so a number comes back only after all 65535
+// others (a name deleted since is not handed out again at once).
+UINT NextTempNumber() {
+  static std::mutex mutex;
+  static UINT last = 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (last == 0) last = GetTickCount() & 0xFFFF;
+  last = last % 0xFFFF + 1;
+  return last;
+}
+
 WString UpperHex(UINT value) {
   static constexpr char16_t kDigits[] = u"0123456789ABCDEF";
   WString text;
@@ -178,8 +197,11 @@ BOOL CopyNative(const std::string& from, const std::string& to, WStringView from
   if (src.fd < 0) return FailErrno(errno, from);
   if (fstat(src.fd, &st) != 0) return FailErrno(errno, from);
   if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-  // Reading shares with readers only, as CreateFileW(GENERIC_READ, FILE_SHARE_READ).
-  if (flock(src.fd, LOCK_SH | LOCK_NB) != 0) return Fail(ERROR_SHARING_VIOLATION);
+  // Windows reads the source sharing reading and writing: a file a writer
+  // holds with read sharing can be copied.
+  if (int err = TakeShareLocks(src.fd, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true)) {
+    return Fail(ErrorFromErrno(err));
+  }
   if (!CheckTarget(to, failIfExists, existsError)) return FALSE;
 
   std::string temp = NativeParent(to) + "/.halvex-copy-XXXXXX";
@@ -201,6 +223,7 @@ BOOL CopyNative(const std::string& from, const std::string& to, WStringView from
     unlink(temp.c_str());
     return FailErrno(err, to);
   }
+  SetLastError(ERROR_SUCCESS);  // nothing stale from the steps on the way
   return TRUE;
 }
 
@@ -219,8 +242,8 @@ BOOL DeleteFileW(LPCWSTR path) {
   FdGuard probe;
   if (S_ISREG(st.st_mode)) {
     if (IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    // Keep the probe's lock through the unlink, so no handle slips in between.
-    if (!ProbeUnheld(*native, &probe.fd)) return FALSE;
+    // Keep the probe's gate shut through the unlink, so no handle slips in between.
+    if (!ProbeShare(*native, kDeleteAccess, kShareAll, &probe.fd)) return FALSE;
   }
   if (unlink(native->c_str()) != 0) return FailErrno(errno, *native);
   return TRUE;
@@ -235,7 +258,9 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
   struct stat st;
   if (lstat(source->c_str(), &st) != 0) return FailErrno(errno, *source);
   FdGuard probe;
-  if (S_ISREG(st.st_mode) && !ProbeUnheld(*source, &probe.fd)) return FALSE;
+  if (S_ISREG(st.st_mode) && !ProbeShare(*source, kDeleteAccess, kShareAll, &probe.fd)) return FALSE;
+  // A move onto its own name changes nothing, and succeeds as on Windows.
+  if (*source == *target) return TRUE;
 
   int err = RenameNoReplace(*source, *target);
   if (err == EXDEV && S_ISREG(st.st_mode)) {
@@ -246,7 +271,7 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
     probe.fd = -1;
     if (!CopyNative(*source, *target, FinalComponent(from), FinalComponent(to), true, ERROR_ALREADY_EXISTS))
       return FALSE;
-    if (!ProbeUnheld(*source, &probe.fd)) {
+    if (!ProbeShare(*source, kDeleteAccess, kShareAll, &probe.fd)) {
       const DWORD held = GetLastError();
       unlink(target->c_str());  // the copy made here, not a file that was there
       return Fail(held);
@@ -293,11 +318,19 @@ UINT GetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name) 
   // Only the low 16 bits count, as on Windows.
   const auto nameFor = [&](UINT n) { return base + UpperHex(n & 0xFFFF) + WTEXT(".TMP"); };
 
-  if (unique != 0) return CopyName(nameFor(unique), name) ? unique : 0;
+  if (unique != 0) {
+    // Nothing is created, but the folder must be there, as on Windows.
+    auto native = NativeOrFail(folder);
+    if (!native) return 0;
+    struct stat st;
+    const int err = stat(native->c_str(), &st) == 0 ? 0 : errno;
+    if (err != 0 && err != ENOENT && err != ENOTDIR) return FailErrno(err, *native);
+    if (err != 0 || !S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);
+    return CopyName(nameFor(unique), name) ? unique : 0;
+  }
 
-  UINT n = GetTickCount() & 0xFFFF;
-  for (UINT tries = 0; tries < 0xFFFF; ++tries, n = n % 0xFFFF + 1) {
-    if (n == 0) n = 1;
+  for (UINT tries = 0; tries < 0xFFFF; ++tries) {
+    const UINT n = NextTempNumber();
     const WString candidate = nameFor(n);
     if (candidate.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
     auto native = NativeOrFail(candidate.c_str());

@@ -1,7 +1,6 @@
-// File handles: CreateFileW with share modes as flock locks, and the calls
-// that work on an open handle.
+// File handles: CreateFileW (share modes in sharing.cpp), and the calls that
+// work on an open handle.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,11 +44,19 @@ struct timespec ToTimespec(const FILETIME* ft) {
   return {static_cast<time_t>(seconds), static_cast<long>(rest * 100)};
 }
 
-int OpenFlagsFor(DWORD access, DWORD creation) {
+// Whether the open writes: write access, or a disposition that truncates
+// (Windows truncates with CREATE_ALWAYS whatever the access).
+bool OpenWrites(DWORD access, DWORD creation) {
+  return (access & GENERIC_WRITE) || creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
+}
+
+// Writers open for reading too where they may, as recording their share
+// mode needs (see TakeShareLocks); the handle's own access is enforced here,
+// by ReadFile and WriteFile. writeOnly: the fallback for a file that cannot
+// be read.
+int OpenFlagsFor(DWORD access, DWORD creation, bool writeOnly = false) {
   int flags = O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-  const bool read = access & GENERIC_READ;
-  const bool write = access & GENERIC_WRITE;
-  flags |= write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
+  flags |= !OpenWrites(access, creation) ? O_RDONLY : writeOnly ? O_WRONLY : O_RDWR;
   if (creation == CREATE_NEW) flags |= O_CREAT | O_EXCL;
   if (creation == CREATE_ALWAYS || creation == OPEN_ALWAYS) flags |= O_CREAT;
   // No O_TRUNC: truncating before the share check would destroy the data of
@@ -71,17 +78,28 @@ BOOL CheckBeforeOpen(const std::string& native, DWORD access, DWORD creation, bo
   if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (creation == CREATE_NEW) return Fail(ERROR_FILE_EXISTS);
   // The read-only attribute refuses writing even to an administrator.
-  const bool writes = (access & GENERIC_WRITE) || creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING;
-  if (writes && IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (OpenWrites(access, creation) && IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
   return TRUE;
 }
 
-// The share mode as a lock: writers and those who share no reading hold it
-// alone. Returns 0 or an errno value.
-int LockForShareMode(int fd, DWORD access, DWORD share) {
-  const bool exclusive = (access & GENERIC_WRITE) || !(share & FILE_SHARE_READ);
-  return flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0 ? 0 : errno;
+// Opens native for CreateFileW; a writer that may not read the file opens
+// write-only. Returns the descriptor or -1 with errno set.
+int OpenFor(const std::string& native, DWORD access, DWORD creation, bool blocking = false, mode_t mode = 0666) {
+  const int drop = blocking ? O_NONBLOCK : 0;
+  int fd = open(native.c_str(), OpenFlagsFor(access, creation) & ~drop, mode);
+  if (fd < 0 && errno == EACCES && OpenWrites(access, creation) && !(access & GENERIC_READ))
+    fd = open(native.c_str(), OpenFlagsFor(access, creation, true) & ~drop, mode);
+  return fd;
 }
+
+// The access an open is checked and recorded with: one that truncates counts
+// as a writer whatever it asked for, as on Windows, so it never empties a
+// file another handle keeps from writers.
+DWORD ShareAccess(DWORD access, DWORD creation) {
+  return OpenWrites(access, creation) ? access | GENERIC_WRITE : access;
+}
+
+bool Readable(int fd) { return (fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY; }
 
 // Everything between open and handing out the handle: the file type check,
 // the share lock, truncation and blocking mode. Closes fd on failure.
@@ -93,7 +111,7 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
     code = ERROR_ACCESS_DENIED;  // swapped in between the check and the open
-  } else if ((err = LockForShareMode(fd, access, share)) != 0) {
+  } else if ((err = TakeShareLocks(fd, ShareAccess(access, creation), share, Readable(fd))) != 0) {
   } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
     err = errno;
   } else if (fcntl(fd, F_SETFL, 0) != 0) {
@@ -112,15 +130,14 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
 // something stands there is it looked at, for the error the other
 // dispositions give. Returns the descriptor, or -1 with the last error set.
 int CreateNewFile(const std::string& native, DWORD access, DWORD share, mode_t mode = 0666) {
-  const int flags = OpenFlagsFor(access, CREATE_NEW) & ~O_NONBLOCK;
-  int fd = open(native.c_str(), flags, mode);
+  int fd = OpenFor(native, access, CREATE_NEW, true, mode);
   if (fd < 0) {
     const int err = errno;
     bool existed = false;
     if (err != EEXIST || CheckBeforeOpen(native, access, CREATE_NEW, existed)) SetErrorFromErrno(err, native);
     return -1;
   }
-  if (int err = LockForShareMode(fd, access, share); err != 0) {
+  if (int err = TakeShareLocks(fd, access, share, Readable(fd)); err != 0) {
     close(fd);
     SetErrorFromErrno(err);
     return -1;
@@ -128,9 +145,15 @@ int CreateNewFile(const std::string& native, DWORD access, DWORD share, mode_t m
   return fd;
 }
 
-int FdOf(HANDLE handle) {
+// The descriptor of a file handle, or -1 with the last error set: 6 for no
+// such handle, 5 for one opened without the access needed (the descriptor
+// may allow more; see OpenFlagsFor).
+int FdOf(HANDLE handle, DWORD needs = 0) {
   HandleObject* object = LookupHandle(handle, HandleObject::Kind::File);
-  return object ? object->fd : -1;
+  if (!object) return -1;
+  if ((object->access & needs) == needs) return object->fd;
+  SetLastError(ERROR_ACCESS_DENIED);
+  return -1;
 }
 
 }  // namespace
@@ -163,26 +186,6 @@ HandleObject* UnregisterHandle(HANDLE handle, HandleObject::Kind kind) {
   return object;
 }
 
-bool ProbeUnheld(const std::string& native, int* keepFd) {
-  if (keepFd) *keepFd = -1;
-  int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
-    // A file the caller may not read can still be moved or deleted; its
-    // holders cannot be seen from here.
-    if (errno == EACCES) return true;
-    SetErrorFromErrno(errno, native);
-    return false;
-  }
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    close(fd);
-    SetLastError(ERROR_SHARING_VIOLATION);
-    return false;
-  }
-  if (keepFd) *keepFd = fd;
-  else close(fd);
-  return true;
-}
-
 }  // namespace halvex::platform::posix
 
 using namespace halvex::platform::posix;
@@ -201,11 +204,11 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     int fd = CreateNewFile(*native, access, shareMode);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     SetLastError(ERROR_SUCCESS);
-    return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd});
+    return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd, access & (GENERIC_READ | GENERIC_WRITE)});
   }
   bool existed = false;
   if (!CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
-  int fd = open(native->c_str(), OpenFlagsFor(access, creation), 0666);
+  int fd = OpenFor(*native, access, creation);
   if (fd < 0) {
     SetErrorFromErrno(errno, *native);
     return INVALID_HANDLE_VALUE;
@@ -214,7 +217,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
   // As on Windows, success still tells whether the file was there already.
   const bool reportsExisting = creation == CREATE_ALWAYS || creation == OPEN_ALWAYS;
   SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd});
+  return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd, access & (GENERIC_READ | GENERIC_WRITE)});
 }
 
 BOOL CloseHandle(HANDLE handle) {
@@ -227,7 +230,7 @@ BOOL CloseHandle(HANDLE handle) {
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
   if (read) *read = 0;
-  int fd = FdOf(handle);
+  int fd = FdOf(handle, GENERIC_READ);
   if (fd < 0) return FALSE;
   // Windows fills the buffer unless the end of the file comes first.
   DWORD done = 0;
@@ -248,7 +251,7 @@ BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
 
 BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written, void*) {
   if (written) *written = 0;
-  int fd = FdOf(handle);
+  int fd = FdOf(handle, GENERIC_WRITE);
   if (fd < 0) return FALSE;
   if (int err = TakeFault(FaultPoint::kWrite)) {
     SetErrorFromErrno(err);
@@ -296,7 +299,7 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, LARGE_INTEGER* newP
 }
 
 BOOL SetEndOfFile(HANDLE handle) {
-  int fd = FdOf(handle);
+  int fd = FdOf(handle, GENERIC_WRITE);
   if (fd < 0) return FALSE;
   off_t position = lseek(fd, 0, SEEK_CUR);
   if (position < 0 || ftruncate(fd, position) != 0) return Fail(ErrorFromErrno(errno));
@@ -347,7 +350,7 @@ HANDLE CreatePrivateFile(WStringView path) {
   int fd = posix::CreateNewFile(*native, GENERIC_WRITE, 0, 0600);
   if (fd < 0) return INVALID_HANDLE_VALUE;
   SetLastError(ERROR_SUCCESS);
-  return posix::RegisterHandle(new posix::HandleObject{posix::HandleObject::Kind::File, fd});
+  return posix::RegisterHandle(new posix::HandleObject{posix::HandleObject::Kind::File, fd, GENERIC_WRITE});
 }
 
 bool GetPermissions(HANDLE file, uint32_t* mode) {

@@ -61,6 +61,7 @@ struct HandleObject {
   enum class Kind { File, Find };
   Kind kind;
   int fd = -1;          // File: the open descriptor
+  DWORD access = 0;     // File: GENERIC_READ and GENERIC_WRITE as asked for
 };
 HANDLE RegisterHandle(HandleObject* object);
 // The object behind handle, or null with the last error set to 6.
@@ -70,12 +71,19 @@ HandleObject* UnregisterHandle(HANDLE handle, HandleObject::Kind kind);
 
 // A POSIX time as a FILETIME.
 FILETIME FileTimeOf(const struct timespec& ts);
-// Probes whether any handle holds the regular file at native: true when an
-// exclusive lock can be taken at once. With keepFd, the locked descriptor is
-// handed back (so an operation can run while the probe keeps others out) and
-// the caller closes it; otherwise it is closed at once. On false the last
-// error is set (32 when the file is held).
-bool ProbeUnheld(const std::string& native, int* keepFd = nullptr);
+// ---- sharing.cpp ---------------------------------------------------------
+// The access DeleteFileW and MoveFileW ask for on the file they remove.
+constexpr DWORD kDeleteAccess = 0x00010000;
+// Records an open of fd with access and share as Windows does, refusing it
+// when it conflicts with an open already recorded (this process or another).
+// readable: fd is open for reading. Returns 0, EWOULDBLOCK for a conflict, or
+// an errno value; on failure the caller closes fd.
+int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable);
+// True when an open of the regular file at native with access and share
+// would be let in now. With keepFd, the descriptor is handed back with the gate
+// shut, so an operation can run before any other open is recorded; the
+// caller closes it. On false the last error is set (32 when the file is held).
+bool ProbeShare(const std::string& native, DWORD access, DWORD share, int* keepFd = nullptr);
 
 // ---- files.cpp -----------------------------------------------------------
 // Copies the regular file at from to the native path to (see CopyFileW);

@@ -157,7 +157,7 @@ namespace posix {
 
 std::optional<std::string> NativeOrFail(LPCWSTR path) {
   if (!path) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_PATH_NOT_FOUND);  // as Windows answers a null path
     return std::nullopt;
   }
   auto [native, error] = Resolve(path);

@@ -55,16 +55,6 @@ inline bool DotNamesAreHidden() {
 // the POSIX layer does; Wine reports a missing file.
 inline DWORD UnknownDriveError() { return IsWine() ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND; }
 
-// Windows lets a reader in beside a writer when each allows the other. The
-// POSIX layer's locks cannot tell a writer that shares from one that does not,
-// so it keeps the file to the writer: a refusal Windows would not give, never
-// an access Windows would refuse.
-#ifdef _WIN32
-constexpr bool kWriterSharesWithReaders = true;
-#else
-constexpr bool kWriterSharesWithReaders = false;
-#endif
-
 // The attributes without the archive bit. Wine marks every file "archive",
 // as Windows marks the files it writes; the POSIX layer never does. The
 // library reads neither it nor FILE_ATTRIBUTE_NORMAL, which Windows gives

@@ -149,8 +149,9 @@ TEST(CopyFileW, HeldFiles) {
   } cases[] = {
       {"a.txt", GENERIC_READ, FILE_SHARE_READ, true},   // readers may share the source
       {"a.txt", GENERIC_READ, 0, false},                // held exclusively
-      {"a.txt", GENERIC_WRITE, FILE_SHARE_READ, kWriterSharesWithReaders},  // the copy shares writing
+      {"a.txt", GENERIC_WRITE, FILE_SHARE_READ, true},  // the copy shares writing
       {"b.txt", GENERIC_READ, FILE_SHARE_READ, false},  // a held target is not replaced
+      {"b.txt", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true},  // unless its holder shares writing
   };
   for (const auto& c : cases) {
     TempDrive drive;
@@ -165,6 +166,33 @@ TEST(CopyFileW, HeldFiles) {
     }
     CloseHandle(h);
     EXPECT_EQ(drive.Read("b.txt"), c.copies ? "new" : "old");
+  }
+}
+
+// Answers that no caller of ours leans on today, given as Windows gives them.
+TEST(Win32, SmallAnswersAsWindows) {
+  TempDrive drive;
+  drive.Write("a.txt", "old");
+  const WString a = drive.Path("a.txt");
+  EXPECT_TRUE(MoveFileW(a.c_str(), a.c_str()));
+  EXPECT_FALSE(DeleteFileW(nullptr));
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});
+  SetLastError(ERROR_FILE_NOT_FOUND);
+  EXPECT_TRUE(CopyFileW(a.c_str(), drive.Path("b.txt").c_str(), TRUE));
+  EXPECT_NE(GetLastError(), DWORD{ERROR_FILE_NOT_FOUND}) << "nothing stale after success";
+  // CREATE_ALWAYS truncates whatever the access; each handle does only what
+  // it was opened for.
+  for (DWORD access : {DWORD{0}, DWORD{GENERIC_READ}, DWORD{GENERIC_WRITE}}) {
+    HANDLE h = CreateFileW(a.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE) << access;
+    EXPECT_EQ(drive.Read("a.txt"), "") << access;
+    drive.Write("a.txt", "x");
+    char c;
+    DWORD done;
+    EXPECT_EQ(ReadFile(h, &c, 1, &done, nullptr), access == GENERIC_READ) << access;
+    EXPECT_EQ(WriteFile(h, "y", 1, &done, nullptr), access == GENERIC_WRITE) << access;
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED}) << access;  // each was refused one
+    CloseHandle(h);
   }
 }
 
@@ -231,6 +259,11 @@ TEST(GetTempFileNameW, CreatesDistinctEmptyFiles) {
       const std::string rel = "Docs/" + text.substr(folder.size());
       EXPECT_TRUE(drive.Exists(rel)) << text;
       EXPECT_EQ(drive.Read(rel), "");
+      // A name given out and deleted since is not given out again at once
+      // (Wine 8 takes the clock afresh each time and may).
+      if (!IsWine()) {
+        EXPECT_TRUE(DeleteFileW(name));
+      }
     }
   }
 }
@@ -250,8 +283,10 @@ TEST(GetTempFileNameW, WithANumberOnlyFormats) {
 TEST(GetTempFileNameW, FailsInAMissingFolder) {
   TempDrive drive;
   WCHAR name[MAX_PATH];
-  EXPECT_EQ(GetTempFileNameW(drive.Path("Missing").c_str(), WTEXT("jur"), 0, name), 0u);
-  EXPECT_EQ(GetLastError(), DWORD{ERROR_DIRECTORY});
+  for (UINT unique : {0u, 0x10u}) {
+    EXPECT_EQ(GetTempFileNameW(drive.Path("Missing").c_str(), WTEXT("jur"), unique, name), 0u);
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_DIRECTORY});
+  }
 }
 
 TEST(FindFirstFileW, ReportsSizeInHalves) {
@@ -300,6 +335,7 @@ TEST(FindFirstFileW, WildcardsAndMisses) {
       {"Docs\\none.txt", nullptr, ERROR_FILE_NOT_FOUND},
       {"No\\*.txt", nullptr, ERROR_PATH_NOT_FOUND},
       {"No\\a.txt", nullptr, ERROR_PATH_NOT_FOUND},
+      {"Docs\\a.txt\\*", nullptr, IsWine() ? DWORD{ERROR_INVALID_NAME} : DWORD{ERROR_DIRECTORY}},  // in a file
       {"D*\\a.txt", nullptr, ERROR_INVALID_NAME},
   };
   for (const auto& c : cases) {

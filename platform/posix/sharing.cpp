@@ -1,0 +1,136 @@
+// Share modes as Windows keeps them, seen by every process that uses this
+// layer: each open records what it may do (read, write, delete) and what it
+// refuses others, as open-file-description locks on bytes far past any data.
+// The kernel drops them when the handle closes or its process dies.
+//
+// Where this differs from Windows (the design note's table lives outside
+// this tree, so the reasons stand here): the locks are advisory, so a program
+// that does not use this layer is never seen as holding a file, nor kept
+// out; a file deleted while a handle that shares deletion holds it goes at
+// once (POSIX has no pending delete), so its name is free again before that
+// handle closes; a writer that may not read the file (mode without read
+// permission) records with exclusive locks, which refuse a second such
+// writer even where both share writing.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
+
+#include "platform/posix/internal.h"
+
+namespace halvex::platform::posix {
+
+namespace {
+
+// One byte per access kind, then one per refusal of it. Files never grow
+// this far, so the bytes never touch data.
+constexpr off_t kShareBytes = off_t{0x7FFF'FFFF'0000'0000};
+constexpr int kKinds = 3;  // read, write, delete
+
+struct Sharing {
+  unsigned access = 0;  // bit i: this open may do kind i
+  unsigned denied = 0;  // bit i: this open refuses others kind i
+};
+
+Sharing SharingOf(DWORD access, DWORD share) {
+  Sharing s;
+  if (access & GENERIC_READ) s.access |= 1;
+  if (access & GENERIC_WRITE) s.access |= 2;
+  if (access & kDeleteAccess) s.access |= 4;
+  if (!(share & FILE_SHARE_READ)) s.denied |= 1;
+  if (!(share & FILE_SHARE_WRITE)) s.denied |= 2;
+  if (!(share & FILE_SHARE_DELETE)) s.denied |= 4;
+  return s;
+}
+
+struct flock ByteLock(short type, off_t at) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = at;
+  lock.l_len = 1;
+  return lock;
+}
+
+// Whether another open file description holds a lock on the byte at.
+// Returns 0 (free), EWOULDBLOCK (held) or an errno value.
+int Held(int fd, off_t at) {
+  struct flock lock = ByteLock(F_WRLCK, at);
+  if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return errno;
+  return lock.l_type == F_UNLCK ? 0 : EWOULDBLOCK;
+}
+
+// Whether an open asking for s meets one already recorded: it refuses what
+// another may do, or may do what another refuses.
+int Conflict(int fd, Sharing s) {
+  for (int i = 0; i < kKinds; ++i) {
+    if (s.denied & (1u << i))
+      if (int err = Held(fd, kShareBytes + i)) return err;
+    if (s.access & (1u << i))
+      if (int err = Held(fd, kShareBytes + kKinds + i)) return err;
+  }
+  return 0;
+}
+
+// The gate: taken for the short time between looking for a conflict and
+// recording an open, so two opens cannot both pass the look. Waits a little
+// for another opener, never for long. Returns 0 or EWOULDBLOCK.
+int TakeGate(int fd) {
+  const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK && errno != EINTR) return errno;
+    if (std::chrono::steady_clock::now() > give_up) return EWOULDBLOCK;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return 0;
+}
+
+}  // namespace
+
+int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable) {
+  const Sharing s = SharingOf(access, share);
+  // An open that may neither read, write nor delete is never checked and
+  // never stands in another's way.
+  if (s.access == 0) return 0;
+  if (int err = TakeGate(fd)) return err;
+  int err = Conflict(fd, s);
+  // A shared lock needs a descriptor open for reading; a write-only one
+  // (a file its owner may not read) records with exclusive locks instead.
+  const short type = readable ? F_RDLCK : F_WRLCK;
+  for (int i = 0; err == 0 && i < 2 * kKinds; ++i) {
+    const bool has = i < kKinds ? (s.access >> i) & 1 : (s.denied >> (i - kKinds)) & 1;
+    if (!has) continue;
+    struct flock lock = ByteLock(type, kShareBytes + i);
+    if (fcntl(fd, F_OFD_SETLK, &lock) != 0) err = errno == EAGAIN ? EWOULDBLOCK : errno;
+  }
+  flock(fd, LOCK_UN);
+  // On failure the caller closes fd, which drops whatever was taken.
+  return err;
+}
+
+bool ProbeShare(const std::string& native, DWORD access, DWORD share, int* keepFd) {
+  if (keepFd) *keepFd = -1;
+  int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    // A file the caller may not read can still be moved or deleted; its
+    // holders cannot be seen from here.
+    if (errno == EACCES) return true;
+    SetErrorFromErrno(errno, native);
+    return false;
+  }
+  int err = TakeGate(fd);
+  if (err == 0) err = Conflict(fd, SharingOf(access, share));
+  if (err != 0) {
+    close(fd);
+    SetErrorFromErrno(err);
+    return false;
+  }
+  if (keepFd) *keepFd = fd;  // the gate stays shut until the caller closes it
+  else close(fd);
+  return true;
+}
+
+}  // namespace halvex::platform::posix
