@@ -19,6 +19,7 @@ enum Opt : unsigned {
   kOptYah = 1u << 7,
   kOptForce = 1u << 8,
   kOptNoInput = 1u << 9,
+  kOptStrict = 1u << 10,
 };
 
 struct CommandInfo {
@@ -46,7 +47,7 @@ const std::array<CommandInfo, 6> kCommands{{
      "      --no-input         never ask at the terminal; the policies answer\n"
      "      --json             print the result as JSON\n"},
     {Command::kDecrypt, "decrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict,
      "usage: halvex decrypt [options] PATH...\n"
      "Decrypts each file in place: the restored file replaces the encrypted one.\n"
      "The stored key is tried first; a password opens files from elsewhere.\n"
@@ -56,8 +57,11 @@ const std::array<CommandInfo, 6> kCommands{{
      "      --password-file F  read the password from the first line of F\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
      "      --on-error P       skip|stop|retry-once after a failure (default skip)\n"
+     "      --strict           treat files that are not encrypted as errors: asked about,\n"
+     "                         reported one by one, and exit status 1\n"
      "      --no-input         never ask at the terminal; the policies answer\n"
-     "      --json             print the result as JSON\n"},
+     "      --json             print the result as JSON\n"
+     "Files that are not encrypted are otherwise left alone and counted in one line.\n"},
     {Command::kCopy, "copy", kBatchOptions,
      "usage: halvex copy [options] PATH...\n"
      "Writes a self-extracting encrypted copy beside each file (NAME.exe), all or\n"
@@ -220,6 +224,7 @@ class Parser {
         {"--force", kOptForce, &Options::force},
         {"--ask-password", kOptAskPassword, &Options::askPassword},
         {"--no-input", kOptNoInput, &Options::noInput},
+        {"--strict", kOptStrict, &Options::strict},
     };
     for (const Flag& f : kFlags) {
       if (name != f.name) continue;

@@ -27,6 +27,7 @@ struct Options {
   bool force = false;         // keystore import
   bool askPassword = false;   // encrypt/decrypt: prompt instead of using the stored key
   bool noInput = false;       // never ask at the terminal; policies answer
+  bool strict = false;        // decrypt: a file that is not encrypted is reported and not done
   std::optional<std::string> passwordFile;
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "batch/halvex.h"
+#include "engine/cryptofile.h"
 #include "cli/observe.h"
 #include "cli/paths.h"
 #include "cli/signals.h"
@@ -349,6 +350,10 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
     report.files.push_back(std::move(r));
   }
   return report;
+}
+
+bool IsLeftAlonePlain(const BatchReport& report, const FileResult& f) {
+  return report.plainLeftAlone && f.status == FileStatus::kSkipped && f.code == FES_NOT_ENCRYPTED;
 }
 
 std::string DescribeCode(uint32_t code) {

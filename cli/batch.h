@@ -45,7 +45,14 @@ struct BatchReport {
   bool interrupted = false;  // Ctrl-C reached the batch
   std::optional<uint32_t> setupError;  // the engine could not be prepared; no file touched
   std::string folder;        // mail: the new message folder
+  // decrypt: files that are not encrypted were skipped without a word; the
+  // report sums them up in one line, and they are no reason for status 1.
+  bool plainLeftAlone = false;
 };
+
+// Whether f is a file that decryption left alone for not being encrypted,
+// summed up rather than reported.
+bool IsLeftAlonePlain(const BatchReport& report, const FileResult& f);
 
 enum class InPlaceMode { kEncrypt, kEncryptSelfExtract, kDecrypt, kDecryptToTemp };
 

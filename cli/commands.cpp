@@ -49,7 +49,12 @@ void ApplyPolicies(const Options& o) {
   auto error = o.onError == ErrorPolicy::kStop        ? ErrorChoice::kStop
                : o.onError == ErrorPolicy::kRetryOnce ? ErrorChoice::kRetryOnce
                                                       : ErrorChoice::kSkip;
+  progress::UseConsole(true);  // a terminal's program, whatever the platform
   progress::SetPolicies(exists, hidden, error);
+  // Decrypting a folder meets plain files as a matter of course: they are
+  // summed up in the report rather than asked about one by one.
+  if (o.command == Command::kDecrypt && !o.strict)
+    progress::SetQuietSkip([](uint32_t fes, uint32_t) { return fes == FES_NOT_ENCRYPTED; });
   if (o.noInput) progress::SetInteractive(false);
 }
 
@@ -103,6 +108,7 @@ int RunBatch(const Options& o) {
       report = RunInPlace(*files, pw.password ? &*pw.password : nullptr,
                           o.toTemp ? InPlaceMode::kDecryptToTemp : InPlaceMode::kDecrypt);
       listDone = o.toTemp;
+      report.plainLeftAlone = !o.strict;
       break;
     case Command::kCopy:
       report = RunCopy(*files, *pw.password);

@@ -49,10 +49,7 @@ class Expander {
   void File(const std::string& native, const std::string& shown) {
     if (!seen_.insert(native).second) return;
     std::optional<WString> library = platform::FromNativePath(native);
-    if (!library) {
-      return Error(shown, "has a name the library cannot use (a backslash or ':' in a name, "
-                          "or bytes that are not UTF-8)");
-    }
+    if (!library) return Error(shown, "has a path the library cannot name");
     out_.files.push_back({native, std::move(*library)});
   }
 
@@ -86,16 +83,6 @@ class Expander {
   Expansion out_;
 };
 
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not one.
-size_t Utf8Length(std::string_view s, size_t i) {
-  const auto c = static_cast<unsigned char>(s[i]);
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return 0;
-  return n;
-}
-
 }  // namespace
 
 Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursive) {
@@ -106,26 +93,9 @@ Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursiv
 
 std::string NativeOf(WStringView libraryPath) {
   if (auto native = platform::ToNativePath(libraryPath)) return *native;
-  return platform::ToUtf8(libraryPath);
+  return platform::DisplayPath(libraryPath);
 }
 
-std::string Printable(std::string_view name) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < name.size();) {
-    const auto c = static_cast<unsigned char>(name[i]);
-    size_t n = Utf8Length(name, i);
-    if (n > 1 || (n == 1 && c >= 0x20 && c != 0x7F)) {
-      out.append(name.substr(i, n));
-      i += n;
-    } else {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-      ++i;
-    }
-  }
-  return out;
-}
+std::string Printable(std::string_view name) { return platform::Printable(name); }
 
 }  // namespace halvex::cli

@@ -19,7 +19,8 @@ std::string Dump(const ordered_json& j) {
 
 ordered_json SummaryJson(const Summary& s) {
   return {{"succeeded", s.succeeded}, {"skipped", s.skipped},     {"passed_over", s.passedOver},
-          {"failed", s.failed},       {"cancelled", s.cancelled}, {"rolled_back", s.rolledBack}};
+          {"failed", s.failed},       {"cancelled", s.cancelled}, {"rolled_back", s.rolledBack},
+          {"not_encrypted", s.notEncrypted}};
 }
 
 std::string StateName(const FileState& s) {
@@ -29,9 +30,13 @@ std::string StateName(const FileState& s) {
 
 }  // namespace
 
-Summary Summarize(const std::vector<FileResult>& files) {
+Summary Summarize(const BatchReport& report) {
   Summary s;
-  for (const auto& f : files) {
+  for (const auto& f : report.files) {
+    if (IsLeftAlonePlain(report, f)) {
+      ++s.notEncrypted;
+      continue;
+    }
     switch (f.status) {
       case FileStatus::kDone: ++s.succeeded; break;
       case FileStatus::kSkipped: ++s.skipped; break;
@@ -48,7 +53,7 @@ int ExitStatusOf(const BatchReport& report) {
   if (report.setupError) return kExitUsage;
   bool allDone = true, anyCancelled = false;
   for (const auto& f : report.files) {
-    allDone = allDone && f.status == FileStatus::kDone;
+    allDone = allDone && (f.status == FileStatus::kDone || IsLeftAlonePlain(report, f));
     anyCancelled = anyCancelled || f.status == FileStatus::kCancelled;
   }
   if (report.interrupted && anyCancelled) return kExitCancelled;
@@ -57,9 +62,10 @@ int ExitStatusOf(const BatchReport& report) {
 
 std::string TextReport(const std::string& command, const BatchReport& report, bool listDone) {
   std::ostringstream out;
-  const Summary s = Summarize(report.files);
+  const Summary s = Summarize(report);
   if (!report.folder.empty()) out << "message folder: " << Printable(report.folder) << "\n";
   for (const auto& f : report.files) {
+    if (IsLeftAlonePlain(report, f)) continue;
     if (f.status == FileStatus::kDone) {
       if (!listDone) continue;
       out << "  done         " << Printable(f.path);
@@ -73,6 +79,8 @@ std::string TextReport(const std::string& command, const BatchReport& report, bo
     if (f.code) out << " (code " << f.code << ")";
     out << "\n";
   }
+  if (s.notEncrypted == 1) out << "1 file was not encrypted and was left alone\n";
+  if (s.notEncrypted > 1) out << s.notEncrypted << " files were not encrypted and were left alone\n";
   out << command << ": " << s.succeeded << " succeeded, " << s.skipped << " skipped, " << s.passedOver
       << " passed over, " << s.failed << " failed, " << s.cancelled << " cancelled";
   if (s.rolledBack) out << ", " << s.rolledBack << " rolled back";
@@ -95,7 +103,7 @@ std::string JsonReport(const std::string& command, const BatchReport& report) {
   j["command"] = command;
   if (!report.folder.empty()) j["folder"] = report.folder;
   j["files"] = std::move(files);
-  j["summary"] = SummaryJson(Summarize(report.files));
+  j["summary"] = SummaryJson(Summarize(report));
   const BatchCounters& c = report.counters;
   j["batch"] = {{"error_code", c.errCode},        {"status", c.status},          {"succeeded", c.succeeded},
                 {"skipped", c.skipped},           {"passed_over", c.passedOver}, {"outputs", c.outCount}};

@@ -22,8 +22,9 @@ int ExitStatusOf(const BatchReport& report);
 
 struct Summary {
   size_t succeeded = 0, skipped = 0, passedOver = 0, failed = 0, cancelled = 0, rolledBack = 0;
+  size_t notEncrypted = 0;  // left alone by decryption, not counted as skipped
 };
-Summary Summarize(const std::vector<FileResult>& files);
+Summary Summarize(const BatchReport& report);
 
 // listDone: also one line per file done (when its output is not beside it).
 std::string TextReport(const std::string& command, const BatchReport& report, bool listDone);

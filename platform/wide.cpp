@@ -18,6 +18,8 @@ constexpr char32_t kReplacement = 0xFFFD;
 bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -45,6 +47,8 @@ void AppendUtf16(WString& out, char32_t cp) {
     out += static_cast<WCHAR>(0xDC00 + (cp & 0x3FF));
   }
 }
+
+namespace {
 
 // Decodes one WTF-8 sequence at text[pos]. Returns the code point and
 // advances pos, or returns nothing (pos unchanged) for a malformed sequence:
@@ -88,6 +92,14 @@ std::optional<char32_t> DecodeOne(std::string_view text, size_t& pos) {
 
 }  // namespace
 
+std::optional<char32_t> DecodeUtf8(std::string_view text, size_t& pos) {
+  size_t at = pos;
+  std::optional<char32_t> cp = DecodeOne(text, at);
+  if (!cp || (*cp >= 0xD800 && *cp <= 0xDFFF)) return std::nullopt;
+  pos = at;
+  return cp;
+}
+
 std::string ToUtf8(WStringView text) {
   std::string out;
   out.reserve(text.size());
@@ -127,6 +139,33 @@ WString Widen(std::string_view text) {
       ++pos;
     }
     AppendUtf16(out, *cp);
+  }
+  return out;
+}
+
+namespace {
+// Length of the UTF-8 sequence starting at s[i], or 0 when it is not one.
+size_t Utf8Length(std::string_view s, size_t i) {
+  size_t at = i;
+  return DecodeUtf8(s, at) ? at - i : 0;
+}
+}  // namespace
+
+std::string Printable(std::string_view name) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < name.size();) {
+    const auto c = static_cast<unsigned char>(name[i]);
+    size_t n = Utf8Length(name, i);
+    if (n > 1 || (n == 1 && c >= 0x20 && c != 0x7F)) {
+      out.append(name.substr(i, n));
+      i += n;
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+      ++i;
+    }
   }
   return out;
 }

@@ -11,12 +11,41 @@ packages=(
   attr e2fsprogs util-linux
   g++-mingw-w64-i686 libgcrypt-mingw-w64-dev
 )
-# Optional groups, asked for by name: "bench" and "wine".
+
+# True when this kernel starts 32-bit x86 programs (IA-32 emulation is a
+# kernel option, and some machines here lack it). Tried, not guessed: a
+# 93-byte i386 ELF that only exits with status 7.
+kernel_runs_i386() {
+  local probe status=0
+  probe=$(mktemp "${TMPDIR:-/tmp}/halvex-i386-probe.XXXXXX") || return 1
+  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb3\x07\x31\xc0\x40\xcd\x80' >"$probe"
+  chmod +x "$probe"
+  "$probe" 2>/dev/null || status=$?
+  rm -f "$probe"
+  [ "$status" -eq 7 ]
+}
+
+# Optional groups, asked for by name: "bench", "wine" and "wine64".
+#   wine    Wine for the Windows tests: the 32-bit loader (from Debian's i386
+#           packages) where this kernel can start 32-bit programs, otherwise
+#           what "wine64" installs. HALVEX_WINE_ARCH=64 asks for "wine64".
+#   wine64  Wine's 64-bit loader and the x86_64 cross compiler, for the
+#           x86_64 build of the Windows tests.
+wine64_packages=(wine64 g++-mingw-w64-x86-64)
 for group in "$@"; do
   case "$group" in
-    bench) packages+=(age gnupg 7zip hyperfine time) ;;
-    wine) packages+=(wine wine32:i386) ;;
-    *) echo "setup.sh: unknown group '$group' (bench, wine)" >&2; exit 2 ;;
+    bench) packages+=(age gnupg 7zip hyperfine time strace) ;;
+    wine)
+      if [ "${HALVEX_WINE_ARCH:-}" != 64 ] && kernel_runs_i386; then
+        packages+=(wine wine32:i386)
+      else
+        packages+=("${wine64_packages[@]}")
+      fi
+      # A virtual display for the window tests, and its screenshots.
+      packages+=(xvfb x11-apps imagemagick)
+      ;;
+    wine64) packages+=("${wine64_packages[@]}") ;;
+    *) echo "setup.sh: unknown group '$group' (bench, wine, wine64)" >&2; exit 2 ;;
   esac
 done
 

@@ -123,9 +123,8 @@ std::optional<WString> FirstMatch(const std::string& folder, WStringView pattern
   while (dirent* entry = readdir(dir)) {
     std::string_view raw = entry->d_name;
     if (raw == "." || raw == "..") continue;
-    auto name = FromUtf8(raw);  // a name the library cannot spell is not listed
-    if (!name || name->find_first_of(WTEXT("\\:")) != WString::npos) continue;
-    if (WildcardMatch(pattern, *name) && (!best || *name < *best)) best = std::move(name);
+    WString name = LibraryName(raw);
+    if (WildcardMatch(pattern, name) && (!best || name < *best)) best = std::move(name);
   }
   closedir(dir);
   if (!best) SetLastError(ERROR_FILE_NOT_FOUND);

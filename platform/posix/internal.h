@@ -32,6 +32,14 @@ WString FinalComponent(WStringView path);
 // Folder part of a native path ("/" for "/x", "." for "x").
 std::string NativeParent(const std::string& native);
 
+// ---- names.cpp -----------------------------------------------------------
+// One native name component in the library's form: never fails, and
+// NativeName gives the same bytes back (see ToNativePath in wide.h).
+WString LibraryName(std::string_view native);
+// One library name component in native form, or nothing for a name that
+// cannot stand (a "/", ":" or NUL, or mapped dots that would make "." or "..").
+std::optional<std::string> NativeName(WStringView name);
+
 // ---- attributes.cpp ------------------------------------------------------
 // The process umask, read without changing it.
 mode_t CurrentUmask();

@@ -63,11 +63,6 @@ std::shared_ptr<const DriveMap> Map() {
   return currentMap;
 }
 
-// A component character that cannot stand in a native name without changing
-// what the path means: "/" would split it, ":" names a stream on Windows and
-// could not be mapped back, NUL would cut the path short.
-bool IsForbiddenInComponent(WCHAR c) { return c == u'/' || c == u':' || c == 0; }
-
 // The native path, or nothing with the Win32 error that explains why.
 std::pair<std::optional<std::string>, DWORD> Resolve(WStringView path) {
   if (path.size() < 2 || path[1] != u':' || path[0] > 0x7F || !IsLetter(static_cast<char>(path[0])))
@@ -78,12 +73,17 @@ std::pair<std::optional<std::string>, DWORD> Resolve(WStringView path) {
   WStringView rest = path.substr(2);
   if (rest.empty() || rest == WTEXT("\\")) return {drive->root, ERROR_SUCCESS};
   if (rest[0] != u'\\') return {std::nullopt, ERROR_INVALID_NAME};  // "C:Docs": no current folder here
-  for (WCHAR c : rest)
-    if (IsForbiddenInComponent(c)) return {std::nullopt, ERROR_INVALID_NAME};
-  std::string tail = ToUtf8(rest);
-  for (char& c : tail)
-    if (c == '\\') c = '/';
-  return {(drive->root == "/" ? std::string() : drive->root) + tail, ERROR_SUCCESS};
+  std::string native = drive->root == "/" ? std::string() : drive->root;
+  // Only the backslashes separate; every name between them is unmapped alone.
+  for (rest.remove_prefix(1);;) {
+    const size_t end = rest.find(u'\\');
+    std::optional<std::string> name = posix::NativeName(rest.substr(0, end));
+    if (!name) return {std::nullopt, ERROR_INVALID_NAME};
+    native += '/' + *name;
+    if (end == WStringView::npos) break;
+    rest.remove_prefix(end + 1);
+  }
+  return {native, ERROR_SUCCESS};
 }
 
 bool Contains(const std::string& root, std::string_view native) {
@@ -110,13 +110,26 @@ std::optional<WString> FromNativePath(std::string_view native) {
     std::string_view component = rest.substr(0, end);
     rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     if (component.empty()) continue;
-    auto wide = FromUtf8(component);
-    if (!wide || wide->find_first_of(WTEXT("\\:")) != WString::npos) return std::nullopt;
     out += u'\\';
-    out += *wide;
+    out += posix::LibraryName(component);
   }
   if (out.size() == 2) out += u'\\';
   return out;
+}
+
+std::string DisplayPath(WStringView path) {
+  if (auto native = ToNativePath(path)) return Printable(*native);
+  // A tail such as "...docs\a.txt": the same names, the native separator.
+  std::string out;
+  for (;;) {
+    const size_t end = path.find(u'\\');
+    WStringView name = path.substr(0, end);
+    out += posix::NativeName(name).value_or(ToUtf8(name));
+    if (end == WStringView::npos) break;
+    out += '/';
+    path.remove_prefix(end + 1);
+  }
+  return Printable(out);
 }
 
 void ReloadDriveMap() {

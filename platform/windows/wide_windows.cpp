@@ -46,6 +46,9 @@ std::optional<WString> FromNativePath(std::string_view native) {
   return wide;
 }
 
+// Library paths are the user's own paths here.
+std::string DisplayPath(WStringView path) { return Printable(ToUtf8(path)); }
+
 // There is no drive map to read: Windows has drive letters of its own.
 void ReloadDriveMap() {}
 

@@ -113,7 +113,7 @@ crypto::SecureBuffer Utf8(WStringView password) {
 }
 
 bool Argon2id(crypto::Bytes password, crypto::Bytes salt, const KdfParams& p, crypto::MutableBytes out) {
-  unsigned long params[4] = {out.size(), p.passes, p.memoryKiB, p.lanes};
+  unsigned long params[4] = {static_cast<unsigned long>(out.size()), p.passes, p.memoryKiB, p.lanes};
   gcry_kdf_hd_t hd = nullptr;
   if (gcry_kdf_open(&hd, GCRY_KDF_ARGON2, GCRY_KDF_ARGON2ID, params, 4, password.data(), password.size(),
                     salt.data(), salt.size(), nullptr, 0, nullptr, 0))

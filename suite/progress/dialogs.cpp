@@ -1,16 +1,20 @@
-// The prompts and the error dialog: asked on the terminal when someone is
-// there, answered by the host's policies otherwise.
+// The prompts and the error dialog: real dialogs on Windows (window.h), else
+// asked on the terminal when someone is there, answered by the host's
+// policies otherwise.
 #include <cctype>
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/wide.h"
 #include "suite/msgbox/messages.h"
+#include "suite/msgbox/windowed.h"
 #include "suite/progress.h"
 #include "suite/progress/dialogs.h"
 #include "suite/progress/host.h"
 #include "suite/progress/terminal.h"
+#include "suite/progress/window.h"
 
 namespace halvex::progress {
 namespace {
@@ -29,6 +33,11 @@ Policies& Current() {
 std::optional<bool>& InteractiveOverride() {
   static std::optional<bool> forced;
   return forced;
+}
+
+QuietSkip& Quiet() {
+  static QuietSkip quiet;
+  return quiet;
 }
 
 AnswerSource& Source() {
@@ -70,37 +79,25 @@ int32_t PolicyError(const std::string& name) {
   return UI_SKIP_ERROR;
 }
 
-// Asks until one of the offered letters is typed; nothing at end of input.
-template <typename Map>
-std::optional<int32_t> AskLetter(const std::string& question, Map map) {
+struct Answer {
+  const char* letter;
+  const char* word;
+  int32_t code;
+};
+
+// Asks until the whole answer is one of the offered letters or words; Enter
+// alone takes no default. Nothing at end of input.
+std::optional<int32_t> AskChoice(const std::string& question, const std::vector<Answer>& offered) {
   for (;;) {
     std::optional<std::string> line = AskUser(question);
     if (!line) return std::nullopt;
-    size_t at = line->find_first_not_of(" \t");
-    if (at == std::string::npos) continue;
-    if (std::optional<int32_t> code = map(static_cast<char>(std::tolower(static_cast<unsigned char>((*line)[at])))))
-      return code;
+    const size_t first = line->find_first_not_of(" \t\r");
+    if (first == std::string::npos) continue;
+    std::string typed = line->substr(first, line->find_last_not_of(" \t\r") + 1 - first);
+    for (char& c : typed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const Answer& a : offered)
+      if (typed == a.letter || typed == a.word) return a.code;
   }
-}
-
-std::optional<int32_t> PromptLetter(char c) {
-  switch (c) {
-    case 'y': return UI_REPLACE;
-    case 'n': return UI_SKIP;
-    case 'a': return UI_YES_TO_ALL;
-    case 's': return UI_SKIP_ALL;
-    case 'c': return UI_CANCEL;
-  }
-  return std::nullopt;
-}
-
-std::optional<int32_t> ErrorLetter(char c) {
-  switch (c) {
-    case 'r': return UI_RETRY;
-    case 's': return UI_SKIP_ERROR;
-    case 'c': return UI_STOP;
-  }
-  return std::nullopt;
 }
 
 std::string PromptQuestion(int32_t direction, const std::string& name, int32_t question, int32_t more) {
@@ -119,6 +116,7 @@ void SetPolicies(Choice onExists, Choice onHidden, ErrorChoice onError) {
 void SetInteractive(bool interactive) { InteractiveOverride() = interactive; }
 void ClearInteractiveOverride() { InteractiveOverride().reset(); }
 void SetAnswerSource(AnswerSource source) { Source() = std::move(source); }
+void SetQuietSkip(QuietSkip which) { Quiet() = std::move(which); }
 void ForgetRetries() { Retried().clear(); }
 
 }  // namespace halvex::progress
@@ -129,20 +127,32 @@ extern "C" {
 
 void FF_ReplaceHiddenForm_Show(int32_t direction, const WCHAR* name, int32_t question, int32_t more,
                                tagUIEXCHANGE* ui) {
-  std::string text = name ? halvex::platform::ToUtf8(name) : std::string();
+  std::string text = name ? halvex::platform::DisplayPath(name) : std::string();
   Choice policy = question == 2 ? Current().onHidden : Current().onExists;
   std::optional<int32_t> answer;
-  if (Interactive()) answer = AskLetter(PromptQuestion(direction, text, question, more), PromptLetter);
+  if (halvex::msgbox::Windowed()) answer = window::Prompt(direction, name, question, more != 0);
+  if (!answer && Interactive()) {
+    std::vector<Answer> offered{{"y", "yes", UI_REPLACE}, {"n", "no", UI_SKIP}, {"c", "cancel", UI_CANCEL}};
+    if (more) offered.insert(offered.end() - 1, {{"a", "yes to all", UI_YES_TO_ALL}, {"s", "skip all", UI_SKIP_ALL}});
+    answer = AskChoice(PromptQuestion(direction, text, question, more), offered);
+  }
   if (ui) ui->nResult = answer ? *answer : CodeOf(policy);
 }
 
 void FF_HandleErrorMsg_Show(const WCHAR* name, uint32_t fesCode, uint32_t apiCode, tagUIEXCHANGE* ui) {
-  std::string text = name ? halvex::platform::ToUtf8(name) : std::string();
-  std::string line = halvex::msgbox::Line(fesCode, apiCode) + ": " + text;
+  if (Quiet() && Quiet()(fesCode, apiCode)) {
+    if (ui) ui->nResult = UI_SKIP_ERROR;
+    return;
+  }
+  std::string key = name ? halvex::platform::ToUtf8(name) : std::string();
+  std::string line = halvex::msgbox::Line(fesCode, apiCode) + ": " + (name ? halvex::platform::DisplayPath(name) : "");
   std::optional<int32_t> answer;
-  if (Interactive()) answer = AskLetter(line + ". [r]etry, [s]kip, [c]ancel: ", ErrorLetter);
+  if (halvex::msgbox::Windowed()) answer = window::ErrorDialog(name, halvex::msgbox::Describe(fesCode, apiCode));
+  if (!answer && Interactive())
+    answer = AskChoice(line + ". [r]etry, [s]kip, [c]ancel: ",
+                       {{"r", "retry", UI_RETRY}, {"s", "skip", UI_SKIP_ERROR}, {"c", "cancel", UI_STOP}});
   if (!answer) {
-    answer = PolicyError(text);
+    answer = PolicyError(key);
     const char* what = *answer == UI_RETRY ? "retrying" : *answer == UI_STOP ? "stopping" : "skipped";
     std::fprintf(stderr, "%s (%s)\n", line.c_str(), what);
     std::fflush(stderr);

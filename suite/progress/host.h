@@ -2,11 +2,17 @@
 // questions are answered when nobody is at a terminal, and whether one is.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 
 namespace halvex::progress {
+
+// On Windows the windows and dialogs are real ones; a console host asks for
+// this terminal behaviour instead (as HALVEX_UI=console does). Elsewhere the
+// terminal behaviour is the only one.
+void UseConsole(bool console);
 
 // The cancel button of every window. Safe to call from a signal handler
 // (a lock-free atomic store); stays set until the host clears it, so a
@@ -26,6 +32,12 @@ enum class ErrorChoice {
   kRetryOnce,  // retry a file once (10), then skip it (11)
 };
 void SetPolicies(Choice onExists, Choice onHidden, ErrorChoice onError);
+
+// Errors the host reports in its own way (for instance, many at once): they
+// are answered "skip" without a question or a line. Empty: every error is
+// shown.
+using QuietSkip = std::function<bool(uint32_t fesCode, uint32_t apiCode)>;
+void SetQuietSkip(QuietSkip which);
 
 // Questions go to the terminal when stdin is one, unless forced either way.
 void SetInteractive(bool interactive);

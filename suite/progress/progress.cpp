@@ -1,16 +1,19 @@
-// Progress windows for a terminal: one line on stderr while a window is
-// shown, and the cancel button as a flag the host sets.
+// Progress windows: real ones on Windows (window.h), else one line on stderr
+// while a window is shown; the cancel button is also a flag the host sets.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/wide.h"
+#include "suite/msgbox/windowed.h"
 #include "suite/progress.h"
 #include "suite/progress/dialogs.h"
 #include "suite/progress/host.h"
 #include "suite/progress/terminal.h"
+#include "suite/progress/window.h"
 
 namespace halvex::progress {
 namespace {
@@ -25,6 +28,7 @@ struct Window {
   std::string name;  // UTF-8
   int32_t percent = 0;
   bool drawn = false;  // a line of ours stands on the terminal
+  window::Progress* native = nullptr;  // the real window; none for a console
 };
 
 // A signal handler may set it while the batch reads it.
@@ -57,7 +61,7 @@ std::string Bar(int32_t percent) {
 }
 
 void Draw(Window& w) {
-  if (!w.shown || !terminal::StderrIsTerminal()) return;
+  if (w.native || !w.shown || !terminal::StderrIsTerminal()) return;
   std::string line = "\r" + std::string(Title(w)) + " " + w.name + " " + Bar(w.percent) + " " +
                      std::to_string(std::clamp(w.percent, 0, 100)) + "%\x1b[K";
   std::fputs(line.c_str(), stderr);
@@ -76,6 +80,8 @@ void Create(Family family, void** progress) {
   if (!progress) return;
   auto* w = new Window;
   w->family = family;
+  if (halvex::msgbox::Windowed()) w->native = window::Create();
+  if (w->native) window::SetTitle(w->native, halvex::platform::Widen(Title(*w)).c_str());
   LiveWindows().insert(w);
   *progress = w;
   ForgetRetries();
@@ -85,6 +91,7 @@ void Release(void** progress) {
   Window* w = Of(progress);
   if (!w) return;
   Erase(*w);
+  if (w->native) window::Destroy(w->native);
   LiveWindows().erase(w);
   delete w;
   *progress = nullptr;
@@ -94,15 +101,29 @@ void Show(void** progress, bool shown) {
   Window* w = Of(progress);
   if (!w) return;
   w->shown = shown;
+  if (w->native) window::Show(w->native, shown);
   if (shown) Draw(*w);
   else Erase(*w);
+}
+
+// The name as the user's system spells it, cut to "..." and the last 28
+// characters as the library cuts its own form, so the line keeps its width.
+std::string ShownName(const WCHAR* name) {
+  constexpr size_t kTail = 28;
+  std::string shown = halvex::platform::DisplayPath(name);
+  std::vector<size_t> starts;  // where each character begins
+  for (size_t i = 0; i < shown.size(); ++i)
+    if ((static_cast<unsigned char>(shown[i]) & 0xC0) != 0x80) starts.push_back(i);
+  if (starts.size() <= kTail + 1) return shown;
+  return "..." + shown.substr(starts[starts.size() - kTail]);
 }
 
 void SetName(const WCHAR* name, void** progress) {
   Window* w = Of(progress);
   if (!w || !name) return;
-  w->name = halvex::platform::ToUtf8(name);
+  w->name = ShownName(name);
   w->percent = 0;
+  if (w->native) window::SetName(w->native, name);
   Draw(*w);
 }
 
@@ -110,6 +131,7 @@ void SetPercent(int32_t percent, void** progress) {
   Window* w = Of(progress);
   if (!w || w->percent == percent) return;  // a redraw per change, not per callback
   w->percent = percent;
+  if (w->native) window::SetPercent(w->native, percent);
   Draw(*w);
 }
 
@@ -117,11 +139,13 @@ void CheckButton(tagUIEXCHANGE* ui) {
   if (!ui) return;
   Window* w = Live(ui->hWnd);
   bool enabled = !w || !w->buttonDisabled;
-  ui->nResult = (enabled && CancelRequested()) ? UI_STOP : 0;
+  bool pressed = CancelRequested() || (w && w->native && window::CancelPressed(w->native));
+  ui->nResult = (enabled && pressed) ? UI_STOP : 0;
 }
 
 }  // namespace
 
+void UseConsole(bool console) { halvex::msgbox::UseConsole(console); }
 void SetCancel(bool pressed) { g_cancel.store(pressed, std::memory_order_relaxed); }
 bool CancelRequested() { return g_cancel.load(std::memory_order_relaxed); }
 
@@ -133,10 +157,16 @@ extern "C" {
 
 void Encryption_Progress_Create(void** progress) { Create(Family::kEncryption, progress); }
 void Encryption_Progress_SetButtonDisable(void** progress) {
-  if (Window* w = Of(progress)) w->buttonDisabled = true;
+  Window* w = Of(progress);
+  if (!w) return;
+  w->buttonDisabled = true;
+  if (w->native) window::DisableButton(w->native);
 }
 void Encryption_Progress_SetTitle(void** progress) {
-  if (Window* w = Of(progress)) w->alternativeTitle = true;
+  Window* w = Of(progress);
+  if (!w) return;
+  w->alternativeTitle = true;
+  if (w->native) window::SetTitle(w->native, halvex::platform::Widen(Title(*w)).c_str());
 }
 void Encryption_Progress_Show(void** progress) { Show(progress, true); }
 void Encryption_Progress_Hide(void** progress) { Show(progress, false); }

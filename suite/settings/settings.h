@@ -34,5 +34,7 @@ std::optional<std::filesystem::path> PrivateTempFolder();
 inline constexpr std::string_view kVaultDriveKey = "vault_drive";
 inline constexpr std::string_view kTempFolderKey = "temp_folder";
 inline constexpr std::string_view kLastPasswordUseKey = "last_password_use";
+// "console": the suite's dialogs are lines on the console (Windows).
+inline constexpr std::string_view kUiKey = "ui";
 
 }  // namespace halvex::settings

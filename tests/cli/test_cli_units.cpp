@@ -152,6 +152,18 @@ TEST(Report, TextListsEveryFileNotDone) {
   EXPECT_NE(text.find("/d/hidden: a hidden file"), std::string::npos) << text;
   EXPECT_EQ(text.find("/d/f"), std::string::npos) << "done files are only counted";
   EXPECT_NE(text.find("1 succeeded, 1 skipped, 0 passed over, 0 failed, 0 cancelled"), std::string::npos);
+
+  // Decryption sums up plain files in one line, and they alone do not make it fail (unless --strict).
+  FileResult plain = Result(FileStatus::kSkipped);
+  plain.code = 8502;
+  report.files = {Result(FileStatus::kDone), plain, plain};
+  for (bool strict : {false, true}) {
+    report.plainLeftAlone = !strict;
+    text = TextReport("decrypt", report, false);
+    EXPECT_EQ(text.find("2 files were not encrypted and were left alone") != std::string::npos, !strict) << text;
+    EXPECT_EQ(text.find("/d/f") != std::string::npos, strict) << text;
+    EXPECT_EQ(ExitStatusOf(report), strict ? kExitSomeNotDone : kExitDone);
+  }
 }
 
 }  // namespace

@@ -92,9 +92,9 @@ TEST_F(DriveMapTest, FromNativeTakesTheLongestMapping) {
       {"/srv/caf\xC3\xA9", u"C:\\caf\u00E9"},
       {"relative/x", nullptr},
       {"", nullptr},
-      {"/srv/a\\b", nullptr},                // backslash in a Linux name
-      {"/srv/a:b", nullptr},
-      {"/srv/\xFF" "name", nullptr},         // not UTF-8
+      {"/srv/a\\b", u"C:\\a\uF05Cb"},       // names Windows refuses are mapped
+      {"/srv/a:b.", u"C:\\a\uF03Ab\uF02E"},
+      {"/srv/\xFF" "name", u"C:\\\xDCFFname"}, // not UTF-8
   };
   for (const auto& c : cases) {
     auto path = FromNativePath(c.native);
@@ -106,13 +106,20 @@ TEST_F(DriveMapTest, FromNativeTakesTheLongestMapping) {
   }
 }
 
-TEST_F(DriveMapTest, LoneSurrogateNamesRoundTrip) {
+// Whatever a stored name holds, its native form is one name in the folder it
+// was given: never a separator, NUL, "." or "..".
+TEST_F(DriveMapTest, NoMappedNameLeavesItsFolder) {
   Use("C=/srv/c");
-  WString path = u"C:\\a";
-  path += static_cast<WCHAR>(0xD800);
-  auto native = ToNativePath(path);
-  ASSERT_TRUE(native.has_value());
-  EXPECT_EQ(FromNativePath(*native), std::optional<WString>(path));
+  const char16_t* hostile[] = {u"\uF02E", u"\uF02E\uF02E", u".\uF02E", u"\uF02E.", u"\uF02F", u"a\uF05C..\uF05Cb",
+                               u"\uF000", u"\xDC2F", u"\xDCAF\xDCAE", u"\xD800", u"\uF03A\uF05C", u"\uF020\uF02E"};
+  for (const char16_t* name : hostile) {
+    auto native = ToNativePath(WString(u"C:\\x\\") + name);
+    if (!native) continue;  // refused: fine
+    ASSERT_EQ(native->rfind("/srv/c/x/", 0), 0u) << *native;
+    const std::string last = native->substr(9);
+    EXPECT_TRUE(last != "." && last != ".." && last.find_first_of(std::string("/\0", 2)) == std::string::npos) << last;
+    EXPECT_EQ(ToNativePath(FromNativePath(*native).value_or(WString())), native) << "read back, the same name";
+  }
 }
 
 TEST(SyncDirectory, SyncsAnExistingFolderOnly) {

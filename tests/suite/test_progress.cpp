@@ -131,15 +131,16 @@ TEST_F(ProgressTest, EveryAnswerCanBeTypedAndEndOfInputFallsBackToThePolicy) {
     const char* typed;
     int32_t prompt, error;
   } cases[] = {
-      {"y", 4, -1}, {"n", 5, -1}, {"a", 16, -1}, {"S", 17, 11}, {"c", 2, 6}, {"r", -1, 10}, {"  yes", 4, -1},
+      {"y", 4, -1}, {"n", 5, -1}, {"a", 16, -1}, {"S", 17, 11}, {"c", 2, 6}, {"r", -1, 10}, {"  yes ", 4, -1},
+      {"Skip All", 17, -1}, {"retry", -1, 10},
   };
   for (const Case& c : cases) {
     if (c.prompt >= 0) {
-      Type({"?", "", c.typed});  // unknown letters and empty lines ask again
+      Type({"?", "", "yn", "yess", c.typed});  // anything but one offered answer asks again
       EXPECT_EQ(c.prompt, Prompt(2)) << c.typed;
     }
     if (c.error >= 0) {
-      Type({"x", c.typed});
+      Type({"x", "rs", c.typed});
       EXPECT_EQ(c.error, Error(WTEXT("f"))) << c.typed;
     }
   }

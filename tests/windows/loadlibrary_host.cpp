@@ -23,8 +23,14 @@ namespace {
 namespace fs = std::filesystem;
 
 // Member functions of an i686 MinGW class are thiscall: the object in ECX.
-using ListConstructor = void(__attribute__((thiscall)) *)(void* self, WCHAR** paths);
-using ListDestructor = void(__attribute__((thiscall)) *)(void* self);
+// x86_64 has one calling convention, the object as the first argument.
+#if defined(__i386__)
+#define HALVEX_MEMBER_CALL __attribute__((thiscall))
+#else
+#define HALVEX_MEMBER_CALL
+#endif
+using ListConstructor = void(HALVEX_MEMBER_CALL*)(void* self, WCHAR** paths);
+using ListDestructor = void(HALVEX_MEMBER_CALL*)(void* self);
 using Entry = void(__cdecl*)(tagCRYPTOPARAMS* request);
 
 // The names the library exports for CFileList(WCHAR**) and ~CFileList().

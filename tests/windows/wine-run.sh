@@ -10,17 +10,30 @@
 # user's ~/.wine. The prefix maps T: to STATE_DIR/temp and makes T:\ the
 # temporary folder: tests then build paths as short as the C:\... paths of the
 # POSIX build, which the displayed-name checks rely on.
+#
+# STATE_DIR/loader, written when the build is configured, names Wine's loader
+# and server for the build's target (32- or 64-bit); HALVEX_WINE and
+# HALVEX_WINESERVER override it.
 set -eu
 
-state=$1
+mkdir -p "$1"
+state=$(cd "$1" && pwd)  # Wine takes only an absolute prefix
 shift
 
 export WINEPREFIX="$state/prefix"
 export WINEDEBUG=-all
+# The library's real windows would wait for a click that never comes: tests
+# get the console behaviour unless they ask for windows (HALVEX_UI=windows).
+export HALVEX_UI="${HALVEX_UI:-console}"
 # No Mono or Gecko installers: the tests need neither.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-wine=${HALVEX_WINE:-wine}
+loader=wine server=wineserver
+if [ -f "$state/loader" ]; then
+  { read -r loader; read -r server; } <"$state/loader"
+fi
+wine=${HALVEX_WINE:-$loader}
+wineserver=${HALVEX_WINESERVER:-$server}
 
 init_prefix() {
   mkdir -p "$state/temp"
@@ -30,12 +43,11 @@ init_prefix() {
     "$wine" reg add 'HKCU\Environment' /v "$name" /t REG_SZ /d 'T:\' /f >/dev/null 2>&1
   done
   # The registry is written to disk when the server ends.
-  wineserver -w
+  "$wineserver" -w
   touch "$state/ready"
 }
 
 if [ ! -f "$state/ready" ]; then
-  mkdir -p "$state"
   (
     flock 9
     [ -f "$state/ready" ] || init_prefix
@@ -46,7 +58,7 @@ fi
 
 # Keep the server up between the many short test programs; it ends by itself
 # once no program has used it for a minute.
-wineserver -p60 >/dev/null 2>&1 || true
+"$wineserver" -p60 >/dev/null 2>&1 || true
 
 # The program's output goes through files: Wine's own background processes,
 # started by whichever program comes first, inherit its standard handles and

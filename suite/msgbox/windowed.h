@@ -1,0 +1,24 @@
+// Whether the suite's dialogs are real windows or lines on a console. Shared
+// by the message box and the progress library, which must agree.
+#pragma once
+
+#include "platform/win32.h"
+
+namespace halvex::msgbox {
+
+// True on Windows unless the host asked for the console (UseConsole), the
+// environment says HALVEX_UI=console, or the settings file says
+// "ui = console". HALVEX_UI=windows overrides the settings file. Always false
+// elsewhere: there the suite is a terminal's.
+bool Windowed();
+// A console host (a command-line program) asks for lines instead of windows.
+void UseConsole(bool console);
+
+#ifdef _WIN32
+// The window a dialog of ours belongs to, so that it stays in front of it:
+// the caller's active window (or, for one of our own, its owner), else the
+// foreground window when it is this process's; none otherwise.
+HWND HostWindow();
+#endif
+
+}  // namespace halvex::msgbox
