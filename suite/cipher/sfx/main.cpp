@@ -164,6 +164,12 @@ int Run(const std::vector<std::string>& args) {
   return 0;
 }
 
+std::optional<WString> FolderOf(const WString& path) {
+  size_t slash = path.rfind(WCHAR('\\'));
+  if (slash == WString::npos) return std::nullopt;
+  return path.substr(0, slash + 1);
+}
+
 void WipeWide(WString& s) {
   volatile WCHAR* p = s.data();
   for (size_t i = 0; i < s.size(); ++i) p[i] = 0;
@@ -190,7 +196,7 @@ std::optional<WString> LibraryPath(const std::string& native) {
   std::filesystem::path absolute = std::filesystem::absolute(native, ec);
   if (ec) return std::nullopt;
   std::optional<WString> path = platform::FromNativePath(absolute.lexically_normal().string());
-  if (path && path->back() != u'\\') path->push_back(u'\\');
+  if (path && path->back() != WCHAR('\\')) path->push_back(WCHAR('\\'));
   return path;
 }
 
@@ -199,12 +205,6 @@ std::optional<WString> SelfPath() {
   std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return std::nullopt;
   return platform::FromNativePath(self.string());
-}
-
-std::optional<WString> FolderOf(const WString& path) {
-  size_t slash = path.rfind(u'\\');
-  if (slash == WString::npos) return std::nullopt;
-  return path.substr(0, slash + 1);
 }
 
 // The terminal's prompt: one line read without echo from /dev/tty.
