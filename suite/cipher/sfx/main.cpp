@@ -94,7 +94,7 @@ std::optional<WString> PasswordFromFile(const std::string& path, std::string& er
 
 std::string Message(uint32_t code, const std::string& output) {
   switch (code) {
-    case ZQCA_OK: return "restored " + output;
+    case ZQCA_OK: return "Restored " + output;
     case ZQCA_ERR_OUTPUT_EXISTS: return output + " already exists; nothing was replaced";
     case ZQCA_ERR_WRONG_KEY: return "wrong password";
     case ZQCA_ERR_DAMAGED:

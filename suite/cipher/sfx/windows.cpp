@@ -60,11 +60,6 @@ std::optional<WString> LibraryPath(const std::string& native) {
   return path;
 }
 
-int Interactive(const WString&, const WString&) {
-  ErrorLine("give the password with --password-file FILE [--to FOLDER]");
-  return 2;
-}
-
 }  // namespace halvex::sfx
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
