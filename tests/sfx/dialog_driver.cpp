@@ -1,6 +1,6 @@
 // Drives the Windows self-extractor's window under Wine, as a user would:
 // finds it, types the password, presses OK, and presses OK on the message
-// that follows, asking for a screenshot of each (a file SHOTS\shot-NAME that
+// and Yes on the messages that follow, asking for a screenshot of each (a file SHOTS\shot-NAME that
 // dialog_test.sh replaces by the picture). Exit status: the program's.
 //   dialog_driver.exe PROGRAM PASSWORD SHOTS
 #include <windows.h>
@@ -43,10 +43,18 @@ int wmain(int argc, wchar_t** argv) {
   SetDlgItemTextW(dialog, 101, argv[2]);
   Shot(argv[3], L"dialog");
   PostMessageW(dialog, WM_COMMAND, IDOK, 0);
-  HWND box = WaitFor(L"#32770", L"Halvex");
-  if (!box) return Fail("no message after OK");
-  Shot(argv[3], L"message");
-  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  // Each message that follows is answered Yes (a free name) or OK, until the
+  // program ends.
+  const wchar_t* names[] = {L"message-1", L"message-2", L"message-3"};
+  for (const wchar_t* name : names) {
+    HWND box = nullptr;
+    for (int i = 0; i < 600 && !box && WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT; ++i)
+      box = FindWindowW(L"#32770", L"Halvex");
+    if (!box) break;
+    Shot(argv[3], name);
+    PostMessageW(box, WM_COMMAND, GetDlgItem(box, IDYES) ? IDYES : IDOK, 0);
+    for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(100);
+  }
   if (WaitForSingleObject(pi.hProcess, 60000) != WAIT_OBJECT_0) return Fail("the program did not end");
   DWORD code = 99;
   GetExitCodeProcess(pi.hProcess, &code);

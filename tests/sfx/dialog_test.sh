@@ -1,7 +1,8 @@
 #!/bin/sh
 # The Windows self-extractor's window under Wine on a virtual X display:
-# dialog_driver.exe types the password and presses OK; the file must come
-# back. Screenshots (sfx-dialog.png, sfx-message.png) go to SHOTS.
+# dialog_driver.exe types the password and presses OK, then Yes to the offer
+# of a free name, since report.doc is already there: it must stay as it was,
+# and the file come back as "report (1).doc". Screenshots go to SHOTS.
 #   dialog_test.sh HALVEX DRIVER WINE_RUN WINE_STATE SHOTS
 set -eu
 if [ -z "${DISPLAY:-}" ]; then
@@ -19,7 +20,7 @@ export HALVEX_CONFIG="$work/settings.ini" HALVEX_KEYSTORE="$work/key"
 printf 'right horse\n' >"$work/pw"
 head -c 5000000 /dev/urandom >"$work/report.doc"
 (cd "$work" && "$halvex" copy --stub windows --password-file pw report.doc >/dev/null)
-mkdir "$work/to" && mv "$work/report.doc.exe" "$work/to/"
+mkdir "$work/to" && mv "$work/report.doc.exe" "$work/to/" && echo mine >"$work/to/report.doc"
 while sleep 0.2; do
   for request in "$work"/req/shot-*; do
     [ -f "$request" ] || continue
@@ -32,5 +33,7 @@ watcher=$!
 "$run" "$state" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 cd "$work"
 HALVEX_UI=windows "$run" "$state" "$driver" "to/report.doc.exe" "right horse" req
-cmp "$work/to/report.doc" "$work/report.doc"
+cmp "$work/to/report (1).doc" "$work/report.doc"
+[ "$(cat "$work/to/report.doc")" = mine ]
+[ "$(ls -A "$work/to" | wc -l)" = 3 ]  # no scratch folder left
 echo "ok: restored through the window; screenshots in $shots"
