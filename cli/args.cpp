@@ -20,6 +20,7 @@ enum Opt : unsigned {
   kOptForce = 1u << 8,
   kOptNoInput = 1u << 9,
   kOptStrict = 1u << 10,
+  kOptStub = 1u << 11,
 };
 
 struct CommandInfo {
@@ -33,12 +34,14 @@ constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile |
 
 const std::array<CommandInfo, 6> kCommands{{
     {Command::kEncrypt, "encrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub,
      "usage: halvex encrypt [options] PATH...\n"
      "Encrypts each file in place: the encrypted file replaces the plain one.\n"
      "Without a password the stored key is used.\n"
      "  -r, --recursive        expand folders into the files below them\n"
      "      --self-extract     keep each source and write a self-extracting copy beside it\n"
+     "      --stub windows|linux  the program in front of self-extracting copies\n"
+     "                         (default: sfx_stub of the settings, else windows)\n"
      "      --ask-password     ask for a password at the terminal (twice)\n"
      "      --password-file F  read the password from the first line of F\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
@@ -62,19 +65,21 @@ const std::array<CommandInfo, 6> kCommands{{
      "      --no-input         never ask at the terminal; the policies answer\n"
      "      --json             print the result as JSON\n"
      "Files that are not encrypted are otherwise left alone and counted in one line.\n"},
-    {Command::kCopy, "copy", kBatchOptions,
+    {Command::kCopy, "copy", kBatchOptions | kOptStub,
      "usage: halvex copy [options] PATH...\n"
      "Writes a self-extracting encrypted copy beside each file (NAME.exe), all or\n"
      "nothing: after a failure every copy made is removed again. Needs a password.\n"
+     "      --stub windows|linux  the program in front: Windows (default) or Linux\n"
      "  -r, --recursive        expand folders into the files below them\n"
      "      --password-file F  read the password from the first line of F\n"
      "      --no-input         never ask at the terminal\n"
      "      --json             print the result as JSON\n"},
-    {Command::kMail, "mail", kBatchOptions | kOptYah,
+    {Command::kMail, "mail", kBatchOptions | kOptYah | kOptStub,
      "usage: halvex mail [options] PATH...\n"
      "Encrypts copies of the files into a new message folder of the temporary\n"
      "folder and prints that folder and one result per file. Needs a password.\n"
      "  -r, --recursive        expand folders into the files below them\n"
+     "      --stub windows|linux  the self-extractor of the copies (default windows)\n"
      "      --yah              use the YAH folder, where files that already are\n"
      "                         self-extracting encrypted files are copied as they are\n"
      "      --password-file F  read the password from the first line of F\n"
@@ -238,14 +243,21 @@ class Parser {
                        "HALVEX_PASSWORD or the terminal prompt");
     }
     const bool isValued = name == "--password-file" || name == "--on-exists" ||
-                          name == "--on-hidden" || name == "--on-error";
+                          name == "--on-hidden" || name == "--on-error" || name == "--stub";
     if (!isValued) return Refuse(r, "unknown option '" + name + "' for 'halvex " + name_ + "'");
-    const unsigned opt = name == "--password-file" ? kOptPasswordFile : kOptPolicies;
+    const unsigned opt = name == "--password-file" ? kOptPasswordFile
+                         : name == "--stub"        ? kOptStub
+                                                   : kOptPolicies;
     if (!(allowed_ & opt) || (name == "--on-hidden" && o.command != Command::kEncrypt))
       return Refuse(r, name + " does not apply to 'halvex " + name_ + "'");
     auto value = Value(inline_value, i);
     if (!value) return Refuse(r, name + " needs a value");
     if (name == "--password-file") return o.passwordFile = *value, true;
+    if (name == "--stub") {
+      if (*value != "windows" && *value != "linux")
+        return Refuse(r, "'" + *value + "' is not a choice of --stub (windows or linux)");
+      return o.stub = *value, true;
+    }
     bool ok = name == "--on-exists"   ? ParseExists(*value, o.onExists)
               : name == "--on-hidden" ? ParseHidden(*value, o.onHidden)
                                       : ParseError(*value, o.onError);

@@ -29,6 +29,7 @@ struct Options {
   bool noInput = false;       // never ask at the terminal; policies answer
   bool strict = false;        // decrypt: a file that is not encrypted is reported and not done
   std::optional<std::string> passwordFile;
+  std::optional<std::string> stub;  // the self-extractor: "windows" or "linux"
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;
   ErrorPolicy onError = ErrorPolicy::kSkip;

@@ -9,6 +9,7 @@
 #include "cli/paths.h"
 #include "cli/report.h"
 #include "engine/cryptofile.h"
+#include "suite/cipher/stubs.h"
 #include "suite/keystore/keystore.h"
 #include "suite/msgbox/messages.h"
 #include "suite/progress/host.h"
@@ -97,6 +98,7 @@ int RunBatch(const Options& o) {
   if (!pw.error.empty()) return UsageError(o, pw.error);
 
   ApplyPolicies(o);
+  if (o.stub) cipher::stubs::Choose(cipher::stubs::Parse(*o.stub));
   BatchReport report;
   bool listDone = false;
   switch (o.command) {

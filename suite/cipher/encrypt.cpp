@@ -10,6 +10,7 @@
 #include "suite/cipher/kdf.h"
 #include "suite/cipher/keys.h"
 #include "suite/cipher/reporter.h"
+#include "suite/cipher/stubs.h"
 
 namespace halvex::cipher {
 namespace {
@@ -153,8 +154,9 @@ uint32_t Encrypt(const WString& sourcePath, const WString& destination, const BY
   fileio::TempFile temp;
   if (uint32_t code = temp.Create(*folder)) return code;
   fileio::File& out = temp.file();
-  uint64_t payloadOffset = selfExtract ? format::Stub().size() : 0;
-  if ((selfExtract && !out.WriteAll(format::Stub())) || !out.WriteAll(format::Serialise(header)))
+  const crypto::Bytes stub = selfExtract ? stubs::ForNewFile() : crypto::Bytes();
+  uint64_t payloadOffset = stub.size();
+  if ((selfExtract && !out.WriteAll(stub)) || !out.WriteAll(format::Serialise(header)))
     return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
   if (uint32_t code = WriteBody(source, header, fileKey.view(), out, reporter)) return code;
   if (selfExtract && !out.WriteAll(format::Trailer(payloadOffset)))

@@ -36,5 +36,7 @@ inline constexpr std::string_view kTempFolderKey = "temp_folder";
 inline constexpr std::string_view kLastPasswordUseKey = "last_password_use";
 // "console": the suite's dialogs are lines on the console (Windows).
 inline constexpr std::string_view kUiKey = "ui";
+// "windows" (the default) or "linux": the self-extractor of new self-extracting files.
+inline constexpr std::string_view kSfxStubKey = "sfx_stub";
 
 }  // namespace halvex::settings

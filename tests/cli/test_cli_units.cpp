@@ -41,7 +41,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"encrypt", "--json=yes", "a"}, "takes no value"},
         ParseCase{{"encrypt", "-x", "a"}, "unknown option"},
         ParseCase{{"encrypt", "-r", "--on-error=retry-once", "--password-file", "p", "a"}, ""},
-        ParseCase{{"mail", "--yah", "a"}, ""}, ParseCase{{"keystore", "import", "k", "--force"}, ""},
+        ParseCase{{"mail", "--yah", "a"}, ""}, ParseCase{{"copy", "--stub", "linux", "a"}, ""},
+        ParseCase{{"copy", "--stub=macos", "a"}, "not a choice"},
+        ParseCase{{"decrypt", "--stub", "linux", "a"}, "does not apply"}, ParseCase{{"keystore", "import", "k", "--force"}, ""},
         ParseCase{{"--help"}, ""}));
 
 TEST(Parse, CollectsOptionsAndOperands) {

@@ -16,6 +16,7 @@
 #include "batch/state.h"
 #include "suite/cipher/crypto.h"
 #include "suite/cipher/format.h"
+#include "suite/cipher/stubs.h"
 #include "tests/reliability/observer.h"
 #include "tests/reliability/reliability.h"
 
@@ -185,7 +186,7 @@ TEST_F(TamperSweep, EveryDamageIsRefusedAndNothingIsWritten) {
   for (const Shape& shape : Shapes()) {
     const std::string label = Describe(shape);
     const std::string file = Make("f.bin", Pattern(shape.size, seed++), shape.sfx);
-    const size_t start = shape.sfx ? fmt::Stub().size() : 0;
+    const size_t start = shape.sfx ? halvex::cipher::stubs::ForNewFile().size() : 0;
     const size_t header = HeaderLength(file, start);
     const size_t bodyStart = start + header;
     const size_t bodyEnd = file.size() - (shape.sfx ? fmt::kTrailerSize : 0);
@@ -266,7 +267,7 @@ TEST_F(TamperSweep, HeaderChangesWithARenewedChecksumAreRefused) {
   std::map<uint32_t, int> codes;
   for (const Shape& shape : {Shape{1, false}, Shape{65537, true}}) {
     const std::string file = Make("f.bin", Pattern(shape.size, 7), shape.sfx);
-    const size_t start = shape.sfx ? fmt::Stub().size() : 0;
+    const size_t start = shape.sfx ? halvex::cipher::stubs::ForNewFile().size() : 0;
     const size_t header = HeaderLength(file, start);
     for (size_t bit = (start + fmt::kMagic.size()) * 8; bit < (start + header - fmt::kChecksumSize) * 8; ++bit) {
       std::string bad = file;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "suite/cipher/stubs.h"
 #include "tests/suite/cipher_test_support.h"
 
 namespace halvex::test {
@@ -347,7 +348,10 @@ TEST_F(CipherTest, SelfExtractingFilesCarryAStubAndATrailer) {
   EXPECT_FALSE(ZQCA_CheckEncryptedFileW(drive_.Path("plain.txt").c_str()));
   EXPECT_FALSE(ZQCA_CheckSelfExtractEncryptedFile(drive_.Path("plain.txt").c_str()));
   EXPECT_FALSE(ZQCA_CheckEncryptedFileW(drive_.Path("missing").c_str()));
-  EXPECT_EQ(drive_.Read("a.exe").rfind("This file is encrypted", 0), 0u);
+  // The program in front is the one new files get (Windows by default).
+  auto stub = halvex::cipher::stubs::ForNewFile();
+  EXPECT_EQ(drive_.Read("a.exe").rfind(std::string(stub.begin(), stub.end()), 0), 0u);
+  EXPECT_EQ(drive_.Read("a.exe").substr(0, 2), "MZ");
 
   ASSERT_EQ(ZQCA_LockFileW(drive_.Path("a.exe").c_str()), ZQCA_OK);
   EXPECT_TRUE(ZQCA_CheckLockedFileW(drive_.Path("a.exe").c_str()));

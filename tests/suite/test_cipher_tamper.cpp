@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "suite/cipher/format.h"
+#include "suite/cipher/stubs.h"
 #include "suite/cipher/keys.h"
 #include "tests/suite/cipher_test_support.h"
 
@@ -67,7 +68,7 @@ TEST_F(CipherTamper, EveryHeaderBitFlipIsDetected) {
 TEST_F(CipherTamper, SampledBodyAndTrailerBitFlipsAreDetected) {
   for (bool sfx : {false, true}) {
     std::vector<uint8_t> file = Make(sfx ? "s.txt" : "a.txt", Pattern(2 * 65536 + 300), sfx);
-    size_t start = sfx ? fmt::Stub().size() : 0;
+    size_t start = sfx ? halvex::cipher::stubs::ForNewFile().size() : 0;
     size_t bodyStart = start + HeaderLength(file, start);
     size_t bodyEnd = file.size() - (sfx ? fmt::kTrailerSize : 0);
     for (size_t bit = bodyStart * 8; bit < bodyEnd * 8; bit += 4099) {
