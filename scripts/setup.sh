@@ -9,34 +9,20 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libgcrypt20-dev nlohmann-json3-dev
   attr e2fsprogs util-linux
-  g++-mingw-w64-i686 libgcrypt-mingw-w64-dev
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 libgcrypt-mingw-w64-dev
 )
-
-# True when this kernel starts 32-bit x86 programs (IA-32 emulation is a
-# kernel option, and some machines here lack it). Tried, not guessed: a
-# 93-byte i386 ELF that only exits with status 7.
-kernel_runs_i386() {
-  local probe status=0
-  probe=$(mktemp "${TMPDIR:-/tmp}/halvex-i386-probe.XXXXXX") || return 1
-  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb3\x07\x31\xc0\x40\xcd\x80' >"$probe"
-  chmod +x "$probe"
-  "$probe" 2>/dev/null || status=$?
-  rm -f "$probe"
-  [ "$status" -eq 7 ]
-}
 
 # Optional groups, asked for by name: "bench", "wine" and "wine64".
 #   wine    Wine for the Windows tests: the 32-bit loader (from Debian's i386
 #           packages) where this kernel can start 32-bit programs, otherwise
 #           what "wine64" installs. HALVEX_WINE_ARCH=64 asks for "wine64".
-#   wine64  Wine's 64-bit loader and the x86_64 cross compiler, for the
-#           x86_64 build of the Windows tests.
-wine64_packages=(wine64 g++-mingw-w64-x86-64)
+#   wine64  Wine's 64-bit loader, for the x86_64 build of the Windows tests.
+wine64_packages=(wine64)
 for group in "$@"; do
   case "$group" in
     bench) packages+=(age gnupg 7zip hyperfine time strace) ;;
     wine)
-      if [ "${HALVEX_WINE_ARCH:-}" != 64 ] && kernel_runs_i386; then
+      if [ "${HALVEX_WINE_ARCH:-}" != 64 ] && sh "$(dirname "$0")/kernel-runs-i386.sh"; then
         packages+=(wine wine32:i386)
       else
         packages+=("${wine64_packages[@]}")
