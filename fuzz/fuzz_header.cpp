@@ -16,8 +16,14 @@ namespace {
 void ParseAndCheck(halvex::cipher::crypto::Bytes bytes) {
   fmt::Header header;
   if (fmt::Parse(bytes, header) != fmt::ParseResult::kOk) return;
+  // A header serialises back to the bytes it came from, but for the checksum
+  // of one locked the old way (taken with the lock flag set), which is read
+  // and written back as today's: what is written then reads back as itself.
   std::vector<uint8_t> again = fmt::Serialise(header);
-  if (again.size() != bytes.size() || !std::equal(again.begin(), again.end(), bytes.begin())) std::abort();
+  const size_t fields = bytes.size() - fmt::kChecksumSize;
+  if (again.size() != bytes.size() || !std::equal(again.begin(), again.begin() + fields, bytes.begin())) std::abort();
+  fmt::Header reread;
+  if (fmt::Parse(again, reread) != fmt::ParseResult::kOk || fmt::Serialise(reread) != again) std::abort();
   if (auto name = halvex::platform::FromUtf8(header.name)) fmt::IsSafeName(*name);
   fmt::ChunkCount(header.size, header.chunkSize);
   fmt::MacInput(header);
