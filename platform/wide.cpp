@@ -20,21 +20,20 @@ bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 }  // namespace
 
-void AppendUtf8(std::string& out, char32_t cp) {
+// One code point as UTF-8 at out[n] (only counted when out is null).
+static void PutUtf8(uint8_t* out, size_t& n, char32_t cp) {
+  auto put = [&](char32_t byte) {
+    if (out) out[n] = static_cast<uint8_t>(byte);
+    ++n;
+  };
   if (cp < 0x80) {
-    out += static_cast<char>(cp);
+    put(cp);
   } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    put(0xC0 | (cp >> 6)), put(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    put(0xE0 | (cp >> 12)), put(0x80 | ((cp >> 6) & 0x3F)), put(0x80 | (cp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    put(0xF0 | (cp >> 18)), put(0x80 | ((cp >> 12) & 0x3F)), put(0x80 | ((cp >> 6) & 0x3F)), put(0x80 | (cp & 0x3F));
   }
 }
 
@@ -100,21 +99,33 @@ std::optional<char32_t> DecodeUtf8(std::string_view text, size_t& pos) {
   return cp;
 }
 
-std::string ToUtf8(WStringView text) {
-  std::string out;
-  out.reserve(text.size());
+void AppendUtf8(std::string& out, char32_t cp) {
+  uint8_t bytes[4];
+  size_t n = 0;
+  PutUtf8(bytes, n, cp);
+  out.append(reinterpret_cast<const char*>(bytes), n);
+}
+
+size_t EncodeUtf8(WStringView text, uint8_t* out) {
+  size_t n = 0;
   for (size_t i = 0; i < text.size(); ++i) {
     char32_t unit = static_cast<uint16_t>(text[i]);
     if (IsHighSurrogate(unit) && i + 1 < text.size()) {
       char32_t low = static_cast<uint16_t>(text[i + 1]);
       if (IsLowSurrogate(low)) {
-        AppendUtf8(out, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
+        PutUtf8(out, n, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
         ++i;
         continue;
       }
     }
-    AppendUtf8(out, unit);  // a lone surrogate keeps its three-byte form
+    PutUtf8(out, n, unit);  // a lone surrogate keeps its three-byte form
   }
+  return n;
+}
+
+std::string ToUtf8(WStringView text) {
+  std::string out(EncodeUtf8(text, nullptr), '\0');
+  EncodeUtf8(text, reinterpret_cast<uint8_t*>(out.data()));
   return out;
 }
 

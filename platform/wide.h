@@ -2,6 +2,8 @@
 // host system's own names.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,10 @@ namespace halvex::platform {
 // UTF-16 -> UTF-8. A lone surrogate is written as WTF-8 (its three-byte
 // form), so every wide name survives the round trip.
 std::string ToUtf8(WStringView text);
+// The same into out, which must hold the length a first call with out null
+// returns: for callers that keep the bytes in memory of their own (secure
+// memory for passwords).
+size_t EncodeUtf8(WStringView text, uint8_t* out);
 // UTF-8 (WTF-8) -> UTF-16. Returns nothing for bytes that are not WTF-8.
 std::optional<WString> FromUtf8(std::string_view text);
 // Convenience for literals and messages; invalid bytes become U+FFFD.

@@ -75,40 +75,11 @@ CacheEntry& EntryToFill(Cache& c) {
   return *pick;
 }
 
-bool IsLeadSurrogate(uint32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsTrailSurrogate(uint32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-// UTF-16 -> UTF-8, a lone surrogate in its three-byte form (WTF-8), as
-// platform::ToUtf8 writes it. With out null it only counts.
-size_t EncodeUtf8(WStringView text, uint8_t* out) {
-  size_t n = 0;
-  auto put = [&](uint32_t b) {
-    if (out) out[n] = static_cast<uint8_t>(b);
-    ++n;
-  };
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t cp = static_cast<uint16_t>(text[i]);
-    if (IsLeadSurrogate(cp) && i + 1 < text.size() && IsTrailSurrogate(static_cast<uint16_t>(text[i + 1])))
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (static_cast<uint16_t>(text[++i]) - 0xDC00);
-    if (cp < 0x80) {
-      put(cp);
-    } else if (cp < 0x800) {
-      put(0xC0 | (cp >> 6)), put(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      put(0xE0 | (cp >> 12)), put(0x80 | ((cp >> 6) & 0x3F)), put(0x80 | (cp & 0x3F));
-    } else {
-      put(0xF0 | (cp >> 18)), put(0x80 | ((cp >> 12) & 0x3F)), put(0x80 | ((cp >> 6) & 0x3F)),
-          put(0x80 | (cp & 0x3F));
-    }
-  }
-  return n;
-}
-
 // The password as UTF-8, written straight into secure memory: no ordinary
 // buffer ever holds it, so no copy is left behind in freed memory.
 crypto::SecureBuffer Utf8(WStringView password) {
-  crypto::SecureBuffer out(EncodeUtf8(password, nullptr));
-  if (out.Ok()) EncodeUtf8(password, out.data());
+  crypto::SecureBuffer out(platform::EncodeUtf8(password, nullptr));
+  if (out.Ok()) platform::EncodeUtf8(password, out.data());
   return out;
 }
 
