@@ -38,7 +38,7 @@ bool VaultDriveGone() {
 }
 
 bool Encrypting() {
-  int32_t kind = State().nProgressKind;
+  int32_t kind = State().cryptoFile.m_nOutputKind;
   return kind == PROGRESS_ENC || kind == PROGRESS_ENC_SELFX;
 }
 

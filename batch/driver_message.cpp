@@ -7,9 +7,6 @@
 
 namespace {
 
-// The result of an entry that names no file (or a folder).
-constexpr uint32_t kResultMissing = 1015;
-
 void AppendOutput(CFileList* list, const WString& path) {
   list->m_vecOutFiles.push_back(path);
   list->m_nOutCount += 1;
@@ -37,7 +34,7 @@ void ProcessEntry(tagCRYPTOPARAMS* request, uint32_t i, bool copySelfExtractors)
   CFileList* list = request->pFileList;
   WString path = list->m_vecFiles[i];
   if (!s.cryptoFile.m_FESUtil.ChkFileExist(path.c_str())) {
-    SetResult(request, i, kResultMissing);
+    SetResult(request, i, RESULT_ENTRY_MISSING);
     AppendOutput(list, path);
     return;
   }

@@ -50,7 +50,7 @@ void DecryptAll(tagCRYPTOPARAMS* request) {
 
 void RunSelfExtractOrDecryptBatch(tagCRYPTOPARAMS* request) {
   if (!StartBatch(request)) return;
-  if (MakesCopies(State().nProgressKind)) {
+  if (MakesCopies(State().cryptoFile.m_nOutputKind)) {
     CopyAll(request);
   } else {
     DecryptAll(request);

@@ -1,10 +1,10 @@
 // One driver per group of request types.
 #pragma once
 
-#include "batch/records.h"
+#include "halvex/records.h"
 
-void RunInteractiveBatch(tagCRYPTOPARAMS* request);       // type 0
-void RunSelfExtractOrDecryptBatch(tagCRYPTOPARAMS* request);  // types 1, 2, 6
-void RunMessageBatch(tagCRYPTOPARAMS* request);           // type 3
-void RunMessageCopyBatch(tagCRYPTOPARAMS* request);       // type 4
-void RunSelfExtractBatch(tagCRYPTOPARAMS* request);       // type 5
+void RunInteractiveBatch(tagCRYPTOPARAMS* request);           // REQ_IN_PLACE
+void RunSelfExtractOrDecryptBatch(tagCRYPTOPARAMS* request);  // REQ_COPY_OR_DECRYPT, _2, _TITLED
+void RunMessageBatch(tagCRYPTOPARAMS* request);               // REQ_MESSAGE
+void RunMessageCopyBatch(tagCRYPTOPARAMS* request);           // REQ_MESSAGE_COPY
+void RunSelfExtractBatch(tagCRYPTOPARAMS* request);           // REQ_SELF_EXTRACT

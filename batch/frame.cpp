@@ -1,11 +1,19 @@
 // The set-up and close-down around every driver's loop.
 #include "batch/frame.h"
 
+#include "batch/outcome.h"
 #include "batch/progress.h"
 #include "batch/state.h"
 
+void LinkEngineToBatch(CCryptoFile& engine) {
+  engine.m_pfnProgress = OnProgressPercent;
+  engine.m_pfnCommitOutput = CommitOutput;
+  engine.m_pfnDiscardOutput = DiscardOutput;
+}
+
 bool StartBatch(tagCRYPTOPARAMS* request) {
   BatchState& s = State();
+  LinkEngineToBatch(s.cryptoFile);
   OpenProgress(request);
   ShowProgress(request);
   uint32_t rc = s.cryptoFile.InitCrypto(request);

@@ -1,6 +1,6 @@
 // Halvex: the exported entry. Clears the per-batch flags and hands the
 // request to the driver of its type.
-#include "batch/halvex.h"
+#include "halvex/halvex.h"
 
 #include <atomic>
 #include <new>
@@ -10,11 +10,6 @@
 #include "batch/state.h"
 
 namespace {
-
-// Win32's ERROR_INTERNAL_ERROR: a driver failed in a way it did not report.
-constexpr uint32_t kErrorInternal = 1359;
-constexpr uint32_t kLastType = 6;
-constexpr uint32_t kTypeWithoutOptions = 5;
 
 // BatchState has no lock: one batch at a time, and a second caller is
 // refused rather than allowed to share (and corrupt) the running batch.
@@ -68,14 +63,14 @@ class FrameTearDown {
 
 bool HasWhatItsTypeReads(const tagCRYPTOPARAMS& request) {
   if (!request.pFileList) return false;
-  return request.dwType == kTypeWithoutOptions || request.pOptions != nullptr;
+  return request.dwType == REQ_SELF_EXTRACT || request.pOptions != nullptr;
 }
 
 void ClearPerBatchFlags(BatchState& state) {
   state.bHiddenAnswerKept = 0;
   state.bReplaceAnswerKept = 0;
   state.bCancel = 0;
-  state.bTempOutput = 0;
+  state.cryptoFile.m_bTempOutput = 0;
   state.bOnVaultDrive = 0;
   // The answers kept "for all" belong to the flags above.
   state.nHiddenAnswer = 0;
@@ -84,13 +79,13 @@ void ClearPerBatchFlags(BatchState& state) {
 
 void Dispatch(tagCRYPTOPARAMS* request) {
   switch (request->dwType) {
-    case 0: RunInteractiveBatch(request); break;
-    case 1:
-    case 2:
-    case 6: RunSelfExtractOrDecryptBatch(request); break;
-    case 3: RunMessageBatch(request); break;
-    case 4: RunMessageCopyBatch(request); break;
-    case 5: RunSelfExtractBatch(request); break;
+    case REQ_IN_PLACE: RunInteractiveBatch(request); break;
+    case REQ_COPY_OR_DECRYPT:
+    case REQ_COPY_OR_DECRYPT_2:
+    case REQ_COPY_OR_DECRYPT_TITLED: RunSelfExtractOrDecryptBatch(request); break;
+    case REQ_MESSAGE: RunMessageBatch(request); break;
+    case REQ_MESSAGE_COPY: RunMessageCopyBatch(request); break;
+    case REQ_SELF_EXTRACT: RunSelfExtractBatch(request); break;
     default: break;
   }
 }
@@ -99,14 +94,14 @@ void Dispatch(tagCRYPTOPARAMS* request) {
 
 extern "C" void Halvex(tagCRYPTOPARAMS* request) {
   if (!request) return;
-  if (request->dwType > kLastType) return;  // unknown types leave no trace
+  if (request->dwType > REQ_LAST) return;  // unknown types leave no trace
   if (!HasWhatItsTypeReads(*request)) {
-    request->dwErrCode = ERROR_INVALID_PARAMETER;
+    request->dwErrCode = ERR_INVALID_REQUEST;
     return;
   }
   RunningBatch batch;
   if (!batch.Owned()) {
-    request->dwErrCode = ERROR_BUSY;
+    request->dwErrCode = ERR_BATCH_RUNNING;
     return;
   }
   // Nothing may unwind into the host, which knows only result codes.
@@ -115,8 +110,8 @@ extern "C" void Halvex(tagCRYPTOPARAMS* request) {
     ClearPerBatchFlags(State());
     Dispatch(request);
   } catch (const std::bad_alloc&) {
-    request->dwErrCode = ERROR_NOT_ENOUGH_MEMORY;
+    request->dwErrCode = ERR_NO_MEMORY;
   } catch (...) {
-    request->dwErrCode = kErrorInternal;
+    request->dwErrCode = ERR_INTERNAL;
   }
 }

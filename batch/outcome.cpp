@@ -18,10 +18,6 @@ constexpr int32_t kDirectionDecrypt = 2;
 constexpr int32_t kQuestionDestinationExists = 1;
 constexpr int32_t kQuestionHiddenFile = 2;
 
-// The key store could not be read; the user has been told, so the file's
-// code is not left behind for the host.
-constexpr uint32_t kErrKeystoreUnavailable = 3;
-
 bool IsEncryption(const tagCRYPTOPARAMS* request) { return request->pOptions->dwAction != 0; }
 
 int32_t Direction(const tagCRYPTOPARAMS* request) {
@@ -44,12 +40,12 @@ bool Exists(const WString& path) { return State().cryptoFile.m_FESUtil.ChkFileEx
 // Removes the last cipher call's output, if there is one.
 void DeleteLastOutput() {
   BatchState& s = State();
-  if (Exists(s.strLastOutput)) s.cryptoFile.DeleteFileW(s.strLastOutput.c_str());
+  if (Exists(s.cryptoFile.m_strLastOutput)) s.cryptoFile.DeleteFileW(s.cryptoFile.m_strLastOutput.c_str());
 }
 
 void RecordOutput(tagCRYPTOPARAMS* request) {
   CFileList* list = request->pFileList;
-  list->m_vecOutFiles.push_back(State().strLastOutput);
+  list->m_vecOutFiles.push_back(State().cryptoFile.m_strLastOutput);
   list->m_nOutCount += 1;
   request->pOptions->nSucceeded += 1;
 }
@@ -57,7 +53,7 @@ void RecordOutput(tagCRYPTOPARAMS* request) {
 // A success whose source cannot be removed is undone: the new output goes.
 uint32_t UndoForUndeletableSource() {
   BatchState& s = State();
-  s.cryptoFile.DeleteFileW(s.strLastOutput.c_str());
+  s.cryptoFile.DeleteFileW(s.cryptoFile.m_strLastOutput.c_str());
   s.cryptoFile.SetFesErrCode(FES_DELETE_FAILED);
   s.cryptoFile.SetApiErrCode(0);
   return 0;
@@ -68,10 +64,10 @@ uint32_t UndoForUndeletableSource() {
 // file renamed over the name) or wrote into it meanwhile would otherwise
 // lose that version with the delete.
 bool SourceUnchanged(const WString& source) {
-  const BatchState& s = State();
-  if (!s.sourceIdentity || s.strSourceRead != source) return false;
+  const CCryptoFile& engine = State().cryptoFile;
+  if (!engine.m_sourceIdentity || engine.m_strSourceRead != source) return false;
   const auto now = halvex::platform::GetFileIdentity(source.c_str());
-  return now && now->SameFileUnchanged(*s.sourceIdentity);
+  return now && now->SameFileUnchanged(*engine.m_sourceIdentity);
 }
 
 // Deletes the source of a finished output. A changed (or vanished) source
@@ -95,12 +91,12 @@ uint32_t CancelledOutput() {
 
 uint32_t CommitDecryption(uint32_t i, tagCRYPTOPARAMS* request) {
   BatchState& s = State();
-  if (s.bTempOutput) SetFileAttributesW(s.strLastOutput.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (s.cryptoFile.m_bTempOutput) SetFileAttributesW(s.cryptoFile.m_strLastOutput.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (s.bCancel) return CancelledOutput();
   WString source = Entry(request, i);
   // A self-extracting source and a copy into the temporary folder keep the
   // encrypted original.
-  if (s.cryptoFile.m_FESUtil.ChkIsSelfExtractorFile(source.c_str()) || s.bTempOutput) {
+  if (s.cryptoFile.m_FESUtil.ChkIsSelfExtractorFile(source.c_str()) || s.cryptoFile.m_bTempOutput) {
     RecordOutput(request);
     return 1;
   }
@@ -221,7 +217,9 @@ uint32_t ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
   FF_HandleErrorMsg_Show(name.c_str(), s.cryptoFile.GetFesErrCode(), api, &s.uiError);
   int32_t answer = s.uiError.nResult;
   if (answer != UI_STOP) ReshowProgress(request, i);
-  if (request->dwErrCode == kErrKeystoreUnavailable) request->dwErrCode = 0;
+  // The key store could not be read; the user has been told, so the code is
+  // not left behind for the host.
+  if (request->dwErrCode == ERR_KEYSTORE_UNAVAILABLE) request->dwErrCode = 0;
   switch (answer) {
     case UI_RETRY: return i - 1;
     case UI_SKIP_ERROR:
@@ -239,7 +237,7 @@ uint32_t AskReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
   if (!s.bReplaceAnswerKept) {
     HideProgress(request);
     // The prompt names the file in the way, not the source.
-    AskReplaceHidden(Direction(request), s.strLastOutput, kQuestionDestinationExists, MoreFiles(request, i));
+    AskReplaceHidden(Direction(request), s.cryptoFile.m_strLastOutput, kQuestionDestinationExists, MoreFiles(request, i));
     answer = s.uiPrompt.nResult;
     if (answer != UI_CANCEL && answer != UI_STOP) ReshowProgress(request, i);
     if (answer == UI_YES_TO_ALL || answer == UI_SKIP_ALL) {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "batch/records.h"
+#include "halvex/records.h"
 
 uint32_t AskHiddenFile(tagCRYPTOPARAMS* request, uint32_t i);
 uint32_t CommitOutput(uint32_t i, tagCRYPTOPARAMS* request);

@@ -13,9 +13,6 @@ static_assert(std::is_same_v<decltype(&OnProgressPercent), ZQCA_ProgressProc>);
 
 namespace {
 
-// Characters of a path's tail that fit the window's name field.
-constexpr uint32_t kShownTail = 28;
-
 bool IsDecryptionWindow(int32_t kind) { return kind == PROGRESS_DEC_HIDDEN || kind == PROGRESS_DEC; }
 
 bool IsEncryptionWindow(int32_t kind) {
@@ -23,17 +20,17 @@ bool IsEncryptionWindow(int32_t kind) {
 }
 
 // Message batches share the window library's mutex with other processes.
-bool IsMessageType(uint32_t type) { return type == 3 || type == 4; }
+bool IsMessageType(uint32_t type) { return type == REQ_MESSAGE || type == REQ_MESSAGE_COPY; }
 
 WString ShortName(const WString& path) {
   WString copy = path;
-  return State().cryptoFile.m_FESUtil.ShortFileName(copy, kShownTail);
+  return State().cryptoFile.m_FESUtil.ShortFileName(copy, kDisplayTail);
 }
 
 // An encryption window without a cancel button, optionally with the
 // alternative title.
 void OpenLockedEncryptionWindow(BatchState& s, int32_t kind, bool alternativeTitle) {
-  s.nProgressKind = kind;
+  s.cryptoFile.m_nOutputKind = kind;
   Encryption_Progress_Create(&s.hProgress);
   Encryption_Progress_SetButtonDisable(&s.hProgress);
   if (alternativeTitle) Encryption_Progress_SetTitle(&s.hProgress);
@@ -41,10 +38,10 @@ void OpenLockedEncryptionWindow(BatchState& s, int32_t kind, bool alternativeTit
 
 void OpenInteractiveWindow(BatchState& s, const tagCRYPTOOPTIONS& options) {
   if (options.dwAction == 1) {
-    s.nProgressKind = PROGRESS_ENC;
+    s.cryptoFile.m_nOutputKind = PROGRESS_ENC;
     Encryption_Progress_Create(&s.hProgress);
   } else {
-    s.nProgressKind = PROGRESS_DEC;
+    s.cryptoFile.m_nOutputKind = PROGRESS_DEC;
     Decryption_Progress_Create(&s.hProgress);
   }
 }
@@ -53,19 +50,19 @@ void OpenInteractiveWindow(BatchState& s, const tagCRYPTOOPTIONS& options) {
 // makes self-extracting copies.
 void OpenSelfExtractWindow(BatchState& s, uint32_t type, const tagCRYPTOOPTIONS& options) {
   if (options.dwAction == 1 && options.dwStatus == 0) {
-    s.nProgressKind = PROGRESS_DEC_HIDDEN;
+    s.cryptoFile.m_nOutputKind = PROGRESS_DEC_HIDDEN;
     Decryption_Progress_Create(&s.hProgress);
   } else if (options.dwAction != 0) {
     OpenLockedEncryptionWindow(s, PROGRESS_ENC_HIDDEN, false);
   } else {
-    OpenLockedEncryptionWindow(s, PROGRESS_ENC_SELFX, type == 6);
+    OpenLockedEncryptionWindow(s, PROGRESS_ENC_SELFX, type == REQ_COPY_OR_DECRYPT_TITLED);
   }
 }
 
 // Reads the cancel button of the batch's window into bCancel.
 void CheckCancelButton(BatchState& s) {
   s.uiProgress.hWnd = s.hProgress;
-  if (IsDecryptionWindow(s.nProgressKind)) {
+  if (IsDecryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Decryption_Progress_CheckButton(&s.uiProgress);
   } else {
     Encryption_Progress_CheckButton(&s.uiProgress);
@@ -80,13 +77,13 @@ void OpenProgress(tagCRYPTOPARAMS* request) {
   s.bFrameOpen = true;
   CoInitialize(nullptr);  // a failure here changes nothing for the batch
   switch (request->dwType) {
-    case 0: OpenInteractiveWindow(s, *request->pOptions); break;
-    case 1:
-    case 2:
-    case 6: OpenSelfExtractWindow(s, request->dwType, *request->pOptions); break;
-    case 3:
-    case 4:
-    case 5: OpenLockedEncryptionWindow(s, PROGRESS_ENC_SELFX, true); break;
+    case REQ_IN_PLACE: OpenInteractiveWindow(s, *request->pOptions); break;
+    case REQ_COPY_OR_DECRYPT:
+    case REQ_COPY_OR_DECRYPT_2:
+    case REQ_COPY_OR_DECRYPT_TITLED: OpenSelfExtractWindow(s, request->dwType, *request->pOptions); break;
+    case REQ_MESSAGE:
+    case REQ_MESSAGE_COPY:
+    case REQ_SELF_EXTRACT: OpenLockedEncryptionWindow(s, PROGRESS_ENC_SELFX, true); break;
     default: break;
   }
 }
@@ -99,7 +96,7 @@ void ShowProgress(tagCRYPTOPARAMS* request) {
     if (obtained != 0 || s.uiPrompt.nResult != UI_MUTEX_HELD) Encryption_Progress_Show(&s.hProgress);
     return;
   }
-  switch (s.nProgressKind) {
+  switch (s.cryptoFile.m_nOutputKind) {
     case PROGRESS_ENC:
     case PROGRESS_ENC_SELFX: Encryption_Progress_Show(&s.hProgress); break;
     case PROGRESS_DEC: Decryption_Progress_Show(&s.hProgress); break;
@@ -112,28 +109,28 @@ void SetProgressFile(tagCRYPTOPARAMS* request, uint32_t index) {
   const std::vector<WString>& files = request->pFileList->m_vecFiles;
   if (index >= files.size()) return;
   WString name = ShortName(files[index]);
-  if (IsDecryptionWindow(s.nProgressKind)) {
+  if (IsDecryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Decryption_Progress_SetFileName(name.c_str(), &s.hProgress);
-  } else if (IsEncryptionWindow(s.nProgressKind)) {
+  } else if (IsEncryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Encryption_Progress_SetFileName(name.c_str(), &s.hProgress);
   }
 }
 
 void HideProgress(tagCRYPTOPARAMS* request) {
   BatchState& s = State();
-  if (IsDecryptionWindow(s.nProgressKind)) {
+  if (IsDecryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Decryption_Progress_Hide(&s.hProgress);
     return;
   }
-  if (IsEncryptionWindow(s.nProgressKind)) Encryption_Progress_Hide(&s.hProgress);
+  if (IsEncryptionWindow(s.cryptoFile.m_nOutputKind)) Encryption_Progress_Hide(&s.hProgress);
   if (IsMessageType(request->dwType)) FF_UI_ReleaseMutex(&s.uiPrompt);
 }
 
 void CloseProgress() {
   BatchState& s = State();
-  if (IsDecryptionWindow(s.nProgressKind)) {
+  if (IsDecryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Decryption_Progress_ReleaseForm(&s.hProgress);
-  } else if (IsEncryptionWindow(s.nProgressKind)) {
+  } else if (IsEncryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Encryption_Progress_ReleaseForm(&s.hProgress);
   }
   s.hProgress = nullptr;
@@ -149,10 +146,10 @@ void AskReplaceHidden(int32_t direction, const WString& path, int32_t question, 
 
 int32_t OnProgressPercent(int32_t percent) {
   BatchState& s = State();
-  if (IsDecryptionWindow(s.nProgressKind)) {
+  if (IsDecryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Decryption_Progress_SetPercent(percent, &s.hProgress);
     CheckCancelButton(s);
-  } else if (IsEncryptionWindow(s.nProgressKind)) {
+  } else if (IsEncryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Encryption_Progress_SetPercent(percent, &s.hProgress);
     CheckCancelButton(s);
   }
@@ -161,5 +158,5 @@ int32_t OnProgressPercent(int32_t percent) {
 
 void PollCancel() {
   BatchState& s = State();
-  if (IsDecryptionWindow(s.nProgressKind) || IsEncryptionWindow(s.nProgressKind)) CheckCancelButton(s);
+  if (IsDecryptionWindow(s.cryptoFile.m_nOutputKind) || IsEncryptionWindow(s.cryptoFile.m_nOutputKind)) CheckCancelButton(s);
 }

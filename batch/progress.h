@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "batch/records.h"
+#include "halvex/records.h"
 #include "platform/wide.h"
 
 void OpenProgress(tagCRYPTOPARAMS* request);

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "batch/halvex.h"
+#include "halvex/halvex.h"
 #include "engine/cryptofile.h"
 #include "cli/observe.h"
 #include "cli/paths.h"

@@ -8,11 +8,13 @@ set(HALVEX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/halvex)
 set(HALVEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Halvex)
 
 # The host interface and everything it includes; the headers reach each other
-# from the top of the tree ("batch/records.h"), so the tree is kept.
+# from the top of the tree ("halvex/records.h", "util/fesutil.h"), so the tree
+# is kept.
 set(HALVEX_PUBLIC_HEADERS
-  batch/halvex.h
-  batch/records.h
-  batch/filelist.h
+  halvex/halvex.h
+  halvex/records.h
+  halvex/filelist.h
+  halvex/codes.h
   engine/cryptofile.h
   util/fesutil.h
   platform/win32.h
@@ -21,7 +23,12 @@ set(HALVEX_PUBLIC_HEADERS
   suite/uiexchange.h)
 foreach(header ${HALVEX_PUBLIC_HEADERS})
   get_filename_component(dir ${header} DIRECTORY)
-  install(FILES ${header} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/${dir})
+  # The bottom records live in include/ in the tree.
+  set(source ${header})
+  if(dir STREQUAL "halvex")
+    set(source include/${header})
+  endif()
+  install(FILES ${source} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
 
 target_include_directories(halvex INTERFACE $<INSTALL_INTERFACE:${HALVEX_INSTALL_INCLUDEDIR}>)

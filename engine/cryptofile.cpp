@@ -29,8 +29,15 @@ CCryptoFile::CCryptoFile()
       m_bSelfExtract(0),
       m_uFesErrCode(0),
       m_uApiErrCode(0),
-      m_nKeySource(0) {}
+      m_nKeySource(0),
+      m_nOutputKind(PROGRESS_NONE),
+      m_pfnProgress(nullptr),
+      m_pfnCommitOutput(nullptr),
+      m_pfnDiscardOutput(nullptr),
+      m_bTempOutput(0) {}
 
+// Written out because of the random key (above) and the password, which an
+// assignment wipes before it is replaced; every other member is copied as is.
 CCryptoFile::CCryptoFile(const CCryptoFile& other)
     : m_dwKeyLen(other.m_dwKeyLen),
       m_pFirstKey(other.m_pFirstKey),
@@ -40,7 +47,15 @@ CCryptoFile::CCryptoFile(const CCryptoFile& other)
       m_uFesErrCode(other.m_uFesErrCode),
       m_uApiErrCode(other.m_uApiErrCode),
       m_nKeySource(other.m_nKeySource),
-      m_FESUtil(other.m_FESUtil) {
+      m_FESUtil(other.m_FESUtil),
+      m_nOutputKind(other.m_nOutputKind),
+      m_pfnProgress(other.m_pfnProgress),
+      m_pfnCommitOutput(other.m_pfnCommitOutput),
+      m_pfnDiscardOutput(other.m_pfnDiscardOutput),
+      m_strLastOutput(other.m_strLastOutput),
+      m_bTempOutput(other.m_bTempOutput),
+      m_strSourceRead(other.m_strSourceRead),
+      m_sourceIdentity(other.m_sourceIdentity) {
   std::memcpy(m_byRandKey, other.m_byRandKey, sizeof m_byRandKey);
   AdoptOwnRandKey(*this, other);
 }
@@ -58,6 +73,14 @@ CCryptoFile& CCryptoFile::operator=(const CCryptoFile& other) {
   m_uApiErrCode = other.m_uApiErrCode;
   m_nKeySource = other.m_nKeySource;
   m_FESUtil = other.m_FESUtil;
+  m_nOutputKind = other.m_nOutputKind;
+  m_pfnProgress = other.m_pfnProgress;
+  m_pfnCommitOutput = other.m_pfnCommitOutput;
+  m_pfnDiscardOutput = other.m_pfnDiscardOutput;
+  m_strLastOutput = other.m_strLastOutput;
+  m_bTempOutput = other.m_bTempOutput;
+  m_strSourceRead = other.m_strSourceRead;
+  m_sourceIdentity = other.m_sourceIdentity;
   AdoptOwnRandKey(*this, other);
   return *this;
 }

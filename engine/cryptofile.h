@@ -3,37 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
-#include "batch/records.h"
+#include "halvex/records.h"
 #include "platform/export.h"
+#include "platform/identity.h"
 #include "platform/wide.h"
+#include "suite/zqca.h"
 #include "util/fesutil.h"
-
-// The engine's own codes for a failure (the FES code).
-enum : uint32_t {
-  FES_MOVE_ASIDE_FAILED = 1008,   // moving the file in the output's way aside failed
-  FES_DEST_TOO_LONG = 1021,       // a path longer than 245 characters, or cipher code 11
-  FES_DISK_FULL = 1022,           // cipher code 12
-  FES_ENCRYPT_FAILED = 1301,
-  FES_DECRYPT_FAILED = 1302,
-  FES_LOCK_FAILED = 1303,         // the cipher library would not lock the file
-  FES_READ_ATTR_FAILED = 1304,
-  FES_RESET_ATTR_FAILED = 1305,
-  FES_DELETE_FAILED = 1306,
-  FES_NOT_ENCRYPTED_LOCK = 1307,  // LockFile on a file that is not encrypted
-  FES_DECRYPT_DELETE = 1311,      // a decryption returned 1306
-  FES_SOURCE_CHANGED = 1312,      // the source changed or went during the call: kept, with the output
-  FES_ALREADY_ENCRYPTED = 8501,
-  FES_NOT_ENCRYPTED = 8502,
-};
-
-// Codes the engine writes to dwErrCode besides the FES codes and cipher codes.
-enum : uint32_t {
-  ERR_KEYSTORE_UNAVAILABLE = 3,   // the key store reported 1
-  ERR_DEST_TOO_LONG = 11,         // an encryption destination longer than 245 characters
-  ERR_NO_MSG_FOLDER = 82,         // types 3 and 4: no message folder could be made (cannot make)
-  ERR_SELF_EXTRACTOR = 1313,      // types 3 and 4: already a self-extracting encrypted file
-};
 
 // Which keys the engine owns and how UninitCrypto releases them.
 enum : int32_t {
@@ -43,6 +20,12 @@ enum : int32_t {
 };
 
 constexpr uint32_t kKeyLen = 24;
+
+// The batch's own steps that file replacement runs around its redo of a
+// file: finishing the new output (1 when it was recorded) and cleaning up
+// after a failed cipher call (setting the engine's codes).
+typedef uint32_t (*PFN_COMMITOUTPUT)(uint32_t index, tagCRYPTOPARAMS* request);
+typedef void (*PFN_DISCARDOUTPUT)(tagCRYPTOPARAMS* request);
 
 class HALVEX_API CCryptoFile {
  public:
@@ -80,4 +63,20 @@ class HALVEX_API CCryptoFile {
   uint32_t m_uApiErrCode;
   int32_t m_nKeySource;
   CFESUtil m_FESUtil;
+
+  // What the batch running this engine hands it. An instance of a host's
+  // own has none of it: its cipher calls never stop early, its outputs take
+  // in-place names, and a replacement keeps the redone output as it is.
+  int32_t m_nOutputKind;               // PROGRESS_..., chosen with the batch's window
+  ZQCA_ProgressProc m_pfnProgress;     // the cipher calls' progress callback
+  PFN_COMMITOUTPUT m_pfnCommitOutput;
+  PFN_DISCARDOUTPUT m_pfnDiscardOutput;
+
+  // What the last cipher call left, for the batch to finish the file with.
+  WString m_strLastOutput;    // the output path (or, for code 10, the file in the way)
+  int32_t m_bTempOutput;      // type 0: the decryption went into the temporary folder
+  // The source as it was just before the call: a source is deleted only
+  // while it is still that very file, unchanged.
+  WString m_strSourceRead;
+  std::optional<halvex::platform::FileIdentity> m_sourceIdentity;
 };

@@ -1,8 +1,6 @@
 // CCryptoFile::DecryptFileW: one list entry restored from its encrypted form.
 #include <vector>
 
-#include "batch/progress.h"
-#include "batch/state.h"
 #include "engine/cryptofile.h"
 #include "engine/internal.h"
 #include "suite/zq.h"
@@ -12,6 +10,7 @@ using halvex::engine::NamesFileFromBefore;
 using halvex::engine::NoteSourceRead;
 using halvex::engine::OutputSnapshot;
 using halvex::engine::PathBuffer;
+using halvex::engine::ProgressOf;
 using halvex::engine::SecureWipe;
 using halvex::engine::SourceAt;
 using halvex::engine::SuiteTempFolderPath;
@@ -45,7 +44,7 @@ struct DecryptCall {
   uint32_t Run(const WString& source, const CCryptoFile& engine) {
     return ZQCA_DualPasswordFileDecryptW(source.c_str(), folder.text, password.data(), passwordLength,
                                          engine.m_pSecondKey, engine.m_dwKeyLen, output.text, &flag,
-                                         OnProgressPercent);
+                                         ProgressOf(engine));
   }
 };
 
@@ -81,7 +80,7 @@ class RetryCopy {
     CreateDirectoryW(folder.text, nullptr);  // there from an earlier retry is fine
     PathBuffer name;
     if (GetTempFileNameW(folder.text, WTEXT("hvx"), 0, name.text) == 0) return false;
-    name.text[halvex::engine::kPathBufferChars - 1] = 0;
+    name.text[kPathBufferChars - 1] = 0;
     path_ = name.Text();
     // The name is reserved by the empty file just made; the copy must be
     // the only thing that then appears there.
@@ -121,17 +120,17 @@ void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
     return;
   }
 
-  BatchState& state = State();
-  if (request->dwType == 0) state.bTempOutput = request->pOptions ? static_cast<int32_t>(request->pOptions->bDecryptToTemp) : 0;
+  if (request->dwType == REQ_IN_PLACE)
+    m_bTempOutput = request->pOptions ? static_cast<int32_t>(request->pOptions->bDecryptToTemp) : 0;
   WString outputFolder = m_FESUtil.GetDirectory(source);
-  if (state.bTempOutput == 1) {
+  if (m_bTempOutput == 1) {
     WString temp = SuiteTempFolderPath();
     outputFolder = m_FESUtil.GetDirectory(temp);
   }
 
   DecryptCall call(m_strPassword);
   call.folder.Assign(outputFolder);
-  NoteSourceRead(source);
+  NoteSourceRead(*this, source);
   OutputSnapshot before = TakeOutputSnapshot(call.output.Text());
   uint32_t code = call.Run(source, *this);
 
@@ -147,15 +146,15 @@ void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   // stood there before it is not that file's author.
   const WString output = call.output.Text();
   const bool foreignOutput = code != 0 && !KeepsOutput(code) && NamesFileFromBefore(before, output);
-  state.strLastOutput = foreignOutput ? WString() : output;
+  m_strLastOutput = foreignOutput ? WString() : output;
   if (call.flag == 1) ZQ_WriteLastSPWUseChgTime(1);
   request->dwErrCode = code;
 
-  if (code == 0 && request->dwType != 0) {
+  if (code == 0 && request->dwType != REQ_IN_PLACE) {
     request->pFileList->m_vecOutFiles.push_back(output);
     request->pFileList->m_nOutCount++;
   }
-  if (code != 0 && request->dwType != 0 && !KeepsOutput(code) && !foreignOutput &&
+  if (code != 0 && request->dwType != REQ_IN_PLACE && !KeepsOutput(code) && !foreignOutput &&
       m_FESUtil.ChkFileExist(output.c_str())) {
     DeleteFileW(output.c_str());
   }

@@ -1,6 +1,4 @@
 // CCryptoFile::EncryptFileW: one list entry into its encrypted counterpart.
-#include "batch/progress.h"
-#include "batch/state.h"
 #include "engine/cryptofile.h"
 #include "engine/internal.h"
 #include "suite/zqca.h"
@@ -9,12 +7,15 @@ using halvex::engine::NamesFileFromBefore;
 using halvex::engine::NoteSourceRead;
 using halvex::engine::OutputSnapshot;
 using halvex::engine::PathBuffer;
+using halvex::engine::ProgressOf;
 using halvex::engine::SourceAt;
 using halvex::engine::TakeOutputSnapshot;
 
 namespace {
 
-bool IsMessageBatch(const tagCRYPTOPARAMS* request) { return request->dwType == 3 || request->dwType == 4; }
+bool IsMessageBatch(const tagCRYPTOPARAMS* request) {
+  return request->dwType == REQ_MESSAGE || request->dwType == REQ_MESSAGE_COPY;
+}
 
 // Ends the call before any cipher call with the engine's own verdict.
 void Refuse(CCryptoFile& engine, tagCRYPTOPARAMS* request, uint32_t errCode, uint32_t fesCode) {
@@ -41,29 +42,29 @@ void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
 
   const WString destination = IsMessageBatch(request)
                                   ? m_FESUtil.GetMsgDestEncFilePath(m_FESUtil.m_strMsgSubFolder.c_str(), source.c_str())
-                                  : m_FESUtil.GetDestEncFilePath(source.c_str());
+                                  : m_FESUtil.GetDestEncFilePath(source.c_str(), m_nOutputKind);
   if (destination.size() > kMaxPathChars) return Refuse(*this, request, ERR_DEST_TOO_LONG, FES_DEST_TOO_LONG);
 
   PathBuffer output;
   output.Assign(destination);
-  NoteSourceRead(source);
+  NoteSourceRead(*this, source);
   const OutputSnapshot before = TakeOutputSnapshot(destination);
   const uint32_t code = ZQCA_DualPasswordFileEncryptW(source.c_str(), output.text, m_pFirstKey, m_pSecondKey,
-                                                      m_dwKeyLen, m_bSelfExtract != 0, OnProgressPercent);
+                                                      m_dwKeyLen, m_bSelfExtract != 0, ProgressOf(*this));
 
   // A failed call that left the buffer naming a file that stood there before
   // did not write it: it must not be taken for the call's output, which the
   // callers delete after a failure. Code 10 names the file in the way on
   // purpose and is kept.
   const bool foreignOutput = code != 0 && code != ZQCA_ERR_OUTPUT_EXISTS && NamesFileFromBefore(before, output.Text());
-  State().strLastOutput = foreignOutput ? WString() : output.Text();
+  m_strLastOutput = foreignOutput ? WString() : output.Text();
   request->dwErrCode = code;
 
-  if (code == 0 && request->dwType != 0) {
+  if (code == 0 && request->dwType != REQ_IN_PLACE) {
     request->pFileList->m_vecOutFiles.push_back(destination);
     request->pFileList->m_nOutCount++;
   }
-  if (code != 0 && request->dwType != 0 && code != ZQCA_ERR_OUTPUT_EXISTS && !before.fileStood &&
+  if (code != 0 && request->dwType != REQ_IN_PLACE && code != ZQCA_ERR_OUTPUT_EXISTS && !before.fileStood &&
       m_FESUtil.ChkFileExist(destination.c_str())) {
     DeleteFileW(destination.c_str());
   }

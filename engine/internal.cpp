@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "batch/state.h"
+#include "engine/cryptofile.h"
 #include "platform/identity.h"
 #include "suite/zq.h"
 
@@ -46,12 +46,19 @@ WString SourceAt(const tagCRYPTOPARAMS* request, uint32_t index) {
   return index < files.size() ? files[index] : WString();
 }
 
-void NoteSourceRead(const WString& source) {
-  BatchState& state = State();
+void NoteSourceRead(CCryptoFile& engine, const WString& source) {
   const DWORD savedError = GetLastError();
-  state.strSourceRead = source;
-  state.sourceIdentity = halvex::platform::GetFileIdentity(source.c_str());
+  engine.m_strSourceRead = source;
+  engine.m_sourceIdentity = halvex::platform::GetFileIdentity(source.c_str());
   SetLastError(savedError);
+}
+
+namespace {
+int32_t NeverStop(int32_t) { return 0; }
+}  // namespace
+
+ZQCA_ProgressProc ProgressOf(const CCryptoFile& engine) {
+  return engine.m_pfnProgress ? engine.m_pfnProgress : NeverStop;
 }
 
 WString SuiteTempFolderPath() {

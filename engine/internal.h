@@ -4,14 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "batch/records.h"
+#include "halvex/codes.h"
+#include "halvex/records.h"
+#include "suite/zqca.h"
 #include "platform/wide.h"
 
-namespace halvex::engine {
+class CCryptoFile;
 
-// Paths written by the cipher and settings libraries go into buffers of this
-// many characters, zero-filled first.
-constexpr size_t kPathBufferChars = 260;
+namespace halvex::engine {
 
 // A fixed path buffer that starts zero-filled and always stays terminated.
 struct PathBuffer {
@@ -38,7 +38,11 @@ WString SourceAt(const tagCRYPTOPARAMS* request, uint32_t index);
 
 // Notes the identity of the source a cipher call is about to read, for the
 // batch that deletes it afterwards.
-void NoteSourceRead(const WString& source);
+void NoteSourceRead(CCryptoFile& engine, const WString& source);
+
+// The progress callback the engine's cipher calls report to: the batch's,
+// or one that never stops the call.
+ZQCA_ProgressProc ProgressOf(const CCryptoFile& engine);
 
 // The settings library's temporary folder, through a zero-filled buffer.
 WString SuiteTempFolderPath();

@@ -1,7 +1,5 @@
 // CCryptoFile: preparing and releasing the keys of a batch.
-#include <gcrypt.h>
-
-#include "batch/state.h"
+#include "halvex/codes.h"
 #include "engine/cryptofile.h"
 #include "engine/internal.h"
 #include "platform/gcrypt.h"
@@ -12,9 +10,6 @@ using halvex::engine::SecureWipe;
 using halvex::engine::WipeString;
 
 namespace {
-
-// The stored key's error that means "the key file cannot be used".
-constexpr uint32_t kKeyStoreUnavailable = 1;
 
 uint32_t Fail(tagCRYPTOPARAMS* request, uint32_t code) {
   request->dwErrCode = code;
@@ -28,8 +23,8 @@ uint32_t PrepareSharedKey(CCryptoFile& engine, tagCRYPTOPARAMS* request) {
   engine.m_pSecondKey = engine.m_pFirstKey;
   engine.m_nKeySource = KEYS_PASSWORD_ONLY;
   const WCHAR* folderName = nullptr;
-  if (request->dwType == 3) folderName = WTEXT("WLM\\");
-  if (request->dwType == 4) folderName = WTEXT("YAH\\");
+  if (request->dwType == REQ_MESSAGE) folderName = WTEXT("WLM\\");
+  if (request->dwType == REQ_MESSAGE_COPY) folderName = WTEXT("YAH\\");
   if (!folderName) return 0;
   WString folder = engine.m_FESUtil.CreateMsgSubFolder(folderName, nullptr);
   // A folder from an earlier batch is still a fine home for this batch's
@@ -59,7 +54,7 @@ uint32_t CCryptoFile::InitCrypto(tagCRYPTOPARAMS* request) {
     if (error != 0) return Fail(request, error);
   }
 
-  if (request->dwType != 0) return PrepareSharedKey(*this, request);
+  if (request->dwType != REQ_IN_PLACE) return PrepareSharedKey(*this, request);
 
   if (!password) {
     GenerateRandKey();
@@ -70,11 +65,11 @@ uint32_t CCryptoFile::InitCrypto(tagCRYPTOPARAMS* request) {
   uint32_t ignored = 0;
   uint32_t error = 0;
   m_pSecondKey = ZQKM_GetKeyFromKeyStore(0, &ignored, &error);
-  if (error != 0) return Fail(request, error == kKeyStoreUnavailable ? ERR_KEYSTORE_UNAVAILABLE : error);
+  if (error != 0) return Fail(request, error == ZQKM_ERR_UNAVAILABLE ? ERR_KEYSTORE_UNAVAILABLE : error);
 
   const tagCRYPTOOPTIONS* options = request->pOptions;
   if (options && options->bSelfExtract != 0 && options->dwAction == 1) {
-    State().nProgressKind = PROGRESS_ENC_SELFX;
+    m_nOutputKind = PROGRESS_ENC_SELFX;
     m_bSelfExtract = 1;
   }
   return 0;
@@ -83,8 +78,7 @@ uint32_t CCryptoFile::InitCrypto(tagCRYPTOPARAMS* request) {
 void CCryptoFile::GenerateRandKey() {
   // A strong random key of the full byte range: a pseudo-random generator
   // nobody seeds would give every process the same key.
-  halvex::platform::InitialiseGcrypt();
-  gcry_randomize(m_byRandKey, sizeof m_byRandKey, GCRY_STRONG_RANDOM);
+  halvex::platform::RandomBytes(m_byRandKey, sizeof m_byRandKey);
 }
 
 void CCryptoFile::UninitCrypto() {

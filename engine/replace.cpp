@@ -1,7 +1,5 @@
 // CCryptoFile::DoFileReplacement: redo a file after moving the file in its
 // output's way aside; delete that file on success, put it back otherwise.
-#include "batch/outcome.h"
-#include "batch/state.h"
 #include "engine/cryptofile.h"
 #include "engine/internal.h"
 
@@ -15,7 +13,7 @@ namespace {
 WString FreeTemporaryName(const WString& folder) {
   PathBuffer name;
   GetTempFileNameW(folder.c_str(), WTEXT("jurTmp"), 0, name.text);
-  name.text[halvex::engine::kPathBufferChars - 1] = 0;
+  name.text[kPathBufferChars - 1] = 0;
   ::DeleteFileW(name.text);
   return name.Text();
 }
@@ -31,7 +29,7 @@ bool Encrypts(int32_t progressKind) { return progressKind == PROGRESS_ENC || pro
 
 int32_t CCryptoFile::DoFileReplacement(tagCRYPTOPARAMS* request, uint32_t index) {
   WString source = SourceAt(request, index);
-  const WString blocking = State().strLastOutput;
+  const WString blocking = m_strLastOutput;
   const WString moved = FreeTemporaryName(m_FESUtil.GetDirectory(source));
 
   const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(blocking.c_str());
@@ -61,25 +59,26 @@ int32_t CCryptoFile::DoFileReplacement(tagCRYPTOPARAMS* request, uint32_t index)
     return 0;
   }
 
-  if (Encrypts(State().nProgressKind)) {
+  if (Encrypts(m_nOutputKind)) {
     EncryptFileW(request, index);
   } else {
     DecryptFileW(request, index);
   }
 
   if (request->dwErrCode == 0) {
-    if (CommitOutput(index, request)) {
+    // Without a batch to finish it, the redone output stands as it is.
+    if (!m_pfnCommitOutput || m_pfnCommitOutput(index, request)) {
       ::DeleteFileW(moved.c_str());
       return 1;
     }
     // A source that changed meanwhile keeps its output elsewhere; here the
     // file moved aside must get its place back, so the new output gives way.
     if (GetFesErrCode() == FES_SOURCE_CHANGED) {
-      SetFileAttributesW(State().strLastOutput.c_str(), FILE_ATTRIBUTE_NORMAL);
-      ::DeleteFileW(State().strLastOutput.c_str());
+      SetFileAttributesW(m_strLastOutput.c_str(), FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileW(m_strLastOutput.c_str());
     }
-  } else if (GetApiErrCode() != 0) {
-    DiscardOutput(request);
+  } else if (GetApiErrCode() != 0 && m_pfnDiscardOutput) {
+    m_pfnDiscardOutput(request);
   }
   PutBack(moved, blocking, attributes);
   return 0;

@@ -36,4 +36,11 @@ bool InitialiseGcrypt() {
   return ok;
 }
 
+void RandomBytes(void* out, size_t size) {
+  InitialiseGcrypt();
+  // The system generator serves every level alike; a nonce from it costs one
+  // read of the kernel's generator, as a key does.
+  gcry_randomize(out, size, GCRY_STRONG_RANDOM);
+}
+
 }  // namespace halvex::platform

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "halvex/codes.h"
 #include "platform/export.h"
 #include "platform/win32.h"
 
@@ -11,30 +12,7 @@ typedef unsigned char BYTE;
 // Percent done (0 to 100); a non-zero answer stops the file.
 typedef int32_t (*ZQCA_ProgressProc)(int32_t percent);
 
-// Result codes. The engine reacts to each of these; each comes from a real condition.
-enum : uint32_t {
-  ZQCA_OK = 0,
-  ZQCA_ERR_SOURCE_BUSY = 1,        // the source is held elsewhere: the caller retries on a copy
-  ZQCA_ERR_OUTPUT_EXISTS = 10,     // the output exists; the output buffer names it
-  ZQCA_ERR_PATH_TOO_LONG = 11,     // a path (source, output or temporary) is too long
-  ZQCA_ERR_DISK_FULL = 12,         // no space left for the output
-  ZQCA_ERR_WRONG_KEY = 1001,       // no key given opens the file
-  ZQCA_ERR_VERSION = 1301,         // an encrypted file of a format version this library cannot read
-  ZQCA_ERR_NOT_ENCRYPTED = 1307,   // the file is not an encrypted file
-  ZQCA_ERR_CANCELLED = 1310,       // the progress callback asked to stop
-  ZQCA_ERR_LOCKED = 1313,          // the file is locked against decryption (ZQCA_LockFileW)
-  ZQCA_ERR_DAMAGED = 1320,         // damaged or tampered: authentication failed
-  ZQCA_ERR_EMPTY_PASSWORD = 1321,  // an empty password is never used as a key
-  ZQCA_ERR_NO_KEY = 1322,          // the call was given no key at all
-  ZQCA_ERR_UNSAFE_NAME = 1323,     // the stored name is not one plain file name
-  ZQCA_ERR_READ = 1324,            // reading the source failed
-  ZQCA_ERR_WRITE = 1325,           // writing the output failed (not for lack of space)
-  ZQCA_ERR_ACCESS = 1326,          // the source or the output folder may not be opened
-  ZQCA_ERR_NOT_FOUND = 1327,       // the source or the output folder does not exist
-  ZQCA_ERR_ARGUMENT = 1328,        // a null or malformed argument
-  ZQCA_ERR_NO_MEMORY = 1329,       // secure or ordinary memory ran out
-  ZQCA_ERR_KDF = 1330,             // the key derivation failed
-};
+// Its result codes are in halvex/codes.h (ZQCA_ERR_...), with every other code.
 
 extern "C" {
 

@@ -3,15 +3,12 @@
 
 #include <cstdint>
 
+#include "halvex/codes.h"
 #include "platform/export.h"
 
 typedef unsigned char BYTE;
 
-enum : uint32_t {
-  ZQKM_OK = 0,
-  ZQKM_ERR_UNAVAILABLE = 1,  // the key file cannot be read, or fails its checksum
-  ZQKM_ERR_CREATE = 2,       // no key file existed and none could be made
-};
+// Its error codes are in halvex/codes.h (ZQKM_ERR_...).
 
 extern "C" {
 // The stored key (24 bytes), freed with ZQKM_FreeMemory. *value is zeroed.

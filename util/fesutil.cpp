@@ -1,19 +1,8 @@
-// CFESUtil: construction, copying and destruction.
+// CFESUtil: construction, copying and destruction. Defined here rather than
+// in the class so that the library exports them.
 #include "util/fesutil.h"
 
 CFESUtil::CFESUtil() = default;
-
-CFESUtil::CFESUtil(const CFESUtil& other)
-    : m_strEncExt(other.m_strEncExt),
-      m_vecExtName(other.m_vecExtName),
-      m_strMsgSubFolder(other.m_strMsgSubFolder) {}
-
-CFESUtil& CFESUtil::operator=(const CFESUtil& other) {
-  if (this == &other) return *this;
-  m_strEncExt = other.m_strEncExt;
-  m_vecExtName = other.m_vecExtName;
-  m_strMsgSubFolder = other.m_strMsgSubFolder;
-  return *this;
-}
-
+CFESUtil::CFESUtil(const CFESUtil& other) = default;
+CFESUtil& CFESUtil::operator=(const CFESUtil& other) = default;
 CFESUtil::~CFESUtil() = default;

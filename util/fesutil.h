@@ -5,25 +5,20 @@
 #include <cstdint>
 #include <vector>
 
+#include "halvex/codes.h"
 #include "platform/export.h"
 #include "platform/wide.h"
 
-// The processability verdict of CheckFileProcessable.
-enum tagFES_STATUS : uint32_t {
-  FES_OK = 0,
-  FES_OPEN_FAILED = 1013,      // opening for reading failed (not a sharing violation)
-  FES_FILE_IN_USE = 1014,      // opening for reading met a sharing violation
-  FES_ACCESS_DENIED = 1015,    // setting the attributes was refused (5)
-  FES_GET_ATTR_FAILED = 1016,  // the attributes could not be read
-  FES_SET_ATTR_FAILED = 1017,  // setting the attributes failed otherwise
-  FES_PATH_TOO_LONG = 1021,    // the path has more than 245 characters
-  FES_FILE_NOT_FOUND = 1026,   // no such file, a folder, or unreadable attributes
+// Which output a batch asks for, set with its progress window: whether the
+// engine encrypts, and which suffix an encryption's destination takes.
+enum : int32_t {
+  PROGRESS_NONE = 0,
+  PROGRESS_ENC_HIDDEN = 1,   // types 1, 2, 6 encrypting: ".exe", never shown
+  PROGRESS_ENC = 2,          // type 0 encryption: encrypted-file suffix
+  PROGRESS_DEC_HIDDEN = 3,   // types 1, 2, 6 decrypting, never shown
+  PROGRESS_DEC = 4,          // type 0 decryption
+  PROGRESS_ENC_SELFX = 5,    // types 3, 4, 5, some of 1, 2, 6, type 0 self-extracting: ".exe"
 };
-
-// Longest path the library hands to the cipher library.
-constexpr uint32_t kMaxPathChars = 245;
-// Characters of a path's tail shown to the user.
-constexpr uint32_t kDisplayTail = 28;
 
 class HALVEX_API CFESUtil {
  public:
@@ -42,8 +37,10 @@ class HALVEX_API CFESUtil {
   void ListExtName();
   void PushToList(WString extension);
 
-  // Destination naming.
+  // Destination naming. The output kind decides the suffix; without one the
+  // name is that of an in-place encryption (PROGRESS_ENC).
   WString GetDestEncFilePath(const WCHAR* source);
+  WString GetDestEncFilePath(const WCHAR* source, int32_t outputKind);
   WString CreateMsgSubFolder(const WCHAR* folderName, const WCHAR* subFolderName);
   WString GetMsgDestEncFilePath(const WCHAR* folder, const WCHAR* source);
 

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "batch/state.h"
 #include "platform/win32.h"
 #include "suite/zq.h"
 #include "util/fesutil.h"
@@ -11,7 +10,6 @@
 namespace {
 
 constexpr WCHAR kBackslash = u'\\';
-constexpr uint32_t kPathBuffer = MAX_PATH;
 // How many numbers after the tick count a message folder may take when the
 // tick count's own folder exists (a batch in the same tick, or a folder left
 // from an earlier start of the system).
@@ -45,8 +43,8 @@ WString Decimal(uint32_t value) {
 }
 
 WString SuiteTempFolder() {
-  std::array<WCHAR, kPathBuffer> buffer{};
-  uint32_t size = kPathBuffer;
+  std::array<WCHAR, kPathBufferChars> buffer{};
+  uint32_t size = kPathBufferChars;
   ZQ_GetTempFolderPathW(buffer.data(), &size);
   // Up to the first terminator, and never past the buffer.
   auto end = std::find(buffer.begin(), buffer.end(), WCHAR{0});
@@ -74,14 +72,15 @@ WString MakeTickFolder(const WString& parent) {
 
 }  // namespace
 
-WString CFESUtil::GetDestEncFilePath(const WCHAR* source) {
+WString CFESUtil::GetDestEncFilePath(const WCHAR* source) { return GetDestEncFilePath(source, PROGRESS_ENC); }
+
+WString CFESUtil::GetDestEncFilePath(const WCHAR* source, int32_t outputKind) {
   WString path = OrEmpty(source);
   const WString extension = GetExtName(path);
   // Rebuilt from the splitters, so the name asked for is exactly what the
   // splitters see (a forward slash in the final part included).
   WString destination = GetDirectory(path) + GetFileName(path) + extension;
-  const int32_t kind = State().nProgressKind;
-  if (kind == PROGRESS_ENC_HIDDEN || kind == PROGRESS_ENC_SELFX) return destination + WTEXT(".exe");
+  if (outputKind == PROGRESS_ENC_HIDDEN || outputKind == PROGRESS_ENC_SELFX) return destination + WTEXT(".exe");
   const WString upper = ToUpperAscii(extension);
   const bool isDocument = !upper.empty() &&
                           std::find(m_vecExtName.begin(), m_vecExtName.end(), upper) != m_vecExtName.end();

@@ -65,9 +65,9 @@ uint8_t* SecureBuffer::Release() {
   return p;
 }
 
-void StrongRandom(MutableBytes out) { gcry_randomize(out.data(), out.size(), GCRY_STRONG_RANDOM); }
+void StrongRandom(MutableBytes out) { platform::RandomBytes(out.data(), out.size()); }
 
-void NonceRandom(MutableBytes out) { gcry_create_nonce(out.data(), out.size()); }
+void NonceRandom(MutableBytes out) { platform::RandomBytes(out.data(), out.size()); }
 
 void Sha256(Bytes data, MutableBytes out) {
   gcry_md_hash_buffer(GCRY_MD_SHA256, out.data(), data.data(), data.size());

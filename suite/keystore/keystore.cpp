@@ -85,7 +85,7 @@ Status Read(const fs::path& path, KeyFile& file) {
 // A name beside target for the file being written, unique to this attempt.
 fs::path TemporaryBeside(const fs::path& target) {
   uint8_t nonce[8];
-  gcry_create_nonce(nonce, sizeof nonce);
+  platform::RandomBytes(nonce, sizeof nonce);
   static const char kHex[] = "0123456789abcdef";
   std::string suffix = ".new-";
   for (uint8_t b : nonce) suffix += kHex[b >> 4], suffix += kHex[b & 15];
@@ -123,7 +123,7 @@ uint32_t LoadOrCreate(uint8_t* key, bool* created) {
       return ZQKM_OK;
     }
     if (read != Status::kMissing) return ZQKM_ERR_UNAVAILABLE;
-    gcry_randomize(key, kKeyLength, GCRY_VERY_STRONG_RANDOM);
+    platform::RandomBytes(key, kKeyLength);
     // No store and no leave to make one: a key of no store, never written.
     if (!mayCreate.load()) return ZQKM_OK;
     if (!os::MakePrivateFolders(FolderOf(path))) return ZQKM_ERR_CREATE;

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/filelist.h"
-#include "batch/halvex.h"
-#include "batch/records.h"
+#include "halvex/filelist.h"
+#include "halvex/halvex.h"
+#include "halvex/records.h"
 #include "batch/state.h"
 #include "platform/wide.h"
 #include "tests/fakes/fakes.h"

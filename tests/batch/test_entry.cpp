@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "batch/drivers.h"
-#include "batch/halvex.h"
+#include "halvex/halvex.h"
 #include "batch/state.h"
 
 namespace {
@@ -26,13 +26,13 @@ struct FlagsSeen {
 
 FlagsSeen ReadFlags() {
   const BatchState& s = State();
-  return {s.bHiddenAnswerKept, s.bReplaceAnswerKept, s.bCancel, s.bTempOutput, s.bOnVaultDrive,
+  return {s.bHiddenAnswerKept, s.bReplaceAnswerKept, s.bCancel, s.cryptoFile.m_bTempOutput, s.bOnVaultDrive,
           s.nHiddenAnswer, s.nReplaceAnswer};
 }
 
 void SetAllFlags(int32_t value) {
   BatchState& s = State();
-  s.bHiddenAnswerKept = s.bReplaceAnswerKept = s.bCancel = s.bTempOutput = s.bOnVaultDrive = value;
+  s.bHiddenAnswerKept = s.bReplaceAnswerKept = s.bCancel = s.cryptoFile.m_bTempOutput = s.bOnVaultDrive = value;
   s.nHiddenAnswer = s.nReplaceAnswer = value;
 }
 
@@ -117,13 +117,13 @@ INSTANTIATE_TEST_SUITE_P(Types, EntryDispatch,
 
 TEST_F(Entry, ClearsExactlyThePerBatchStateBeforeTheDriver) {
   SetAllFlags(1);
-  State().nProgressKind = 4;
-  State().strLastOutput = WTEXT("C:\\Docs\\previous.docENX");
+  State().cryptoFile.m_nOutputKind = 4;
+  State().cryptoFile.m_strLastOutput = WTEXT("C:\\Docs\\previous.docENX");
   Halvex(&request_);
   ASSERT_EQ(Log().flagsAtEntry.size(), 1u);
   EXPECT_TRUE(AllFlagsAre(Log().flagsAtEntry[0], 0));
-  EXPECT_EQ(State().nProgressKind, 4);
-  EXPECT_EQ(State().strLastOutput, WTEXT("C:\\Docs\\previous.docENX"));
+  EXPECT_EQ(State().cryptoFile.m_nOutputKind, 4);
+  EXPECT_EQ(State().cryptoFile.m_strLastOutput, WTEXT("C:\\Docs\\previous.docENX"));
 }
 
 TEST_F(Entry, UnknownTypesTouchNothing) {

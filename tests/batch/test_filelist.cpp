@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "batch/filelist.h"
+#include "halvex/filelist.h"
 
 class CFileListTestAccess {
  public:

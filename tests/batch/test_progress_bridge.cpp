@@ -158,7 +158,7 @@ class PercentCallback : public BatchTest, public ::testing::WithParamInterface<i
 
 TEST_P(PercentCallback, StopsExactlyWhenTheButtonReportsCancel) {
   BatchState& s = State();
-  s.nProgressKind = GetParam();
+  s.cryptoFile.m_nOutputKind = GetParam();
   s.hProgress = fakes::FakeWindowHandle();
   fakes::script().buttonResults = {0, 6, 0, 5, 2, 6};
   std::vector<int32_t> answers;
@@ -170,7 +170,7 @@ TEST_P(PercentCallback, StopsExactlyWhenTheButtonReportsCancel) {
   ASSERT_EQ(checks.size(), 6u);
   EXPECT_EQ(checks[0].args, Names{"handle"});  // the window's handle was handed over
   EXPECT_EQ(fakes::CountOf(prefix + "SetPercent"), 6u);
-  s.nProgressKind = PROGRESS_NONE;
+  s.cryptoFile.m_nOutputKind = PROGRESS_NONE;
   s.hProgress = nullptr;
   s.bCancel = 0;
 }
@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(EveryKind, PercentCallback,
 
 TEST_F(BatchTest, PollWithoutWindowChangesNothing) {
   BatchState& s = State();
-  s.nProgressKind = PROGRESS_NONE;
+  s.cryptoFile.m_nOutputKind = PROGRESS_NONE;
   s.bCancel = 1;
   PollCancel();
   EXPECT_EQ(s.bCancel, 1);

@@ -19,8 +19,8 @@ file(MAKE_DIRECTORY ${WORK_DIR}/data ${WORK_DIR}/run)
 set(prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-foreach(f bin/halvex include/halvex/batch/halvex.h include/halvex/batch/records.h
-          include/halvex/batch/filelist.h include/halvex/util/fesutil.h
+foreach(f bin/halvex include/halvex/halvex/halvex.h include/halvex/halvex/records.h
+          include/halvex/halvex/filelist.h include/halvex/util/fesutil.h
           include/halvex/engine/cryptofile.h include/halvex/platform/win32.h
           include/halvex/platform/wide.h include/halvex/platform/export.h
           include/halvex/suite/uiexchange.h lib/cmake/Halvex/HalvexConfig.cmake

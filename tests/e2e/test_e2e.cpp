@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/filelist.h"
-#include "batch/halvex.h"
-#include "batch/records.h"
+#include "halvex/filelist.h"
+#include "halvex/halvex.h"
+#include "halvex/records.h"
 #include "tests/e2e/host_paths.h"
 
 namespace {

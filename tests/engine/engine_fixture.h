@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/filelist.h"
-#include "batch/records.h"
+#include "halvex/filelist.h"
+#include "halvex/records.h"
+#include "batch/frame.h"
 #include "batch/state.h"
 #include "engine/cryptofile.h"
 #include "platform/wide.h"
@@ -43,9 +44,9 @@ class EngineTest : public ::testing::Test {
     fakes::Reset();
     BatchState& s = State();
     s.cryptoFile = CCryptoFile();
-    s.nProgressKind = 0;
-    s.bCancel = s.bTempOutput = s.bHiddenAnswerKept = s.bReplaceAnswerKept = s.bOnVaultDrive = 0;
-    s.strLastOutput.clear();
+    // The engine works for the batch, as it does inside Halvex.
+    LinkEngineToBatch(s.cryptoFile);
+    s.bCancel = s.bHiddenAnswerKept = s.bReplaceAnswerKept = s.bOnVaultDrive = 0;
     s.vecRemaining.clear();
   }
   void TearDown() override {
@@ -74,7 +75,7 @@ class EngineTest : public ::testing::Test {
 
   // Prepares the engine as a driver would, after its window set the kind.
   void Prepare(tagCRYPTOPARAMS& request, int32_t progressKind) {
-    State().nProgressKind = progressKind;
+    engine().m_nOutputKind = progressKind;
     ASSERT_EQ(engine().InitCrypto(&request), 0u);
   }
 

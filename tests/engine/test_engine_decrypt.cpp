@@ -62,10 +62,10 @@ TEST_F(DecryptTest, OnlyExactlyOneSendsTheOutputToTheTemporaryFolder) {
     options.bDecryptToTemp = c.toTemp;
     auto& request = DecryptOne(0);
     EXPECT_EQ(request.dwErrCode, 0u);
-    EXPECT_EQ(State().bTempOutput, static_cast<int32_t>(c.toTemp));
+    EXPECT_EQ(engine().m_bTempOutput, static_cast<int32_t>(c.toTemp));
     ASSERT_EQ(DecryptCalls().size(), 1u);
     EXPECT_EQ(DecryptCalls()[0].args[1], U8(c.folder));
-    EXPECT_EQ(State().strLastOutput, c.folder + WTEXT("a.bin"));
+    EXPECT_EQ(engine().m_strLastOutput, c.folder + WTEXT("a.bin"));
     EXPECT_TRUE(request.pFileList->m_vecOutFiles.empty());
   }
 }
@@ -112,7 +112,7 @@ TEST_F(DecryptTest, BusySourceIsRetriedOnceOnItsOwnCopy) {
     platform::ClearFaults();
     EXPECT_EQ(request.dwErrCode, fault < 0 ? 0u : 1u);
     ASSERT_EQ(DecryptCalls().size(), fault < 0 ? 2u : 1u);
-    const auto output = platform::ToNativePath(State().strLastOutput);
+    const auto output = platform::ToNativePath(engine().m_strLastOutput);
     std::ifstream in(*output);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), fault < 0 ? "plain" : "");
     EXPECT_TRUE(fault >= 0 || !swapped) << "the copy is held during the call";
@@ -172,7 +172,7 @@ TEST_F(DecryptTest, FailedCallsOfOtherTypesRemovePartialOutputs) {
     auto& request = DecryptOne(c.type);
     EXPECT_EQ(request.dwErrCode, c.code);
     EXPECT_EQ(engine().GetApiErrCode(), c.code);
-    EXPECT_EQ(State().strLastOutput, drive.Path("Docs/a.bin"));
+    EXPECT_EQ(engine().m_strLastOutput, drive.Path("Docs/a.bin"));
     EXPECT_EQ(drive.Exists("Docs/a.bin"), c.remains);
     EXPECT_TRUE(request.pFileList->m_vecOutFiles.empty());
   }
@@ -187,7 +187,7 @@ TEST_F(DecryptTest, FailedRetryNeverDeletesAFileThatStoodThereBefore) {
   auto& request = DecryptOne(1);
   EXPECT_EQ(request.dwErrCode, uint32_t{ZQCA_ERR_DAMAGED});
   EXPECT_EQ(drive.Read("Docs/a.bin"), "user's");
-  EXPECT_EQ(State().strLastOutput, WString());
+  EXPECT_EQ(engine().m_strLastOutput, WString());
 }
 
 TEST_F(DecryptTest, FailedFirstCallNeverDeletesAFileOlderThanTheCall) {
@@ -196,7 +196,7 @@ TEST_F(DecryptTest, FailedFirstCallNeverDeletesAFileOlderThanTheCall) {
   fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_DAMAGED, drive.Path("Docs/a.bin"), false));
   DecryptOne(1);
   EXPECT_EQ(drive.Read("Docs/a.bin"), "user's");
-  EXPECT_EQ(State().strLastOutput, WString());
+  EXPECT_EQ(engine().m_strLastOutput, WString());
 }
 
 TEST_F(DecryptTest, IndexPastTheListIsAMissingFile) {

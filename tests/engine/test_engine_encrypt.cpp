@@ -76,11 +76,11 @@ TEST_F(EncryptTest, DestinationOfMoreThan245CharactersIsRefused) {
 
 TEST_F(EncryptTest, TypeZeroSuccessNamesTheOutputButListsNothing) {
   drive.Write("Docs/a.bin", "plain");
-  State().strLastOutput = WTEXT("stale");
+  engine().m_strLastOutput = WTEXT("stale");
   auto& request = EncryptOne(0, "Docs/a.bin");
   EXPECT_EQ(request.dwErrCode, 0u);
   EXPECT_EQ(engine().GetApiErrCode(), 0u);
-  EXPECT_EQ(State().strLastOutput, drive.Path("Docs/a.bin.qelmenc"));
+  EXPECT_EQ(engine().m_strLastOutput, drive.Path("Docs/a.bin.qelmenc"));
   EXPECT_EQ(drive.Read("Docs/a.bin.qelmenc"), "FAKEENC\nplain");
   EXPECT_TRUE(request.pFileList->m_vecOutFiles.empty());
   EXPECT_TRUE(drive.Exists("Docs/a.bin")) << "removing the source is the caller's business";
@@ -103,7 +103,7 @@ TEST_F(EncryptTest, OtherTypesListTheRequestedDestination) {
   ASSERT_EQ(request.pFileList->m_vecOutFiles.size(), 1u);
   EXPECT_EQ(request.pFileList->m_vecOutFiles[0], drive.Path("Docs/a.bin.exe"));
   EXPECT_EQ(request.pFileList->m_nOutCount, 1u);
-  EXPECT_EQ(State().strLastOutput, drive.Path("Docs/elsewhere.exe"));
+  EXPECT_EQ(engine().m_strLastOutput, drive.Path("Docs/elsewhere.exe"));
   EXPECT_EQ(fakes::CallsOf("ZQCA_DualPasswordFileEncryptW").at(0).args[5], "1");
 }
 
@@ -180,9 +180,9 @@ TEST_F(EncryptTest, LastOutputAfterFailureIsWhatTheCipherReported) {
     std::filesystem::remove(drive.Native("Docs/a.bin.qelmenc"));
     if (c.userFileThere) drive.Write("Docs/a.bin.qelmenc", "user's");
     fakes::script().encryptSteps.push_back(Step(c.code, c.output, !c.userFileThere));
-    State().strLastOutput = WTEXT("stale");
+    engine().m_strLastOutput = WTEXT("stale");
     EncryptOne(0, "Docs/a.bin");
-    EXPECT_EQ(State().strLastOutput, c.expected);
+    EXPECT_EQ(engine().m_strLastOutput, c.expected);
   }
 }
 

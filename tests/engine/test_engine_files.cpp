@@ -137,7 +137,7 @@ class ReplaceTest : public EngineTest {
     Prepare(request, PROGRESS_ENC);
     engine().EncryptFileW(&request, 0);
     EXPECT_EQ(request.dwErrCode, uint32_t{ZQCA_ERR_OUTPUT_EXISTS});
-    EXPECT_EQ(State().strLastOutput, drive.Path("Docs/a.bin.qelmenc"));
+    EXPECT_EQ(engine().m_strLastOutput, drive.Path("Docs/a.bin.qelmenc"));
     return request;
   }
   // Names left in Docs besides the expected ones (temporary names included).

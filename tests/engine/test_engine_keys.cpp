@@ -131,10 +131,10 @@ TEST_F(KeysTest, SelfExtractingEncryptionSwitchesTheWindowKind) {
     engine().UninitCrypto();
     options.bSelfExtract = c.selfExtract;
     options.dwAction = c.action;
-    State().nProgressKind = PROGRESS_DEC;
+    engine().m_nOutputKind = PROGRESS_DEC;
     auto& request = Request(0, WTEXT("pw"), {"a.bin"});
     ASSERT_EQ(engine().InitCrypto(&request), 0u);
-    EXPECT_EQ(State().nProgressKind, c.kind);
+    EXPECT_EQ(engine().m_nOutputKind, c.kind);
     EXPECT_EQ(engine().m_bSelfExtract, c.flag);
   }
 }

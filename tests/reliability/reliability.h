@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "batch/filelist.h"
-#include "batch/halvex.h"
-#include "batch/records.h"
+#include "halvex/filelist.h"
+#include "halvex/halvex.h"
+#include "halvex/records.h"
 #include "platform/wide.h"
 #include "suite/cipher/cipher.h"
 #include "suite/progress/host.h"

@@ -2,36 +2,29 @@
 // gives encrypted files.
 #include <gtest/gtest.h>
 
-#include "batch/state.h"
 #include "util/fesutil.h"
 
 namespace {
 
 class Extensions : public testing::Test {
  protected:
-  Extensions() { State().nProgressKind = PROGRESS_ENC; }
-  ~Extensions() override { State().nProgressKind = 0; }
-
   bool Matches(CFESUtil& util, const WCHAR* path) {
     const WString dest = util.GetDestEncFilePath(path);
     return dest.size() >= 3 && dest.compare(dest.size() - 3, 3, WTEXT("ENX")) == 0;
   }
 };
 
-TEST_F(Extensions, ListInstallsTheTwentyNineDocumentTypes) {
+TEST_F(Extensions, ListMakesDocumentNamesTakeEnxOnce) {
   CFESUtil util;
-  EXPECT_TRUE(util.m_vecExtName.empty());
   EXPECT_TRUE(util.m_strEncExt.empty());
   util.ListExtName();
   util.ListExtName();  // a second call does not add them again
-  const std::vector<WString> expected = {
-      WTEXT("DOC"),  WTEXT("DOCX"), WTEXT("RTF"),  WTEXT("CSV"),  WTEXT("XLS"),  WTEXT("XLSX"),
-      WTEXT("PPT"),  WTEXT("PPTX"), WTEXT("PPS"),  WTEXT("PPSX"), WTEXT("TXT"),  WTEXT("ZIP"),
-      WTEXT("RAR"),  WTEXT("BMP"),  WTEXT("JPG"),  WTEXT("JPEG"), WTEXT("GIF"),  WTEXT("TIF"),
-      WTEXT("TIFF"), WTEXT("PDF"),  WTEXT("HTM"),  WTEXT("HTML"), WTEXT("DOCM"), WTEXT("XLSM"),
-      WTEXT("XLSB"), WTEXT("PPTM"), WTEXT("PPSM"), WTEXT("MHT"),  WTEXT("MHTML")};
-  EXPECT_EQ(util.m_vecExtName, expected);
+  EXPECT_EQ(util.m_vecExtName.size(), 29u);
   EXPECT_EQ(util.m_strEncExt, WTEXT(".QELMENC"));
+  for (const WCHAR* path : {WTEXT("C:\\a.doc"), WTEXT("C:\\a.MHTML"), WTEXT("C:\\a.pdf"), WTEXT("C:\\a.Xlsb")})
+    EXPECT_TRUE(Matches(util, path));
+  for (const WCHAR* path : {WTEXT("C:\\a.exe"), WTEXT("C:\\a.doc.bak"), WTEXT("C:\\README")})
+    EXPECT_FALSE(Matches(util, path));
 }
 
 TEST_F(Extensions, FreshObjectMatchesNothing) {

@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <string>
 
-#include "batch/state.h"
 #include "platform/wide.h"
 #include "tests/fakes/fakes.h"
 #include "tests/support/temp_drive.h"
@@ -23,17 +22,13 @@ struct DestCase {
   const char* expected;
 };
 
-class DestName : public testing::TestWithParam<DestCase> {
- protected:
-  ~DestName() override { State().nProgressKind = 0; }
-};
+class DestName : public testing::TestWithParam<DestCase> {};
 
 TEST_P(DestName, AppendsTheSuffixOfTheBatch) {
   const DestCase& c = GetParam();
   CFESUtil util;
   if (c.listed) util.ListExtName();
-  State().nProgressKind = c.kind;
-  EXPECT_EQ(ToUtf8(util.GetDestEncFilePath(Widen(c.source).c_str())), c.expected);
+  EXPECT_EQ(ToUtf8(util.GetDestEncFilePath(Widen(c.source).c_str(), c.kind)), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/records.h"
+#include "halvex/records.h"
 
 namespace {
 

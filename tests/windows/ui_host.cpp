@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "batch/records.h"
+#include "halvex/records.h"
 #include "suite/uiexchange.h"
 
 namespace {

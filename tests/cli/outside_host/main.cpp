@@ -5,7 +5,7 @@
 #include <iterator>
 #include <string>
 
-#include "batch/halvex.h"
+#include "halvex/halvex.h"
 
 namespace {
 

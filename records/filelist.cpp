@@ -1,7 +1,5 @@
 // CFileList: the paths of one batch in, the outputs it produced out.
-#include "batch/filelist.h"
-
-#include <utility>
+#include "halvex/filelist.h"
 
 CFileList::CFileList(WCHAR** paths) : m_nFileCount(0), m_nOutCount(0) {
   Clear();
@@ -15,20 +13,9 @@ CFileList::CFileList(WCHAR** paths) : m_nFileCount(0), m_nOutCount(0) {
   }
 }
 
-CFileList::CFileList(const CFileList& other)
-    : m_vecFiles(other.m_vecFiles),
-      m_vecOutFiles(other.m_vecOutFiles),
-      m_nFileCount(other.m_nFileCount),
-      m_nOutCount(other.m_nOutCount) {}
-
-CFileList& CFileList::operator=(const CFileList& other) {
-  if (this == &other) return *this;
-  m_vecFiles = other.m_vecFiles;
-  m_vecOutFiles = other.m_vecOutFiles;
-  m_nFileCount = other.m_nFileCount;
-  m_nOutCount = other.m_nOutCount;
-  return *this;
-}
+// Defined here rather than in the class so that the library exports them.
+CFileList::CFileList(const CFileList& other) = default;
+CFileList& CFileList::operator=(const CFileList& other) = default;
 
 CFileList::~CFileList() {
   m_nFileCount = 0;

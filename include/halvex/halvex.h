@@ -1,7 +1,7 @@
 // The one exported entry: runs one batch to its end on the calling thread.
 #pragma once
 
-#include "batch/records.h"
+#include "halvex/records.h"
 #include "platform/export.h"
 
 extern "C" HALVEX_API void Halvex(tagCRYPTOPARAMS* request);

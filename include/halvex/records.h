@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "batch/filelist.h"
+#include "halvex/filelist.h"
 #include "platform/win32.h"
 
 // Options and results. In a 32-bit build the library uses its first 32 bytes.
