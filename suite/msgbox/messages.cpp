@@ -1,7 +1,7 @@
 // The message table for FES codes and cipher result codes.
 #include "suite/msgbox/messages.h"
 
-#include "suite/zqca.h"
+#include "halvex/codes.h"
 
 namespace halvex::msgbox {
 namespace {
@@ -11,33 +11,33 @@ struct Entry {
   const char* text;
 };
 
-// The engine's own verdicts.
+// The library's own verdicts (FES codes).
 constexpr Entry kFes[] = {
-    {1008, "could not move the file in the way aside"},
-    {1013, "could not open the file"},
-    {1014, "the file is in use by another program"},
-    {1015, "access to the file was denied"},
-    {1016, "could not read the file's attributes"},
-    {1017, "could not change the file's attributes"},
-    {1021, "the path is too long"},
-    {1022, "the disk is full"},
-    {1026, "the file does not exist"},
-    {1301, "could not encrypt the file"},
-    {1302, "could not decrypt the file"},
-    {1303, "could not lock the file"},
-    {1304, "could not read the file's attributes"},
-    {1305, "could not clear the file's attributes"},
-    {1306, "could not delete the source file"},
-    {1307, "the file is not an encrypted file"},
-    {1311, "the decrypted file could not be finished"},
-    {1312, "the file changed while it was read: it was kept, and so was the new output"},
-    {8501, "the file is already encrypted"},
-    {8502, "the file is not an encrypted file"},
+    {FES_MOVE_ASIDE_FAILED, "could not move the file in the way aside"},
+    {FES_OPEN_FAILED, "could not open the file"},
+    {FES_FILE_IN_USE, "the file is in use by another program"},
+    {FES_ACCESS_DENIED, "access to the file was denied"},
+    {FES_GET_ATTR_FAILED, "could not read the file's attributes"},
+    {FES_SET_ATTR_FAILED, "could not change the file's attributes"},
+    {FES_PATH_TOO_LONG, "the path is too long"},  // also FES_DEST_TOO_LONG
+    {FES_DISK_FULL, "the disk is full"},
+    {FES_FILE_NOT_FOUND, "the file does not exist"},
+    {FES_ENCRYPT_FAILED, "could not encrypt the file"},
+    {FES_DECRYPT_FAILED, "could not decrypt the file"},
+    {FES_LOCK_FAILED, "could not lock the file"},
+    {FES_READ_ATTR_FAILED, "could not read the file's attributes"},
+    {FES_RESET_ATTR_FAILED, "could not clear the file's attributes"},
+    {FES_DELETE_FAILED, "could not delete the source file"},
+    {FES_NOT_ENCRYPTED_LOCK, "the file is not an encrypted file"},
+    {FES_DECRYPT_DELETE, "the decrypted file could not be finished"},
+    {FES_SOURCE_CHANGED, "the file changed while it was read: it was kept, and so was the new output"},
+    {FES_ALREADY_ENCRYPTED, "the file is already encrypted"},
+    {FES_NOT_ENCRYPTED, "the file is not an encrypted file"},
 };
 
-// The cipher's result codes (suite/zqca.h), and 3: the key store could not be read.
+// The cipher's result codes, and the key store's failure as the batch reports it.
 constexpr Entry kApi[] = {
-    {3, "the stored key cannot be read (damaged or unreadable key file)"},
+    {ERR_KEYSTORE_UNAVAILABLE, "the stored key cannot be read (damaged or unreadable key file)"},
     {ZQCA_ERR_SOURCE_BUSY, "the file is in use by another program"},
     {ZQCA_ERR_OUTPUT_EXISTS, "the output file exists already"},
     {ZQCA_ERR_PATH_TOO_LONG, "the path is too long"},
@@ -60,6 +60,14 @@ constexpr Entry kApi[] = {
     {ZQCA_ERR_KDF, "the password could not be turned into a key"},
 };
 
+// The values of a message batch's per-entry result whose meaning there
+// differs from the same number in the FES and API tables.
+constexpr Entry kEntryResult[] = {
+    {RESULT_ENTRY_MISSING, "the file does not exist"},
+    {ERR_SELF_EXTRACTOR, "the file is already a self-extracting encrypted file"},
+    {ERR_DEST_TOO_LONG, "the path of the encrypted file would be too long"},
+};
+
 template <size_t N>
 const char* Find(const Entry (&table)[N], uint32_t code) {
   for (const Entry& e : table)
@@ -68,12 +76,21 @@ const char* Find(const Entry (&table)[N], uint32_t code) {
 }
 
 // FES codes that only say which direction failed; the cipher's code says why.
-bool IsGeneral(uint32_t fes) { return fes == 1301 || fes == 1302; }
+bool IsGeneral(uint32_t fes) { return fes == FES_ENCRYPT_FAILED || fes == FES_DECRYPT_FAILED; }
 
 }  // namespace
 
 const char* DescribeFes(uint32_t fes) { return Find(kFes, fes); }
 const char* DescribeApi(uint32_t api) { return Find(kApi, api); }
+
+const char* DescribeEntryResult(uint32_t result) {
+  if (const char* own = Find(kEntryResult, result)) return own;
+  // Otherwise the entry's file left its code: the cipher's (first: 1301 and
+  // 1307 there are the cipher's reasons), or a check's verdict.
+  if (const char* api = DescribeApi(result)) return api;
+  if (const char* fes = DescribeFes(result)) return fes;
+  return "an unexpected error occurred";
+}
 
 const char* Describe(uint32_t fes, uint32_t api) {
   const char* own = DescribeFes(fes);

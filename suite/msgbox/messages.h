@@ -12,6 +12,10 @@ namespace halvex::msgbox {
 const char* DescribeFes(uint32_t fes);
 // The message of one cipher result code, or null when there is none.
 const char* DescribeApi(uint32_t api);
+// The message of one per-entry result of a message-folder batch
+// (pdwFileResults), where 1015 says the entry names no file and 1313 that
+// it is already self-extracting; never null.
+const char* DescribeEntryResult(uint32_t result);
 // The message for a code pair: a specific FES message first, then the
 // cipher's reason, then the general FES message; never null.
 const char* Describe(uint32_t fes, uint32_t api);

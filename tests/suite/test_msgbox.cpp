@@ -43,6 +43,23 @@ TEST(Messages, PairPrefersTheMostSpecificReason) {
   for (const Case& c : cases) EXPECT_STREQ(c.expected, mb::Describe(c.fes, c.api)) << c.fes << "/" << c.api;
 }
 
+// A message batch's result is read by where it came from: 1015 there is a
+// missing entry, never "access denied"; 1301 is the cipher's, not ours.
+TEST(Messages, EntryResultsOfMessageBatchesSayWhatTheyMeanThere) {
+  struct Case {
+    uint32_t result;
+    const char* expected;
+  } cases[] = {
+      {1015, "the file does not exist"},
+      {1313, "the file is already a self-extracting encrypted file"},
+      {1301, "the file was made by a newer version and cannot be read"},
+      {1014, "the file is in use by another program"},
+      {4242, "an unexpected error occurred"},
+  };
+  for (const Case& c : cases) EXPECT_STREQ(c.expected, mb::DescribeEntryResult(c.result)) << c.result;
+  EXPECT_STREQ("access to the file was denied", mb::DescribeFes(1015));
+}
+
 TEST(Messages, ShowErrorMessageWritesOneLineWithBothCodes) {
   testing::internal::CaptureStderr();
   ShowErrorMessage(0, 1306, 0, 0);
