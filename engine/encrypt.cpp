@@ -42,7 +42,7 @@ void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
 
   const WString destination = IsMessageBatch(request)
                                   ? m_FESUtil.GetMsgDestEncFilePath(m_FESUtil.m_strMsgSubFolder.c_str(), source.c_str())
-                                  : m_FESUtil.GetDestEncFilePath(source.c_str(), m_nOutputKind);
+                                  : halvex::util::DestEncFilePath(m_FESUtil, source.c_str(), m_nOutputKind);
   if (destination.size() > kMaxPathChars) return Refuse(*this, request, ERR_DEST_TOO_LONG, FES_DEST_TOO_LONG);
 
   PathBuffer output;

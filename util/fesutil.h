@@ -37,10 +37,9 @@ class HALVEX_API CFESUtil {
   void ListExtName();
   void PushToList(WString extension);
 
-  // Destination naming. The output kind decides the suffix; without one the
-  // name is that of an in-place encryption (PROGRESS_ENC).
+  // Destination naming. GetDestEncFilePath names an in-place encryption's
+  // output (PROGRESS_ENC); DestEncFilePath below names any kind's.
   WString GetDestEncFilePath(const WCHAR* source);
-  WString GetDestEncFilePath(const WCHAR* source, int32_t outputKind);
   WString CreateMsgSubFolder(const WCHAR* folderName, const WCHAR* subFolderName);
   WString GetMsgDestEncFilePath(const WCHAR* folder, const WCHAR* source);
 
@@ -57,3 +56,14 @@ class HALVEX_API CFESUtil {
   std::vector<WString> m_vecExtName;  // upper case, no dot
   WString m_strMsgSubFolder;          // the message folder of types 3 and 4, ending in "\"
 };
+
+namespace halvex::util {
+
+// The destination of an encryption of source beside it, for a batch of the
+// given output kind: ".exe" for self-extracting kinds, else "ENX" after a
+// known document extension of util's list and ".qelmenc" after any other.
+// A function of its own rather than an overload, so that the exported
+// class keeps the members it has always had.
+WString DestEncFilePath(CFESUtil& util, const WCHAR* source, int32_t outputKind);
+
+}  // namespace halvex::util

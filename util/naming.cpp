@@ -72,18 +72,20 @@ WString MakeTickFolder(const WString& parent) {
 
 }  // namespace
 
-WString CFESUtil::GetDestEncFilePath(const WCHAR* source) { return GetDestEncFilePath(source, PROGRESS_ENC); }
+WString CFESUtil::GetDestEncFilePath(const WCHAR* source) {
+  return halvex::util::DestEncFilePath(*this, source, PROGRESS_ENC);
+}
 
-WString CFESUtil::GetDestEncFilePath(const WCHAR* source, int32_t outputKind) {
+WString halvex::util::DestEncFilePath(CFESUtil& util, const WCHAR* source, int32_t outputKind) {
   WString path = OrEmpty(source);
-  const WString extension = GetExtName(path);
+  const WString extension = util.GetExtName(path);
   // Rebuilt from the splitters, so the name asked for is exactly what the
   // splitters see (a forward slash in the final part included).
-  WString destination = GetDirectory(path) + GetFileName(path) + extension;
+  WString destination = util.GetDirectory(path) + util.GetFileName(path) + extension;
   if (outputKind == PROGRESS_ENC_HIDDEN || outputKind == PROGRESS_ENC_SELFX) return destination + WTEXT(".exe");
   const WString upper = ToUpperAscii(extension);
   const bool isDocument = !upper.empty() &&
-                          std::find(m_vecExtName.begin(), m_vecExtName.end(), upper) != m_vecExtName.end();
+                          std::find(util.m_vecExtName.begin(), util.m_vecExtName.end(), upper) != util.m_vecExtName.end();
   return destination + (isDocument ? WTEXT("ENX") : WTEXT(".qelmenc"));
 }
 

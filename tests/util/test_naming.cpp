@@ -28,7 +28,7 @@ TEST_P(DestName, AppendsTheSuffixOfTheBatch) {
   const DestCase& c = GetParam();
   CFESUtil util;
   if (c.listed) util.ListExtName();
-  EXPECT_EQ(ToUtf8(util.GetDestEncFilePath(Widen(c.source).c_str(), c.kind)), c.expected);
+  EXPECT_EQ(ToUtf8(halvex::util::DestEncFilePath(util, Widen(c.source).c_str(), c.kind)), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
