@@ -20,6 +20,8 @@ set(HALVEX_PUBLIC_HEADERS
   platform/win32.h
   platform/wide.h
   platform/export.h
+  platform/identity.h
+  suite/zqca.h
   suite/uiexchange.h)
 foreach(header ${HALVEX_PUBLIC_HEADERS})
   get_filename_component(dir ${header} DIRECTORY)
