@@ -159,6 +159,22 @@ TEST_F(ReplaceTest, SuccessReplacesTheBlockingFileAndLeavesNoTemporaryName) {
   EXPECT_EQ(options.nSucceeded, 1u);
 }
 
+// An engine of a host's own works without a batch: its cipher calls run to
+// the end, and a replacement keeps the redone output and the source.
+TEST_F(ReplaceTest, AnEngineWithoutABatchKeepsTheRedoneOutputAndTheSource) {
+  auto& request = Blocked();
+  engine().m_pfnProgress = nullptr;
+  engine().m_pfnCommitOutput = nullptr;
+  engine().m_pfnDiscardOutput = nullptr;
+  fakes::CipherStep redo = Step(0);
+  redo.percents = {40, 100};
+  fakes::script().encryptSteps.push_back(redo);
+  EXPECT_EQ(engine().DoFileReplacement(&request, 0), 1);
+  EXPECT_EQ(drive.Read("Docs/a.bin.qelmenc"), "FAKEENC\nnew plain");
+  EXPECT_EQ(DocsEntries(), (std::vector<std::string>{"a.bin", "a.bin.qelmenc"}));
+  EXPECT_EQ(options.nSucceeded, 0u);
+}
+
 TEST_F(ReplaceTest, BlockingFileThatCannotBeProcessedStaysPut) {
   auto& request = Blocked();
   {
