@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "batch/drivers.h"
+#include "batch/events.h"
 #include "batch/frame.h"
 #include "batch/outcome.h"
 #include "batch/progress.h"
@@ -45,11 +46,12 @@ bool Encrypting() {
 // System files are never encrypted; hidden ones only if the user agrees.
 Next CheckBeforeEncrypting(tagCRYPTOPARAMS* request, uint32_t i, const WString& path) {
   CFESUtil& util = State().cryptoFile.m_FESUtil;
-  if (util.CheckIsSystemFile(path.c_str())) return Next::kNextFile;
+  if (util.CheckIsSystemFile(path.c_str()))
+    return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_SYSTEM_FILE), Next::kNextFile;
   if (!util.CheckIsHiddenFile(path.c_str())) return Next::kProcess;
   uint32_t r = AskHiddenFile(request, i);
-  if (r == i + 1) return Next::kNextFile;
-  if (r == i - 1) return Next::kStop;
+  if (r == i + 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_HIDDEN_FILE), Next::kNextFile;
+  if (r == i - 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_HIDDEN_FILE), Next::kStop;
   return Next::kProcess;
 }
 
@@ -58,9 +60,11 @@ Next ProcessEntry(tagCRYPTOPARAMS* request, uint32_t i) {
   BatchState& s = State();
   WString path = request->pFileList->m_vecFiles[i];
   PollCancel();
-  if (s.bCancel == 1) return Next::kStop;
-  if (!s.cryptoFile.m_FESUtil.ChkFileExist(path.c_str())) return Next::kNextFile;
+  if (s.bCancel == 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_NOT_STARTED), Next::kStop;
+  if (!s.cryptoFile.m_FESUtil.ChkFileExist(path.c_str()))
+    return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING), Next::kNextFile;
   NoteVaultDrive(path);
+  NotifyStarted(request, i);
   SetProgressFile(request, i);
   if (Encrypting()) {
     Next before = CheckBeforeEncrypting(request, i, path);
@@ -76,10 +80,11 @@ Next ProcessEntry(tagCRYPTOPARAMS* request, uint32_t i) {
   } else if (CommitOutput(i, request)) {
     return Next::kNextFile;
   }
-  if (s.bCancel) return Next::kStop;
+  if (s.bCancel) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_WHILE_RUNNING), Next::kStop;
   // Once the batch has touched the vault drive, a failure while it is
   // hidden ends the batch quietly: the user locked it on purpose.
-  if (s.bOnVaultDrive && VaultDriveGone()) return Next::kStop;
+  if (s.bOnVaultDrive && VaultDriveGone())
+    return NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_NONE), Next::kStop;
   uint32_t r = DispatchOutcome(i, request);
   if (r == i - 1) return Next::kRetry;
   if (r == i) return Next::kStop;
@@ -92,7 +97,7 @@ void RunLoop(tagCRYPTOPARAMS* request) {
   for (uint32_t i = 0; i < request->pFileList->m_nFileCount; ++i) {
     if (i >= request->pFileList->m_vecFiles.size()) break;
     Next next = ProcessEntry(request, i);
-    if (next == Next::kStop) break;
+    if (next == Next::kStop) return NotifyNotStarted(request, i + 1);
     if (next == Next::kRetry) i = i - 1;
   }
 }

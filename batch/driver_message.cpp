@@ -1,6 +1,7 @@
 // Message-folder batches (types 3 and 4): every file is encrypted into a new
 // per-message folder, and every entry gets one result code and one output path.
 #include "batch/drivers.h"
+#include "batch/events.h"
 #include "batch/frame.h"
 #include "batch/progress.h"
 #include "batch/state.h"
@@ -36,8 +37,9 @@ void ProcessEntry(tagCRYPTOPARAMS* request, uint32_t i, bool copySelfExtractors)
   if (!s.cryptoFile.m_FESUtil.ChkFileExist(path.c_str())) {
     SetResult(request, i, RESULT_ENTRY_MISSING);
     AppendOutput(list, path);
-    return;
+    return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING);
   }
+  NotifyStarted(request, i);
   SetProgressFile(request, i);
   s.cryptoFile.EncryptFileW(request, i);
   uint32_t result = request->dwErrCode;
@@ -49,6 +51,8 @@ void ProcessEntry(tagCRYPTOPARAMS* request, uint32_t i, bool copySelfExtractors)
   }
   SetResult(request, i, result);
   if (result != 0) AppendOutput(list, path);
+  if (result == 0) NotifyOutcome(request, i, HALVEX_OUTCOME_DONE, HALVEX_REASON_NONE, &list->m_vecOutFiles.back());
+  if (result != 0) NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_NONE);
 }
 
 void RunMessageFolderBatch(tagCRYPTOPARAMS* request, bool copySelfExtractors) {

@@ -2,8 +2,10 @@
 // self-extracting copy beside every file, all or nothing; or, for types 1,
 // 2 and 6 with one combination of options, decryption beside each file.
 #include <algorithm>
+#include <vector>
 
 #include "batch/drivers.h"
+#include "batch/events.h"
 #include "batch/frame.h"
 #include "batch/progress.h"
 #include "batch/state.h"
@@ -26,12 +28,24 @@ bool Exists(const WString& path) { return State().cryptoFile.m_FESUtil.ChkFileEx
 void CopyAll(tagCRYPTOPARAMS* request) {
   CFileList* list = request->pFileList;
   uint32_t firstOwnOutput = list->m_nOutCount;
+  std::vector<uint32_t> copied;  // entries whose copy a later failure removes
   for (uint32_t i = 0; i < list->m_nFileCount && i < list->m_vecFiles.size(); ++i) {
-    if (!Exists(list->m_vecFiles[i])) continue;
+    if (!Exists(list->m_vecFiles[i])) {
+      NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING);
+      continue;
+    }
+    NotifyStarted(request, i);
     SetProgressFile(request, i);
     State().cryptoFile.EncryptFileW(request, i);
-    if (request->dwErrCode == 0) continue;
+    if (request->dwErrCode == 0) {
+      NotifyOutcome(request, i, HALVEX_OUTCOME_DONE, HALVEX_REASON_NONE, &list->m_vecOutFiles.back());
+      copied.push_back(i);
+      continue;
+    }
+    NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_NONE);
     RollBack(list, firstOwnOutput);
+    for (uint32_t j : copied) NotifyOutcome(request, j, HALVEX_OUTCOME_ROLLED_BACK, HALVEX_REASON_NONE);
+    NotifyNotStarted(request, i + 1);
     return;
   }
 }
@@ -40,9 +54,18 @@ void CopyAll(tagCRYPTOPARAMS* request) {
 void DecryptAll(tagCRYPTOPARAMS* request) {
   CFileList* list = request->pFileList;
   for (uint32_t i = 0; i < list->m_nFileCount && i < list->m_vecFiles.size(); ++i) {
-    if (!Exists(list->m_vecFiles[i])) continue;
+    if (!Exists(list->m_vecFiles[i])) {
+      NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING);
+      continue;
+    }
+    NotifyStarted(request, i);
     SetProgressFile(request, i);
     State().cryptoFile.DecryptFileW(request, i);
+    if (request->dwErrCode == 0) {
+      NotifyOutcome(request, i, HALVEX_OUTCOME_DONE, HALVEX_REASON_NONE, &list->m_vecOutFiles.back());
+    } else {
+      NotifyOutcomeWithCodes(request, i, OutcomeOfCode(request->dwErrCode), HALVEX_REASON_NONE);
+    }
   }
 }
 

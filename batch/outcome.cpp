@@ -2,6 +2,7 @@
 // up a file after its cipher call, and the dialogs that decide what comes next.
 #include "batch/outcome.h"
 
+#include "batch/events.h"
 #include "batch/progress.h"
 #include "batch/state.h"
 #include "suite/krvdevice.h"
@@ -143,10 +144,11 @@ void ReshowProgress(tagCRYPTOPARAMS* request, uint32_t i) {
 // The replacement the user agreed to; returns the next index.
 uint32_t ReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
   BatchState& s = State();
-  if (!Exists(Entry(request, i))) return i + 1;
+  if (!Exists(Entry(request, i))) return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING), i + 1;
   if (s.cryptoFile.DoFileReplacement(request, i)) return i + 1;
-  if (s.bCancel) return i;
+  if (s.bCancel) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_WHILE_RUNNING), i;
   KeepRemaining(request, i);
+  NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_OUTPUT_EXISTS);
   if (s.bOnVaultDrive && !VaultDriveShown()) return i + 1;
   HideProgress(request);
   ShowErrorMessage(0, s.cryptoFile.GetFesErrCode(), s.cryptoFile.GetApiErrCode(), 0);
@@ -180,7 +182,9 @@ uint32_t AskHiddenFile(tagCRYPTOPARAMS* request, uint32_t i) {
 }
 
 uint32_t CommitOutput(uint32_t i, tagCRYPTOPARAMS* request) {
-  return IsEncryption(request) ? CommitEncryption(i, request) : CommitDecryption(i, request);
+  const uint32_t committed = IsEncryption(request) ? CommitEncryption(i, request) : CommitDecryption(i, request);
+  if (committed) NotifyOutcome(request, i, HALVEX_OUTCOME_DONE, HALVEX_REASON_NONE, &State().cryptoFile.m_strLastOutput);
+  return committed;
 }
 
 void DiscardOutput(tagCRYPTOPARAMS* request) {
@@ -210,12 +214,14 @@ void DiscardOutput(tagCRYPTOPARAMS* request) {
 uint32_t ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
   BatchState& s = State();
   uint32_t api = s.cryptoFile.GetApiErrCode();
-  if (api == ZQCA_ERR_CANCELLED || api == ZQCA_ERR_NOT_ENCRYPTED) return i + 1;
+  if (api == ZQCA_ERR_CANCELLED || api == ZQCA_ERR_NOT_ENCRYPTED)
+    return NotifyOutcomeWithCodes(request, i, OutcomeOfCode(api), HALVEX_REASON_NONE), i + 1;
   HideProgress(request);
   WString name = Entry(request, i);
   name = s.cryptoFile.m_FESUtil.ShortFileName(name, kDisplayTail);
   FF_HandleErrorMsg_Show(name.c_str(), s.cryptoFile.GetFesErrCode(), api, &s.uiError);
   int32_t answer = s.uiError.nResult;
+  NotifyError(s.cryptoFile.GetFesErrCode(), api, answer);
   if (answer != UI_STOP) ReshowProgress(request, i);
   // The key store could not be read; the user has been told, so the code is
   // not left behind for the host.
@@ -224,9 +230,11 @@ uint32_t ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
     case UI_RETRY: return i - 1;
     case UI_SKIP_ERROR:
       request->pOptions->nSkipped += 1;
+      NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_ERROR_DIALOG);
       return i + 1;
     default:
       s.bCancel = 1;
+      NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_ERROR_DIALOG);
       return i;
   }
 }
@@ -251,9 +259,11 @@ uint32_t AskReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
     case UI_SKIP:
     case UI_SKIP_ALL:
       request->pOptions->nSkipped += 1;
+      NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_OUTPUT_EXISTS);
       return i + 1;
     default:
       s.bCancel = 1;
+      NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_OUTPUT_EXISTS);
       return i;
   }
 }
@@ -263,6 +273,7 @@ uint32_t DispatchOutcome(uint32_t i, tagCRYPTOPARAMS* request) {
   if (IsPassedOverCode(api)) {
     request->pOptions->nPassedOver += 1;
     KeepRemaining(request, i);
+    NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_PASSED_OVER, HALVEX_REASON_NONE);
     return i + 1;
   }
   if (api == ZQCA_ERR_OUTPUT_EXISTS) return AskReplaceExisting(i, request);

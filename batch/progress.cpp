@@ -4,6 +4,7 @@
 
 #include <type_traits>
 
+#include "batch/events.h"
 #include "batch/state.h"
 #include "suite/progress.h"
 #include "suite/zqca.h"
@@ -142,10 +143,12 @@ void CloseProgress() {
 void AskReplaceHidden(int32_t direction, const WString& path, int32_t question, int32_t more) {
   WString name = ShortName(path);
   FF_ReplaceHiddenForm_Show(direction, name.c_str(), question, more, &State().uiPrompt);
+  NotifyQuestion(static_cast<uint32_t>(question), State().uiPrompt.nResult, path);
 }
 
 int32_t OnProgressPercent(int32_t percent) {
   BatchState& s = State();
+  NotifyPercent(percent);
   if (IsDecryptionWindow(s.cryptoFile.m_nOutputKind)) {
     Decryption_Progress_SetPercent(percent, &s.hProgress);
     CheckCancelButton(s);

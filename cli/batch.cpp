@@ -1,5 +1,5 @@
-// Running a batch and reading each file's fate from what the library left in
-// the request and told the suite (see observe.h), without redoing its work.
+// Running a batch and reading each file's fate from the library's listener,
+// without redoing its work.
 #include "cli/batch.h"
 
 #include <filesystem>
@@ -8,15 +8,13 @@
 #include <cstdio>
 
 #include "halvex/halvex.h"
+#include "halvex/listener.h"
 #include "engine/cryptofile.h"
-#include "cli/observe.h"
 #include "cli/paths.h"
 #include "cli/signals.h"
 #include "suite/cipher/cipher.h"
 #include "suite/keystore/keystore.h"
 #include "suite/msgbox/messages.h"
-#include "suite/uiexchange.h"
-#include "util/fesutil.h"
 
 namespace halvex::cli {
 namespace {
@@ -27,9 +25,7 @@ enum : uint32_t {
   kTypeMailYah = 4,
   kTypeCopy = 5,
 };
-constexpr uint32_t kCodeMissing = 1015;       // types 3 and 4: the entry does not exist
 constexpr uint32_t kCodeSelfExtractor = 1313; // types 3 and 4: already self-extracting
-constexpr uint32_t kCodeCancelled = 1310;     // the cipher call was abandoned
 constexpr uint32_t kCodeOutputExists = 10;
 constexpr uint32_t kCodeWrongKey = 1001;      // no key given opens the file
 
@@ -90,145 +86,125 @@ class Request {
   tagCRYPTOPARAMS params_{};
 };
 
-// What one file went through, gathered while the batch ran.
-struct Trace {
-  bool reached = false;
-  uint32_t succeeded = 0, skipped = 0, passedOver = 0;
-  std::vector<uint32_t> outputs;  // indexes into m_vecOutFiles
-  uint32_t lastCode = 0;          // dwErrCode when the batch moved past it
-  std::optional<SuiteEvent> error;     // the last error dialog
-  std::optional<int32_t> hiddenAnswer; // the hidden-file question
-  std::optional<int32_t> existsAnswer; // the destination-exists question
-  std::optional<SuiteEvent> message;   // a failed replacement
+// What the library's listener said about one entry.
+struct Fate {
+  bool started = false;
+  bool decided = false;  // an outcome came
+  bool rolledBack = false;
+  uint32_t outcome = 0, reason = 0, fes = 0, api = 0, code = 0;
+  std::string output;  // native
 };
 
-// Follows a batch: the window names tell which entry runs, and the request's
-// counters, read between entries, tell what each entry came to.
-class Tracker : public BatchObserver {
+// Collects every entry's fate while the batch runs.
+class Listener {
  public:
-  Tracker(const std::vector<InputFile>& files, Request& request)
-      : request_(request), traces_(files.size()), last_(request.Counters()) {
-    CFESUtil util;
-    for (const auto& f : files) {
-      WString path = f.library;
-      shortNames_.push_back(util.ShortFileName(path, kDisplayTail));
-    }
-  }
+  explicit Listener(size_t count) : fates_(count) { HalvexSetListener(&Listener::OnEvent, this); }
+  ~Listener() { HalvexSetListener(nullptr, nullptr); }
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
 
-  void OnEvent(const SuiteEvent& e) override {
-    Attribute();
-    switch (e.kind) {
-      case SuiteEvent::Kind::kFileName:
-        if (auto index = Match(e.name)) {
-          current_ = *index;
-          traces_[*index].reached = true;
-        }
-        break;
-      case SuiteEvent::Kind::kQuestion:
-        if (!current_) break;
-        (e.question == 2 ? traces_[*current_].hiddenAnswer : traces_[*current_].existsAnswer) = e.answer;
-        break;
-      case SuiteEvent::Kind::kError:
-        if (current_) traces_[*current_].error = e;
-        break;
-      case SuiteEvent::Kind::kMessage:
-        if (current_) traces_[*current_].message = e;
-        break;
-    }
-  }
-
-  // Gives what happened since the last event to the entry that was running.
-  void Attribute() {
-    BatchCounters now = request_.Counters();
-    if (current_) {
-      Trace& t = traces_[*current_];
-      t.succeeded += now.succeeded - last_.succeeded;
-      t.skipped += now.skipped - last_.skipped;
-      t.passedOver += now.passedOver - last_.passedOver;
-      for (uint32_t k = last_.outCount; k < now.outCount; ++k) t.outputs.push_back(k);
-      t.lastCode = now.errCode;
-    }
-    last_ = now;
-  }
-
-  const std::vector<Trace>& traces() const { return traces_; }
-  std::optional<size_t> current() const { return current_; }
+  const Fate& operator[](size_t i) const { return fates_[i]; }
+  bool AnyEvent() const { return anyEvent_; }
 
  private:
-  // Entries are walked in order, and a dialog shows the running entry again,
-  // so the first entry from the running one on with this shortened name.
-  std::optional<size_t> Match(WStringView name) const {
-    for (size_t i = current_.value_or(0); i < shortNames_.size(); ++i)
-      if (shortNames_[i] == name) return i;
-    return std::nullopt;
+  static void HALVEX_CALLBACK OnEvent(void* context, const tagHALVEXEVENT* e) {
+    auto* self = static_cast<Listener*>(context);
+    self->anyEvent_ = true;
+    if (e->dwIndex >= self->fates_.size()) return;
+    Fate& f = self->fates_[e->dwIndex];
+    if (e->dwKind == HALVEX_EVENT_STARTED) f.started = true;
+    if (e->dwKind != HALVEX_EVENT_OUTCOME) return;
+    if (e->dwOutcome == HALVEX_OUTCOME_ROLLED_BACK) {
+      f.rolledBack = true;
+      return;
+    }
+    f.decided = true;
+    f.outcome = e->dwOutcome;
+    f.reason = e->dwReason;
+    f.fes = e->dwFesCode;
+    f.api = e->dwApiCode;
+    f.code = e->dwCode;
+    f.output = e->pwszOutput ? NativeOf(e->pwszOutput) : std::string();
   }
 
-  Request& request_;
-  std::vector<WString> shortNames_;
-  std::vector<Trace> traces_;
-  BatchCounters last_;
-  std::optional<size_t> current_;
+  std::vector<Fate> fates_;
+  bool anyEvent_ = false;
 };
-
-std::string ErrorReason(const SuiteEvent& e) { return msgbox::Describe(e.fes, e.api); }
-
-std::vector<std::string> OutputsOf(const Trace& t, const CFileList& list) {
-  std::vector<std::string> out;
-  for (uint32_t k : t.outputs)
-    if (k < list.m_vecOutFiles.size()) out.push_back(NativeOf(list.m_vecOutFiles[k]));
-  return out;
-}
 
 bool StillThere(const InputFile& f) {
   std::error_code ec;
   return std::filesystem::exists(std::filesystem::symlink_status(f.native, ec));
 }
 
-// The fate of entry i of an in-place batch.
-FileResult Classify(const InputFile& file, const Trace& t, bool isLast, bool stopped,
-                    bool interrupted, const CFileList& list, bool encrypting) {
+FileResult Result(const InputFile& file, FileStatus status, uint32_t code, std::string reason) {
   FileResult r;
   r.path = file.native;
-  auto set = [&r](FileStatus s, uint32_t code, std::string reason) {
-    r.status = s;
-    r.code = code;
-    r.reason = std::move(reason);
-    return r;
-  };
-  if (t.succeeded > 0) {
-    r.outputs = OutputsOf(t, list);
-    return set(FileStatus::kDone, 0, "");
+  r.status = status;
+  r.code = code;
+  r.reason = std::move(reason);
+  return r;
+}
+
+// An entry the batch never began: it went meanwhile, or the batch stopped first.
+FileResult NotStarted(const InputFile& file, bool stopped, const char* why) {
+  if (!StillThere(file)) return Result(file, FileStatus::kFailed, 0, "disappeared before its turn");
+  if (stopped) return Result(file, FileStatus::kCancelled, 0, why);
+  return Result(file, FileStatus::kFailed, 0, "not reached");
+}
+
+// The fate of an entry of an in-place batch, in the command's words.
+FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped) {
+  const uint32_t dialogCode = f.api ? f.api : f.fes;
+  switch (f.decided ? f.outcome : 0) {
+    case HALVEX_OUTCOME_DONE: {
+      FileResult r = Result(file, FileStatus::kDone, 0, "");
+      r.outputs.push_back(f.output);
+      return r;
+    }
+    case HALVEX_OUTCOME_PASSED_OVER:
+      return Result(file, FileStatus::kPassedOver, f.code,
+                    f.code == kCodeWrongKey ? NoKeyOpens(file) : DescribeCode(f.code));
+    case HALVEX_OUTCOME_REFUSED:
+      if (f.reason == HALVEX_REASON_SYSTEM_FILE)
+        return Result(file, FileStatus::kSkipped, 0, "a system file, never encrypted");
+      return Result(file, FileStatus::kFailed, 0, "disappeared before its turn");
+    case HALVEX_OUTCOME_SKIPPED:
+      if (f.reason == HALVEX_REASON_HIDDEN_FILE)
+        return Result(file, FileStatus::kSkipped, 0, "a hidden file (--on-hidden encrypt includes it)");
+      if (f.reason == HALVEX_REASON_OUTPUT_EXISTS)
+        return Result(file, FileStatus::kSkipped, kCodeOutputExists, "the output exists already (--on-exists replace)");
+      return Result(file, FileStatus::kSkipped, dialogCode, msgbox::Describe(f.fes, f.api));
+    case HALVEX_OUTCOME_CANCELLED:
+      if (f.reason == HALVEX_REASON_NOT_STARTED) return NotStarted(file, stopped, "not started: the batch was stopped");
+      if (f.reason == HALVEX_REASON_HIDDEN_FILE)
+        return Result(file, FileStatus::kCancelled, 0, "a hidden file; the batch stopped");
+      if (f.reason == HALVEX_REASON_OUTPUT_EXISTS)
+        return Result(file, FileStatus::kCancelled, kCodeOutputExists, "the output exists already; the batch stopped");
+      return Result(file, FileStatus::kCancelled, 0, "cancelled while it ran; left as it was");
+    case HALVEX_OUTCOME_FAILED:
+      if (f.reason == HALVEX_REASON_ERROR_DIALOG)
+        return Result(file, FileStatus::kFailed, dialogCode, std::string(msgbox::Describe(f.fes, f.api)) + "; the batch stopped");
+      if (f.reason == HALVEX_REASON_OUTPUT_EXISTS)
+        return Result(file, FileStatus::kFailed, f.fes, msgbox::Describe(f.fes, f.api));
+      return Result(file, FileStatus::kFailed, f.code, f.code ? DescribeCode(f.code) : "not done");
+    default: return NotStarted(file, stopped, "not started: the batch was stopped");
   }
-  if (!t.reached) {
-    if (!StillThere(file)) return set(FileStatus::kFailed, 0, "disappeared before its turn");
-    if (stopped) return set(FileStatus::kCancelled, 0, "not started: the batch was stopped");
-    return set(FileStatus::kFailed, 0, "not reached");
+}
+
+// The fate of an entry of the all-or-nothing copy batch.
+FileResult CopyResult(const InputFile& file, const Fate& f) {
+  if (f.rolledBack)
+    return Result(file, FileStatus::kRolledBack, 0, "its copy was removed again: another file failed (all or nothing)");
+  switch (f.decided ? f.outcome : 0) {
+    case HALVEX_OUTCOME_DONE: {
+      FileResult r = Result(file, FileStatus::kDone, 0, "");
+      r.outputs.push_back(f.output);
+      return r;
+    }
+    case HALVEX_OUTCOME_FAILED: return Result(file, FileStatus::kFailed, f.code, DescribeCode(f.code));
+    case HALVEX_OUTCOME_REFUSED: return Result(file, FileStatus::kFailed, 0, "disappeared before its turn");
+    default: return NotStarted(file, true, "not started: another file failed");
   }
-  if (t.passedOver > 0)
-    return set(FileStatus::kPassedOver, t.lastCode,
-               t.lastCode == kCodeWrongKey ? NoKeyOpens(file) : DescribeCode(t.lastCode));
-  if (t.skipped > 0) {
-    if (t.error) return set(FileStatus::kSkipped, t.error->api ? t.error->api : t.error->fes, ErrorReason(*t.error));
-    return set(FileStatus::kSkipped, kCodeOutputExists, "the output exists already (--on-exists replace)");
-  }
-  if (t.hiddenAnswer && (*t.hiddenAnswer == UI_SKIP || *t.hiddenAnswer == UI_SKIP_ALL))
-    return set(FileStatus::kSkipped, 0, "a hidden file (--on-hidden encrypt includes it)");
-  if (isLast && (interrupted || (stopped && !t.error && !t.existsAnswer) || t.lastCode == kCodeCancelled))
-    return set(FileStatus::kCancelled, 0, "cancelled while it ran; left as it was");
-  if (t.error) {
-    uint32_t code = t.error->api ? t.error->api : t.error->fes;
-    return set(FileStatus::kFailed, code, ErrorReason(*t.error) + (isLast && stopped ? "; the batch stopped" : ""));
-  }
-  if (t.existsAnswer) {
-    if (t.message) return set(FileStatus::kFailed, t.message->fes, msgbox::Describe(t.message->fes, t.message->api));
-    return set(FileStatus::kCancelled, kCodeOutputExists, "the output exists already; the batch stopped");
-  }
-  if (t.hiddenAnswer) return set(FileStatus::kCancelled, 0, "a hidden file; the batch stopped");
-  if (encrypting) {
-    CFESUtil util;
-    if (util.CheckIsSystemFile(file.library.c_str())) return set(FileStatus::kSkipped, 0, "a system file, never encrypted");
-  }
-  return set(FileStatus::kFailed, t.lastCode, t.lastCode ? DescribeCode(t.lastCode) : "not done");
 }
 
 BatchReport SetupFailed(const Request& request) {
@@ -258,64 +234,29 @@ BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* passw
   constexpr uint32_t kUntouched = 0xFFFFFFFFu;
   request.params().dwErrCode = kUntouched;
 
-  Tracker tracker(files, request);
-  {
-    ObserverScope scope(tracker);
-    Run(request, true);
-    tracker.Attribute();
-  }
+  Listener listener(files.size());
+  Run(request, true);
   BatchReport report;
   report.interrupted = Interrupted();
   report.counters = request.Counters();
-  const bool anyReached = tracker.current().has_value();
-  if (!anyReached && report.counters.errCode != kUntouched && report.counters.errCode != 0)
+  if (!listener.AnyEvent() && report.counters.errCode != kUntouched && report.counters.errCode != 0)
     return SetupFailed(request);
   if (report.counters.errCode == kUntouched) report.counters.errCode = 0;
 
   const bool stopped = report.interrupted || report.counters.status == 1;
-  for (size_t i = 0; i < files.size(); ++i) {
-    const bool isLast = tracker.current() == i;
-    report.files.push_back(Classify(files[i], tracker.traces()[i], isLast, stopped, report.interrupted,
-                                    request.list(), encrypting));
-  }
+  for (size_t i = 0; i < files.size(); ++i) report.files.push_back(InPlaceResult(files[i], listener[i], stopped));
   return report;
 }
 
 BatchReport RunCopy(const std::vector<InputFile>& files, const WString& password) {
   Request request(files, kTypeCopy, &password);
-  Tracker tracker(files, request);
-  {
-    ObserverScope scope(tracker);
-    Run(request, false);
-    tracker.Attribute();
-  }
+  Listener listener(files.size());
+  Run(request, false);
   BatchReport report;
   report.interrupted = Interrupted();
   report.counters = request.Counters();
-  if (!tracker.current() && report.counters.errCode != 0) return SetupFailed(request);
-
-  const uint32_t code = report.counters.errCode;
-  for (size_t i = 0; i < files.size(); ++i) {
-    const Trace& t = tracker.traces()[i];
-    FileResult r;
-    r.path = files[i].native;
-    r.outputs = OutputsOf(t, request.list());
-    if (code == 0 && t.reached) {
-      r.status = FileStatus::kDone;
-    } else if (!t.reached) {
-      r.status = StillThere(files[i]) ? FileStatus::kCancelled : FileStatus::kFailed;
-      r.reason = StillThere(files[i]) ? "not started: another file failed" : "disappeared before its turn";
-    } else if (tracker.current() == i) {
-      r.status = FileStatus::kFailed;
-      r.code = code;
-      r.reason = DescribeCode(code);
-    } else {
-      r.status = FileStatus::kRolledBack;
-      r.reason = "its copy was removed again: another file failed (all or nothing)";
-    }
-    if (r.status != FileStatus::kDone) r.outputs.clear();
-    report.files.push_back(std::move(r));
-  }
+  if (!listener.AnyEvent() && report.counters.errCode != 0) return SetupFailed(request);
+  for (size_t i = 0; i < files.size(); ++i) report.files.push_back(CopyResult(files[i], listener[i]));
   return report;
 }
 
@@ -323,29 +264,27 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
   Request request(files, yah ? kTypeMailYah : kTypeMail, &password);
   std::vector<uint32_t> results(files.size() + 1, 0);
   request.options().pdwFileResults = results.data();
+  Listener listener(files.size());
   Run(request, false);
 
   BatchReport report;
   report.interrupted = Interrupted();
   report.counters = request.Counters();
-  const CFileList& list = request.list();
   // Every entry gets one output path, in entry order; fewer means the batch
   // never started.
-  if (list.m_vecOutFiles.size() < files.size()) return SetupFailed(request);
+  if (request.list().m_vecOutFiles.size() < files.size()) return SetupFailed(request);
   for (size_t i = 0; i < files.size(); ++i) {
-    FileResult r;
-    r.path = files[i].native;
-    r.code = results[i];
-    if (results[i] == 0) {
+    const Fate& f = listener[i];
+    FileResult r = Result(files[i], FileStatus::kFailed, results[i], "");
+    if (f.decided && f.outcome == HALVEX_OUTCOME_DONE) {
       r.status = FileStatus::kDone;
-      r.outputs.push_back(NativeOf(list.m_vecOutFiles[i]));
-      if (report.folder.empty())
-        report.folder = std::filesystem::path(r.outputs.back()).parent_path().string();
+      r.outputs.push_back(f.output);
+      if (report.folder.empty()) report.folder = std::filesystem::path(f.output).parent_path().string();
+    } else if (f.decided && f.outcome == HALVEX_OUTCOME_REFUSED) {
+      r.reason = "no such file";  // 1015 is also the checks' "access denied": the listener tells which
     } else {
-      r.status = FileStatus::kFailed;
-      r.reason = results[i] == kCodeMissing        ? "no such file"
-                 : results[i] == kCodeSelfExtractor ? "already a self-extracting encrypted file (--yah copies it)"
-                                                    : DescribeCode(results[i]);
+      r.reason = results[i] == kCodeSelfExtractor ? "already a self-extracting encrypted file (--yah copies it)"
+                                                  : DescribeCode(results[i]);
     }
     report.files.push_back(std::move(r));
   }

@@ -7,9 +7,35 @@
 #include "cli/commands.h"
 #include "cli/report.h"
 
+#ifdef _WIN32
+#include "platform/wide.h"
+#include "platform/win32.h"
+
+#include <shellapi.h>
+#endif
+
+namespace {
+
+// The arguments as UTF-8. Windows hands main() the ANSI code page's version,
+// which loses every name outside it; the UTF-16 command line keeps them.
+std::vector<std::string> Arguments(int argc, char** argv) {
+#ifdef _WIN32
+  int count = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(halvex::platform::ToUtf8(wide[i]));
+    LocalFree(wide);
+    return args;
+  }
+#endif
+  return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   using namespace halvex::cli;
-  ParseResult parsed = ParseArgs(std::vector<std::string>(argv + 1, argv + argc));
+  ParseResult parsed = ParseArgs(Arguments(argc, argv));
   if (!parsed.error.empty()) {
     std::cerr << "halvex: " << parsed.error << "\n";
     return kExitUsage;

@@ -32,6 +32,8 @@ foreach(header ${HALVEX_PUBLIC_HEADERS})
   endif()
   install(FILES ${source} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
+# Headers of include/ keep their path below it ("halvex/listener.h").
+install(FILES include/halvex/listener.h DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/halvex)
 
 target_include_directories(halvex INTERFACE $<INSTALL_INTERFACE:${HALVEX_INSTALL_INCLUDEDIR}>)
 target_compile_features(halvex INTERFACE cxx_std_20)

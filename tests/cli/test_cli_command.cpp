@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/immutable.h"
+
 extern char** environ;
 
 namespace fs = std::filesystem;
@@ -468,6 +470,19 @@ TEST_F(CommandTest, MailWritesEncryptedCopiesIntoANewMessageFolder) {
     EXPECT_EQ(fs::path(f["output"].get<std::string>()).parent_path(), folder);
   }
   EXPECT_EQ(Snapshot(), before) << "the sources stay as they are";
+}
+
+// A mail batch reports 1015 for a missing entry and for a refused access
+// alike; the reason must say which.
+TEST_F(CommandTest, MailNeverCallsARefusedFileMissing) {
+  Write("locked.txt", "kept");
+  halvex::test::ImmutableFile locked((data_ / "locked.txt").string());
+  if (!locked.Active()) GTEST_SKIP() << "cannot make a file immutable here (no CAP_LINUX_IMMUTABLE, or tmpfs)";
+  Outcome r = Halvex({"mail", "--json", "--password-file", PasswordFile("p"), (data_ / "locked.txt").string()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const json f = json::parse(r.out)["files"][0];
+  EXPECT_EQ(f["code"], 1015);
+  EXPECT_NE(f["reason"].get<std::string>().find("denied"), std::string::npos) << f;
 }
 
 TEST_F(CommandTest, DecryptToTempKeepsTheEncryptedFile) {

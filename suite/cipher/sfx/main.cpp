@@ -12,14 +12,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
 #include "platform/wide.h"
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/sfx/sfx.h"
 
 #ifndef _WIN32
-#include <termios.h>
-#include <unistd.h>
-
 #include <filesystem>
 #endif
 
@@ -207,35 +205,15 @@ std::optional<WString> SelfPath() {
   return platform::FromNativePath(self.string());
 }
 
-// The terminal's prompt: one line read without echo from /dev/tty.
+// The terminal's prompt: one line read without echo.
 int Interactive(const WString& self, const WString& folder) {
-  FILE* tty = std::fopen("/dev/tty", "r+");
-  if (!tty) {
+  std::string line;
+  const platform::HiddenRead read = platform::ReadHiddenLine("Password: ", line);
+  if (read == platform::HiddenRead::kNoTerminal) {
     ErrorLine("no terminal to ask for the password: give --password-file FILE");
     return kUsageError;
   }
-  int fd = fileno(tty);
-  struct termios saved {};
-  const bool haveTermios = tcgetattr(fd, &saved) == 0;
-  if (haveTermios) {
-    struct termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    quiet.c_lflag |= ECHONL;
-    tcsetattr(fd, TCSAFLUSH, &quiet);
-  }
-  std::fputs("Password: ", tty);
-  std::fflush(tty);
-  std::string line;
-  bool complete = false;
-  for (int c; (c = std::fgetc(tty)) != EOF;) {
-    if (c == '\n') {
-      complete = true;
-      break;
-    }
-    line.push_back(static_cast<char>(c));
-  }
-  if (haveTermios) tcsetattr(fd, TCSAFLUSH, &saved);
-  std::fclose(tty);
+  const bool complete = read == platform::HiddenRead::kLine;
   std::string error;
   std::optional<WString> password;
   if (complete) password = PasswordFromText(line, error, "the terminal");

@@ -1,5 +1,6 @@
-// The SIGINT handler. Only async-signal-safe work happens in it: a store to
-// the progress library's atomic cancel flag, a flag of our own, a write(2).
+// Ctrl-C on POSIX: the SIGINT handler. Only async-signal-safe work happens in
+// it: a store to the progress library's atomic cancel flag, a flag of our
+// own, a write(2).
 #include "cli/signals.h"
 
 #include <signal.h>

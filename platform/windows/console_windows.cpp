@@ -1,0 +1,91 @@
+// The console on Windows: CONIN$ with ENABLE_ECHO_INPUT cleared, typed
+// characters read as UTF-16 and handed on as UTF-8.
+#include <atomic>
+
+#include "platform/console.h"
+#include "platform/wide.h"
+
+namespace halvex::platform {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+// Runs on a thread of its own; ReadConsoleW then returns without a line.
+BOOL WINAPI OnControl(DWORD type) {
+  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
+  g_interrupted = true;
+  return TRUE;
+}
+
+class Console {
+ public:
+  Console()
+      : in_(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, 0, nullptr)),
+        out_(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr)) {}
+  ~Console() {
+    if (in_ != INVALID_HANDLE_VALUE) CloseHandle(in_);
+    if (out_ != INVALID_HANDLE_VALUE) CloseHandle(out_);
+  }
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
+
+  bool Usable() const {
+    DWORD mode = 0;
+    return in_ != INVALID_HANDLE_VALUE && out_ != INVALID_HANDLE_VALUE && GetConsoleMode(in_, &mode);
+  }
+  HANDLE In() const { return in_; }
+
+  void Write(const std::string& text) const {
+    const WString wide = Widen(text);
+    DWORD written = 0;
+    WriteConsoleW(out_, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  }
+
+ private:
+  HANDLE in_;
+  HANDLE out_;
+};
+
+}  // namespace
+
+HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
+  line.clear();
+  Console console;
+  if (!console.Usable()) return HiddenRead::kNoTerminal;
+  g_interrupted = false;
+  SetConsoleCtrlHandler(OnControl, TRUE);
+  DWORD saved = 0;
+  GetConsoleMode(console.In(), &saved);
+  SetConsoleMode(console.In(), (saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) | ENABLE_LINE_INPUT |
+                                   ENABLE_PROCESSED_INPUT);
+  console.Write(prompt);
+  WString typed;
+  bool complete = false;
+  while (!g_interrupted) {
+    WCHAR c = 0;
+    DWORD read = 0;
+    if (!ReadConsoleW(console.In(), &c, 1, &read, nullptr) || read == 0) break;
+    if (c == L'\n') {
+      complete = true;
+      break;
+    }
+    if (c != L'\r') typed.push_back(c);
+  }
+  SetConsoleMode(console.In(), saved);
+  SetConsoleCtrlHandler(OnControl, FALSE);
+  // The echo was off, so the Enter did not move to the next line either.
+  console.Write("\n");
+  const bool interrupted = g_interrupted;
+  if (complete) line = ToUtf8(typed);
+  WipeMemory(typed.data(), typed.size() * sizeof(WCHAR));
+  if (complete && !interrupted) return HiddenRead::kLine;
+  WipeMemory(line.data(), line.size());
+  line.clear();
+  return interrupted ? HiddenRead::kInterrupted : HiddenRead::kEnded;
+}
+
+void WipeMemory(void* data, size_t size) { SecureZeroMemory(data, size); }
+
+}  // namespace halvex::platform
