@@ -46,7 +46,8 @@ typedef char16_t HALVEX_WCHAR;
 // encrypt it?" when nobody is asked.
 #define HALVEX_ANSWER_SKIP 0  // leave the file as it is, count it skipped (the default)
 #define HALVEX_ANSWER_YES 1   // replace the output / encrypt or decrypt the hidden file
-#define HALVEX_ANSWER_STOP 2  // end the batch here, as a cancel does
+#define HALVEX_ANSWER_STOP 2  // end the batch here (type 0 reports dwStatus 1 after
+                              // the existing-output question, not the hidden-file one)
 
 // Answers to "this file failed" when nobody is asked.
 #define HALVEX_ON_ERROR_SKIP 0        // go on with the next file (the default)
