@@ -5,7 +5,7 @@
 //
 // Plain C types only, so the same calls work from any compiler across the
 // Windows DLL boundary. On Linux these functions live in libhalvex.so; on
-// Windows in the progress library's DLL (halvex_progress.dll), whose windows
+// Windows in the progress library's DLL (libhalvex_progress.dll), whose windows
 // obey them. Set the controls before calling Halvex; only HalvexCancel is
 // meant to be called while a batch runs (from any thread).
 #pragma once
