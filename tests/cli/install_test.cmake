@@ -63,7 +63,7 @@ if(DEFINED EXAMPLE_SOURCE)
     COMMAND ${CMAKE_COMMAND} -E env
       HALVEX_KEYSTORE=${WORK_DIR}/example-keystore HALVEX_CONFIG=${WORK_DIR}/example-settings.ini
       XDG_RUNTIME_DIR=${WORK_DIR}/run --unset=HALVEX_DRIVES
-      LSAN_OPTIONS=suppressions=${LSAN_SUPPRESSIONS}
+      LSAN_OPTIONS=suppressions=${LSAN_SUPPRESSIONS}:print_suppressions=0
       ${WORK_DIR}/example/halvex_example ${WORK_DIR}/example-files
     INPUT_FILE /dev/null RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   message(STATUS "${out}")
