@@ -15,6 +15,8 @@ set(HALVEX_PUBLIC_HEADERS
   halvex/records.h
   halvex/filelist.h
   halvex/codes.h
+  halvex/listener.h
+  halvex/host.h
   engine/cryptofile.h
   util/fesutil.h
   platform/win32.h
@@ -32,11 +34,25 @@ foreach(header ${HALVEX_PUBLIC_HEADERS})
   endif()
   install(FILES ${source} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
-# Headers of include/ keep their path below it ("halvex/listener.h").
-install(FILES include/halvex/listener.h DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/halvex)
 
-target_include_directories(halvex INTERFACE $<INSTALL_INTERFACE:${HALVEX_INSTALL_INCLUDEDIR}>)
+target_include_directories(halvex INTERFACE
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+  $<INSTALL_INTERFACE:${HALVEX_INSTALL_INCLUDEDIR}>)
+# The headers use C++20 (char16_t strings, std::basic_string_view); a host
+# compiles as C++20 or later.
 target_compile_features(halvex INTERFACE cxx_std_20)
+
+if(NOT WIN32)
+  # libhalvex.so.0.1: before 1.0 a minor version may change the interface,
+  # so the SONAME carries it (as the package's SameMinorVersion check does).
+  set_target_properties(halvex PROPERTIES
+    VERSION ${PROJECT_VERSION}
+    SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
+  # The host controls sit in the progress library's archive and nothing in
+  # the library calls them: naming one makes the linker take their object,
+  # and with it all of them.
+  target_link_options(halvex PRIVATE -Wl,--undefined=HalvexSetInteractive)
+endif()
 install(TARGETS halvex EXPORT HalvexTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -47,6 +63,7 @@ configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/HalvexConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/HalvexConfig.cmake
   INSTALL_DESTINATION ${HALVEX_INSTALL_CMAKEDIR})
 write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/HalvexConfigVersion.cmake
+  VERSION ${PROJECT_VERSION}
   COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/HalvexConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/HalvexConfigVersion.cmake

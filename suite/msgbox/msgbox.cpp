@@ -15,6 +15,7 @@ namespace halvex::msgbox {
 namespace {
 
 std::atomic<bool> g_console{false};
+std::atomic<bool> g_quiet{false};
 
 #ifdef _WIN32
 // False when no box could be shown (no desktop): the caller writes the line.
@@ -61,10 +62,13 @@ bool Windowed() {
 }
 
 void UseConsole(bool console) { g_console.store(console); }
+void SetQuiet(bool quiet) { g_quiet.store(quiet); }
+bool Quiet() { return g_quiet.load(); }
 
 }  // namespace halvex::msgbox
 
 extern "C" void ShowErrorMessage(uint32_t /*reserved*/, uint32_t fesCode, uint32_t apiCode, uint32_t /*flags*/) {
+  if (halvex::msgbox::Quiet()) return;
 #ifdef _WIN32
   if (halvex::msgbox::Windowed() && halvex::msgbox::ShowBox(fesCode, apiCode)) return;
 #endif

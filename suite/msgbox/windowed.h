@@ -13,6 +13,10 @@ namespace halvex::msgbox {
 bool Windowed();
 // A console host (a command-line program) asks for lines instead of windows.
 void UseConsole(bool console);
+// A host that reports on its own silences the suite: no lines on stderr, no
+// progress window, no message box. Questions are the interactive setting's.
+void SetQuiet(bool quiet);
+bool Quiet();
 
 #ifdef _WIN32
 // The window a dialog of ours belongs to, so that it stays in front of it:

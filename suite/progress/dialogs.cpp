@@ -56,6 +56,10 @@ bool Interactive() {
   return terminal::StdinIsTerminal();
 }
 
+// A host that said nobody may be asked gets no dialog either: a service has
+// nobody in front of its windows.
+bool DialogsAllowed() { return halvex::msgbox::Windowed() && InteractiveOverride().value_or(true); }
+
 std::optional<std::string> AskUser(const std::string& question) {
   if (Source()) return Source()(question);
   return terminal::Ask(question);
@@ -130,7 +134,7 @@ void FF_ReplaceHiddenForm_Show(int32_t direction, const WCHAR* name, int32_t que
   std::string text = name ? halvex::platform::DisplayPath(name) : std::string();
   Choice policy = question == 2 ? Current().onHidden : Current().onExists;
   std::optional<int32_t> answer;
-  if (halvex::msgbox::Windowed()) answer = window::Prompt(direction, name, question, more != 0);
+  if (DialogsAllowed()) answer = window::Prompt(direction, name, question, more != 0);
   if (!answer && Interactive()) {
     std::vector<Answer> offered{{"y", "yes", UI_REPLACE}, {"n", "no", UI_SKIP}, {"c", "cancel", UI_CANCEL}};
     if (more) offered.insert(offered.end() - 1, {{"a", "yes to all", UI_YES_TO_ALL}, {"s", "skip all", UI_SKIP_ALL}});
@@ -147,15 +151,17 @@ void FF_HandleErrorMsg_Show(const WCHAR* name, uint32_t fesCode, uint32_t apiCod
   std::string key = name ? halvex::platform::ToUtf8(name) : std::string();
   std::string line = halvex::msgbox::Line(fesCode, apiCode) + ": " + (name ? halvex::platform::DisplayPath(name) : "");
   std::optional<int32_t> answer;
-  if (halvex::msgbox::Windowed()) answer = window::ErrorDialog(name, halvex::msgbox::Describe(fesCode, apiCode));
+  if (DialogsAllowed()) answer = window::ErrorDialog(name, halvex::msgbox::Describe(fesCode, apiCode));
   if (!answer && Interactive())
     answer = AskChoice(line + ". [r]etry, [s]kip, [c]ancel: ",
                        {{"r", "retry", UI_RETRY}, {"s", "skip", UI_SKIP_ERROR}, {"c", "cancel", UI_STOP}});
   if (!answer) {
     answer = PolicyError(key);
     const char* what = *answer == UI_RETRY ? "retrying" : *answer == UI_STOP ? "stopping" : "skipped";
-    std::fprintf(stderr, "%s (%s)\n", line.c_str(), what);
-    std::fflush(stderr);
+    if (!halvex::msgbox::Quiet()) {
+      std::fprintf(stderr, "%s (%s)\n", line.c_str(), what);
+      std::fflush(stderr);
+    }
   }
   if (ui) ui->nResult = *answer;
 }

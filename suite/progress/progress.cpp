@@ -61,7 +61,7 @@ std::string Bar(int32_t percent) {
 }
 
 void Draw(Window& w) {
-  if (w.native || !w.shown || !terminal::StderrIsTerminal()) return;
+  if (w.native || !w.shown || halvex::msgbox::Quiet() || !terminal::StderrIsTerminal()) return;
   std::string line = "\r" + std::string(Title(w)) + " " + w.name + " " + Bar(w.percent) + " " +
                      std::to_string(std::clamp(w.percent, 0, 100)) + "%\x1b[K";
   std::fputs(line.c_str(), stderr);
@@ -80,7 +80,7 @@ void Create(Family family, void** progress) {
   if (!progress) return;
   auto* w = new Window;
   w->family = family;
-  if (halvex::msgbox::Windowed()) w->native = window::Create();
+  if (halvex::msgbox::Windowed() && !halvex::msgbox::Quiet()) w->native = window::Create();
   if (w->native) window::SetTitle(w->native, halvex::platform::Widen(Title(*w)).c_str());
   LiveWindows().insert(w);
   *progress = w;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "halvex/host.h"
 #include "suite/progress/host.h"
 
 namespace fs = std::filesystem;
@@ -37,6 +38,7 @@ class ProgressTest : public ::testing::Test {
     hp::SetCancel(false);
     hp::ClearInteractiveOverride();
     hp::SetAnswerSource({});
+    HalvexSetQuiet(0);
     unsetenv("HALVEX_CONFIG");
     unsetenv("XDG_RUNTIME_DIR");
     fs::remove_all(dir_);
@@ -200,7 +202,7 @@ std::string WindowOutput(int writeFd, int readFd) {
   return out;
 }
 
-TEST_F(ProgressTest, LineIsDrawnOnlyOnATerminal) {
+TEST_F(ProgressTest, LineIsDrawnOnlyOnATerminalUnlessTheHostIsQuiet) {
   int fds[2];
   ASSERT_EQ(0, pipe(fds));
   EXPECT_EQ("", WindowOutput(fds[1], fds[0])) << "stderr is not a terminal";
@@ -212,6 +214,11 @@ TEST_F(ProgressTest, LineIsDrawnOnlyOnATerminal) {
   EXPECT_NE(std::string::npos, out.find("Encrypting ...plan.doc")) << out;
   EXPECT_NE(std::string::npos, out.find("42%")) << out;
   EXPECT_EQ(std::string::npos, out.find("43%")) << out;
+
+  HalvexSetQuiet(1);
+  ASSERT_EQ(0, openpty(&master, &slave, nullptr, nullptr, nullptr));
+  fcntl(master, F_SETFL, O_NONBLOCK);
+  EXPECT_EQ("", WindowOutput(slave, master)) << "a quiet host's terminal stays clean";
 }
 
 }  // namespace

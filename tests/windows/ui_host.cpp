@@ -156,6 +156,37 @@ void ErrorDialogRetryAndSkip() {
   if (fs::exists(files[0]) || !fs::exists(files[1]) || outcome.nSkipped != 1) Fault("retry and skip decided otherwise");
 }
 
+// A service host: nobody may be asked and nothing shown. Its policy answers
+// the hidden file without a window, and its cancel from another thread ends
+// the batch before anything is touched.
+void ServiceHost() {
+  HMODULE progress = GetModuleHandleW(L"libhalvex_progress.dll");
+  auto find = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(progress, name)); };
+  auto control = [&](const char* name) { return reinterpret_cast<void (*)(int)>(find(name)); };
+  auto cancel = reinterpret_cast<void (*)()>(find("HalvexCancel"));
+  auto reset = reinterpret_cast<void (*)()>(find("HalvexResetCancel"));
+  if (!progress || !control("HalvexSetInteractive") || !control("HalvexSetQuiet") || !cancel || !reset)
+    return Fault("the host controls are not exported");
+  control("HalvexSetInteractive")(0);
+  control("HalvexSetQuiet")(1);
+  const fs::path hidden = g_work / L"service.txt", plain = g_work / L"plain.txt";
+  std::ofstream(hidden) << "hidden";
+  std::ofstream(plain) << "plain";
+  SetFileAttributesW(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  auto noWindow = [] {
+    for (int i = 0; i < 40; ++i, Sleep(25))
+      if (FindWindowW(L"HalvexProgress", nullptr) || FindWindowW(L"#32770", nullptr)) return Fault("a window showed");
+  };
+  tagCRYPTOOPTIONS skipped = Run({hidden}, noWindow);
+  std::thread([&] { cancel(); }).join();
+  tagCRYPTOOPTIONS cancelled = Run({plain}, noWindow);
+  reset();
+  if (!fs::exists(hidden) || skipped.nSucceeded || !fs::exists(plain) || cancelled.dwStatus != 1)
+    Fault("the service host's batches ended otherwise");
+  control("HalvexSetInteractive")(-1);
+  control("HalvexSetQuiet")(0);
+}
+
 }  // namespace
 
 int main() {
@@ -165,6 +196,7 @@ int main() {
   CancelDuringLargeFile();
   HiddenFilePrompts();
   ErrorDialogRetryAndSkip();
+  ServiceHost();
   FreeLibrary(g_dll);
   fs::remove_all(g_work);
   return g_faults ? 1 : 0;

@@ -1,0 +1,105 @@
+// What a host program controls besides the request itself: whether anybody
+// may be asked, how questions are answered when nobody is, cancelling a
+// running batch, whether the library may write to the terminal, and turning
+// its own paths into the library's form and back.
+//
+// Plain C types only, so the same calls work from any compiler across the
+// Windows DLL boundary. On Linux these functions live in libhalvex.so; on
+// Windows in the progress library's DLL (libhalvex_progress.dll), whose windows
+// obey them. Set the controls before calling Halvex; only HalvexCancel is
+// meant to be called while a batch runs (from any thread).
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#if defined(HALVEX_BUILDING_SUITE)
+#define HALVEX_HOST_API __declspec(dllexport)
+#else
+#define HALVEX_HOST_API __declspec(dllimport)
+#endif
+#else
+#define HALVEX_HOST_API __attribute__((visibility("default")))
+#endif
+
+// The library's wide character: one UTF-16 code unit, as in its requests.
+#if defined(_WIN32)
+typedef wchar_t HALVEX_WCHAR;
+#else
+typedef char16_t HALVEX_WCHAR;
+#endif
+
+// Returned by the setters below.
+#define HALVEX_OK 0
+#define HALVEX_INVALID_ARGUMENT 87  // a value outside its list; nothing changed
+
+// ---- Questions -------------------------------------------------------------
+// Who answers the library's questions (a hidden file, an output that exists,
+// a file that failed).
+#define HALVEX_ASK_AUTO (-1)  // the default: the user when stdin is a terminal
+                              // (on Windows: when the windows are shown)
+#define HALVEX_ASK_NEVER 0    // nobody: the policies below answer every question
+#define HALVEX_ASK_USER 1     // the user, on the terminal (or in a dialog on Windows)
+
+// Answers to "the output exists, replace it?" and "this file is hidden,
+// encrypt it?" when nobody is asked.
+#define HALVEX_ANSWER_SKIP 0  // leave the file as it is, count it skipped (the default)
+#define HALVEX_ANSWER_YES 1   // replace the output / encrypt or decrypt the hidden file
+#define HALVEX_ANSWER_STOP 2  // end the batch here (type 0 reports dwStatus 1 after
+                              // the existing-output question, not the hidden-file one)
+
+// Answers to "this file failed" when nobody is asked.
+#define HALVEX_ON_ERROR_SKIP 0        // go on with the next file (the default)
+#define HALVEX_ON_ERROR_STOP 1        // end the batch here, as a cancel does
+#define HALVEX_ON_ERROR_RETRY_ONCE 2  // try the file once more, then skip it
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// One of the HALVEX_ASK_ values. HALVEX_ASK_NEVER is what a service or a
+// program without a user wants: nothing ever waits for an answer.
+HALVEX_HOST_API int HalvexSetInteractive(int mode);
+
+// The answers given when nobody is asked: HALVEX_ANSWER_ values for an
+// existing output and for a hidden file, a HALVEX_ON_ERROR_ value for a
+// failed file. All three default to skipping, which loses nothing.
+HALVEX_HOST_API int HalvexSetPolicies(int onExists, int onHidden, int onError);
+
+// Presses the cancel button of the running batch (and of any batch started
+// before HalvexResetCancel): the file in progress is abandoned and left as
+// it was, finished files stay finished, and in type 0 dwStatus reads 1.
+// Safe from any thread and from a signal handler. Batches of types 3, 4 and
+// 5, and types 1, 2 and 6 making self-extracting copies, have no cancel
+// button and run to their end.
+HALVEX_HOST_API void HalvexCancel(void);
+// Releases the button again, for the next batch.
+HALVEX_HOST_API void HalvexResetCancel(void);
+// 1 while the button is pressed.
+HALVEX_HOST_API int HalvexCancelRequested(void);
+
+// Non-zero: the library writes nothing to stderr (no progress line, no
+// message lines) and opens no progress window or message box. Questions are
+// still asked when HalvexSetInteractive allows it.
+HALVEX_HOST_API void HalvexSetQuiet(int quiet);
+
+// ---- Paths -----------------------------------------------------------------
+// The library names files the Windows way ("Z:\home\ann\a.txt" for
+// "/home/ann/a.txt" on Linux; see HALVEX_DRIVES for more drive letters).
+// Both calls write at most capacity characters including the final NUL and
+// return the number of characters the whole result needs including that NUL,
+// so a call with a null buffer and capacity 0 sizes it. 0: the path has no
+// form on the other side (a relative path, a drive letter with no folder
+// mapped to it, ...) and nothing was written.
+
+// A native absolute path (UTF-8; on Windows the path as it is) in the
+// library's form, for a request's file list.
+HALVEX_HOST_API size_t HalvexFromNativePath(const char* native, HALVEX_WCHAR* buffer, size_t capacity);
+// A path of the library's (an output, a file the list hands back) as the
+// system names it, in UTF-8 bytes to pass to open() or to show.
+HALVEX_HOST_API size_t HalvexToNativePath(const HALVEX_WCHAR* path, char* buffer, size_t capacity);
+
+#ifdef __cplusplus
+}  // extern "C"
+#endif
