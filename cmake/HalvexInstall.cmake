@@ -27,16 +27,18 @@ set(HALVEX_PUBLIC_HEADERS
   suite/uiexchange.h)
 foreach(header ${HALVEX_PUBLIC_HEADERS})
   get_filename_component(dir ${header} DIRECTORY)
-  # The bottom records live in include/ in the tree.
-  set(source ${header})
   if(dir STREQUAL "halvex")
-    set(source include/${header})
+    # The host's own headers: include/halvex/ in the tree and in the prefix.
+    install(FILES include/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/halvex)
+  else()
+    # What they include, reached from include/halvex/ ("platform/win32.h").
+    install(FILES ${header} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/${dir})
   endif()
-  install(FILES ${source} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/${dir})
 endforeach()
 
 target_include_directories(halvex INTERFACE
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
   $<INSTALL_INTERFACE:${HALVEX_INSTALL_INCLUDEDIR}>)
 # The headers use C++20 (char16_t strings, std::basic_string_view); a host
 # compiles as C++20 or later.

@@ -21,6 +21,7 @@
 
 #include "halvex/halvex.h"
 #include "halvex/host.h"
+#include "halvex/listener.h"
 
 namespace fs = std::filesystem;
 
@@ -61,6 +62,55 @@ void Write(const fs::path& path, const std::string& content) {
   std::ofstream(path, std::ios::binary) << content;
 }
 
+// One entry's fate, as the library's listener reports it.
+struct Fate {
+  uint32_t outcome = 0;  // 0: no outcome heard
+  uint32_t reason = 0;
+  uint32_t apiCode = 0;
+  uint32_t code = 0;
+  fs::path output;
+};
+
+const char* OutcomeName(uint32_t outcome) {
+  switch (outcome) {
+    case HALVEX_OUTCOME_DONE: return "done";
+    case HALVEX_OUTCOME_SKIPPED: return "skipped";
+    case HALVEX_OUTCOME_PASSED_OVER: return "passed over";
+    case HALVEX_OUTCOME_FAILED: return "failed";
+    case HALVEX_OUTCOME_REFUSED: return "refused";
+    case HALVEX_OUTCOME_CANCELLED: return "cancelled";
+    case HALVEX_OUTCOME_ROLLED_BACK: return "rolled back";
+    default: return "no outcome";
+  }
+}
+
+const char* ReasonName(uint32_t reason) {
+  switch (reason) {
+    case HALVEX_REASON_MISSING: return " (no such file)";
+    case HALVEX_REASON_SYSTEM_FILE: return " (a system file)";
+    case HALVEX_REASON_HIDDEN_FILE: return " (hidden)";
+    case HALVEX_REASON_OUTPUT_EXISTS: return " (the output exists)";
+    case HALVEX_REASON_ERROR_DIALOG: return " (after an error)";
+    case HALVEX_REASON_NOT_STARTED: return " (not started)";
+    case HALVEX_REASON_WHILE_RUNNING: return " (while it ran)";
+    default: return "";
+  }
+}
+
+// Called on the thread running Halvex, for every entry of the list.
+void HALVEX_CALLBACK OnEvent(void* context, const tagHALVEXEVENT* event) {
+  auto& fates = *static_cast<std::vector<Fate>*>(context);
+  if (event->dwKind != HALVEX_EVENT_OUTCOME || event->dwIndex >= fates.size()) return;
+  // A copy removed again after another entry failed keeps its first outcome
+  // and says so.
+  Fate& fate = fates[event->dwIndex];
+  fate.outcome = event->dwOutcome;
+  fate.reason = event->dwReason;
+  fate.apiCode = event->dwApiCode;
+  fate.code = event->dwCode;
+  if (event->pwszOutput) fate.output = ToNative(event->pwszOutput);
+}
+
 // One batch: the request, its list and options, and the host's own copy of
 // the entries (the list takes pointers to strings ended by an empty one).
 struct Batch {
@@ -90,7 +140,11 @@ struct Batch {
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
 
+  std::vector<Fate> fates;
+
   void Run(const char* title) {
+    fates.assign(entries.size(), Fate{});
+    HalvexSetListener(OnEvent, &fates);
     const auto start = std::chrono::steady_clock::now();
     Halvex(&request);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
@@ -99,12 +153,14 @@ struct Batch {
     std::printf("%s: code %u, status %s, succeeded %u, skipped %u, passed over %u, outputs %u (%lld ms)\n", title,
                 request.dwErrCode, hasStatus ? std::to_string(options.dwStatus).c_str() : "-", options.nSucceeded,
                 options.nSkipped, options.nPassedOver, list->m_nOutCount, static_cast<long long>(ms.count()));
-    // ---- Per-file outcomes -------------------------------------------------
-    // TODO(lead, after merging the listener): register a listener with
-    // HalvexSetListener before Halvex and print each file's fate from its
-    // outcome events here (done, skipped, passed over with its code, failed
-    // with its code, missing, cancelled), checked against the expectations
-    // below. Until then a host sees only the counters and the outputs.
+    HalvexSetListener(nullptr, nullptr);
+    for (size_t i = 0; i < fates.size(); ++i) {
+      const Fate& f = fates[i];
+      std::printf("  %s: %s%s", ToNative(entries[i]).filename().c_str(), OutcomeName(f.outcome), ReasonName(f.reason));
+      if (f.outcome == HALVEX_OUTCOME_PASSED_OVER || f.outcome == HALVEX_OUTCOME_FAILED) std::printf(", code %u", f.code);
+      if (!f.output.empty()) std::printf(" -> %s", f.output.filename().c_str());
+      std::printf("\n");
+    }
   }
 
   std::vector<fs::path> Outputs() const {
@@ -156,8 +212,9 @@ int main(int argc, char** argv) {
     encrypted = b.Outputs();
     Expect(b.request.dwErrCode == 0 && b.options.nSucceeded == 3 && encrypted.size() == 3, "three encrypted");
     for (const fs::path& p : plain) Expect(!fs::exists(p), p.filename().string() + " replaced by its encrypted form");
-    std::printf("  %zu of %zu entries encrypted; not done: %s\n", encrypted.size(), files.size(),
-                encrypted.size() == 3 ? "missing.txt" : "?");
+    Expect(b.fates[1].outcome == HALVEX_OUTCOME_REFUSED && b.fates[1].reason == HALVEX_REASON_MISSING,
+           "the missing entry is reported as such");
+    Expect(b.fates[0].outcome == HALVEX_OUTCOME_DONE && b.fates[0].output == encrypted[0], "a.txt reported done");
   }
 
   // 2. Encrypting an encrypted file again is refused (8501); the error the
@@ -197,6 +254,8 @@ int main(int argc, char** argv) {
     b.Run("decrypt a copy with a wrong password");
     Expect(b.request.dwErrCode == 1001 && b.options.nPassedOver == 1 && b.list->m_nFileCount == 1,
            "passed over with 1001, still listed");
+    Expect(b.fates[0].outcome == HALVEX_OUTCOME_PASSED_OVER && b.fates[0].apiCode == 1001,
+           "the wrong key is reported for the file");
   }
   {
     const fs::path elsewhere = folder / "elsewhere";
@@ -249,6 +308,12 @@ int main(int argc, char** argv) {
     for (const fs::path& f : files)
       if (fs::exists(f)) untouched += Read(f) == big ? 1 : 0;
     Expect(untouched + b.options.nSucceeded == files.size(), "every file encrypted or untouched");
+    size_t done = 0, cancelled = 0;
+    for (const Fate& f : b.fates) {
+      done += f.outcome == HALVEX_OUTCOME_DONE;
+      cancelled += f.outcome == HALVEX_OUTCOME_CANCELLED;
+    }
+    Expect(done == b.options.nSucceeded && done + cancelled == files.size(), "each file reported done or cancelled");
     std::printf("  %u encrypted, %zu untouched\n", b.options.nSucceeded, untouched);
     HalvexResetCancel();
   }

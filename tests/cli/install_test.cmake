@@ -20,8 +20,8 @@ file(MAKE_DIRECTORY ${WORK_DIR}/data ${WORK_DIR}/run)
 set(prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
-foreach(f bin/halvex include/halvex/halvex/halvex.h include/halvex/halvex/records.h
-          include/halvex/halvex/filelist.h include/halvex/util/fesutil.h
+foreach(f bin/halvex include/halvex/halvex.h include/halvex/records.h include/halvex/filelist.h
+          include/halvex/codes.h include/halvex/listener.h include/halvex/util/fesutil.h
           include/halvex/engine/cryptofile.h include/halvex/platform/win32.h
           include/halvex/platform/wide.h include/halvex/platform/export.h
           include/halvex/suite/uiexchange.h include/halvex/host.h lib/cmake/Halvex/HalvexConfig.cmake
