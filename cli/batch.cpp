@@ -7,6 +7,7 @@
 
 #include <cstdio>
 
+#include "halvex/codes.h"
 #include "halvex/halvex.h"
 #include "halvex/listener.h"
 #include "engine/cryptofile.h"
@@ -19,16 +20,6 @@
 namespace halvex::cli {
 namespace {
 
-enum : uint32_t {
-  kTypeInPlace = 0,
-  kTypeMail = 3,
-  kTypeMailYah = 4,
-  kTypeCopy = 5,
-};
-constexpr uint32_t kCodeSelfExtractor = 1313; // types 3 and 4: already self-extracting
-constexpr uint32_t kCodeOutputExists = 10;
-constexpr uint32_t kCodeWrongKey = 1001;      // no key given opens the file
-
 std::string Hex8(uint32_t id) {
   char text[9];
   std::snprintf(text, sizeof text, "%08x", id);
@@ -39,7 +30,7 @@ std::string Hex8(uint32_t id) {
 // store, and whether this machine has that one.
 std::string NoKeyOpens(const InputFile& file) {
   cipher::KeyNeeds needs;
-  if (!cipher::DescribeKeys(file.library.c_str(), needs)) return DescribeCode(kCodeWrongKey);
+  if (!cipher::DescribeKeys(file.library.c_str(), needs)) return DescribeCode(ZQCA_ERR_WRONG_KEY);
   std::string ways;
   if (needs.password) ways = "its password (--password-file FILE or --ask-password)";
   if (needs.keyStore) {
@@ -50,7 +41,7 @@ std::string NoKeyOpens(const InputFile& file) {
                  : " (this user has no key store at " + Printable(keystore::KeyFilePath().string()) +
                        "; 'halvex keystore import FILE' installs a backup)";
   }
-  if (ways.empty()) return DescribeCode(kCodeWrongKey);
+  if (ways.empty()) return DescribeCode(ZQCA_ERR_WRONG_KEY);
   return "no key given opens it: it needs " + ways;
 }
 
@@ -163,7 +154,7 @@ FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped) {
     }
     case HALVEX_OUTCOME_PASSED_OVER:
       return Result(file, FileStatus::kPassedOver, f.code,
-                    f.code == kCodeWrongKey ? NoKeyOpens(file) : DescribeCode(f.code));
+                    f.code == ZQCA_ERR_WRONG_KEY ? NoKeyOpens(file) : DescribeCode(f.code));
     case HALVEX_OUTCOME_REFUSED:
       if (f.reason == HALVEX_REASON_SYSTEM_FILE)
         return Result(file, FileStatus::kSkipped, 0, "a system file, never encrypted");
@@ -172,14 +163,14 @@ FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped) {
       if (f.reason == HALVEX_REASON_HIDDEN_FILE)
         return Result(file, FileStatus::kSkipped, 0, "a hidden file (--on-hidden encrypt includes it)");
       if (f.reason == HALVEX_REASON_OUTPUT_EXISTS)
-        return Result(file, FileStatus::kSkipped, kCodeOutputExists, "the output exists already (--on-exists replace)");
+        return Result(file, FileStatus::kSkipped, ZQCA_ERR_OUTPUT_EXISTS, "the output exists already (--on-exists replace)");
       return Result(file, FileStatus::kSkipped, dialogCode, msgbox::Describe(f.fes, f.api));
     case HALVEX_OUTCOME_CANCELLED:
       if (f.reason == HALVEX_REASON_NOT_STARTED) return NotStarted(file, stopped, "not started: the batch was stopped");
       if (f.reason == HALVEX_REASON_HIDDEN_FILE)
         return Result(file, FileStatus::kCancelled, 0, "a hidden file; the batch stopped");
       if (f.reason == HALVEX_REASON_OUTPUT_EXISTS)
-        return Result(file, FileStatus::kCancelled, kCodeOutputExists, "the output exists already; the batch stopped");
+        return Result(file, FileStatus::kCancelled, ZQCA_ERR_OUTPUT_EXISTS, "the output exists already; the batch stopped");
       return Result(file, FileStatus::kCancelled, 0, "cancelled while it ran; left as it was");
     case HALVEX_OUTCOME_FAILED:
       if (f.reason == HALVEX_REASON_ERROR_DIALOG)
@@ -225,7 +216,7 @@ void Run(Request& request, bool cancellable) {
 
 BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* password, InPlaceMode mode) {
   const bool encrypting = mode == InPlaceMode::kEncrypt || mode == InPlaceMode::kEncryptSelfExtract;
-  Request request(files, kTypeInPlace, password);
+  Request request(files, REQ_IN_PLACE, password);
   request.options().dwAction = encrypting ? 1 : 0;
   request.options().bSelfExtract = mode == InPlaceMode::kEncryptSelfExtract;
   request.options().bDecryptToTemp = mode == InPlaceMode::kDecryptToTemp;
@@ -249,7 +240,7 @@ BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* passw
 }
 
 BatchReport RunCopy(const std::vector<InputFile>& files, const WString& password) {
-  Request request(files, kTypeCopy, &password);
+  Request request(files, REQ_SELF_EXTRACT, &password);
   Listener listener(files.size());
   Run(request, false);
   BatchReport report;
@@ -261,7 +252,7 @@ BatchReport RunCopy(const std::vector<InputFile>& files, const WString& password
 }
 
 BatchReport RunMail(const std::vector<InputFile>& files, const WString& password, bool yah) {
-  Request request(files, yah ? kTypeMailYah : kTypeMail, &password);
+  Request request(files, yah ? REQ_MESSAGE_COPY : REQ_MESSAGE, &password);
   std::vector<uint32_t> results(files.size() + 1, 0);
   request.options().pdwFileResults = results.data();
   Listener listener(files.size());
@@ -283,7 +274,7 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
     } else if (f.decided && f.outcome == HALVEX_OUTCOME_REFUSED) {
       r.reason = "no such file";  // 1015 is also the checks' "access denied": the listener tells which
     } else {
-      r.reason = results[i] == kCodeSelfExtractor ? "already a self-extracting encrypted file (--yah copies it)"
+      r.reason = results[i] == ERR_SELF_EXTRACTOR ? "already a self-extracting encrypted file (--yah copies it)"
                                                   : DescribeCode(results[i]);
     }
     report.files.push_back(std::move(r));

@@ -125,17 +125,16 @@ TEST_F(MsgFolder, MissingTemporaryFolderGivesEmpty) {
 
 // Folders for the next `count` tick counts from now, as a batch in the same
 // tick or a folder left from an earlier start of the system would leave them.
-uint32_t TakeTickFolders(const halvex::test::TempDrive& drive, uint32_t count) {
-  const uint32_t now = GetTickCount();
+void TakeTickFolders(const halvex::test::TempDrive& drive, uint32_t first, uint32_t count) {
   for (uint32_t i = 0; i < count; ++i) {
-    std::filesystem::create_directories(drive.Native("Tmp/WLM/" + std::to_string(now + i)));
+    std::filesystem::create_directories(drive.Native("Tmp/WLM/" + std::to_string(first + i)));
   }
-  return now;
 }
 
 TEST_F(MsgFolder, TakenTickFolderMovesOnToTheNextFreeNumber) {
   fakes::script().tempFolder = WTEXT("C:\\Tmp\\");
-  const uint32_t first = TakeTickFolders(drive_, 50);
+  const uint32_t first = GetTickCount();
+  TakeTickFolders(drive_, first, 50);
   const WString folder = util_.CreateMsgSubFolder(WTEXT("WLM\\"), nullptr);
   const long long tick = TickOf(folder, WTEXT("C:\\Tmp\\WLM\\"));
   EXPECT_GE(tick, static_cast<long long>(first) + 50) << ToUtf8(folder);
@@ -145,7 +144,9 @@ TEST_F(MsgFolder, TakenTickFolderMovesOnToTheNextFreeNumber) {
 
 TEST_F(MsgFolder, GivesUpWhenTheNextHundredAreTaken) {
   fakes::script().tempFolder = WTEXT("C:\\Tmp\\");
-  TakeTickFolders(drive_, 400);
+  // Taken well past the tick the call will start from, however long making
+  // the folders takes on a loaded machine.
+  for (uint32_t next = GetTickCount(); next < GetTickCount() + 500; next += 100) TakeTickFolders(drive_, next, 100);
   EXPECT_TRUE(util_.CreateMsgSubFolder(WTEXT("WLM\\"), nullptr).empty());
 }
 
