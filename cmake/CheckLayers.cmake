@@ -2,7 +2,10 @@
 # own. Run as a script on every build: cmake -DROOT=<tree> -P CheckLayers.cmake
 #
 # The layers, bottom up (README, "Layout"):
-#   include/halvex, platform   the records and codes hosts share; the Win32 subset
+#   include/halvex             the host's headers: self-contained, they include
+#                              nothing of the library's own
+#   platform                   the Win32 subset (its wide character and export
+#                              mark are the host headers' own)
 #   suite                      the suite's declarations and our suite libraries
 #   util < engine < batch < cli
 # A file may include its own layer and those the table below lists; headers
@@ -12,8 +15,8 @@ if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P CheckLayers.cmake")
 endif()
 
-set(may_use_halvex   halvex platform)
-set(may_use_platform platform)
+set(may_use_halvex   halvex)
+set(may_use_platform platform halvex)
 set(may_use_suite    suite halvex platform)
 set(may_use_records  halvex platform)
 set(may_use_util     util suite halvex platform)

@@ -15,6 +15,7 @@ set(HALVEX_PUBLIC_HEADERS
   halvex/records.h
   halvex/filelist.h
   halvex/codes.h
+  halvex/types.h
   halvex/listener.h
   halvex/host.h
   engine/cryptofile.h

@@ -1,15 +1,8 @@
-// What leaves the Halvex shared library: Halvex and the three exported classes.
+// What leaves the Halvex shared library (HALVEX_API: Halvex, the listener
+// and the three exported classes) and what leaves the suite libraries.
 #pragma once
 
-#if defined(_WIN32)
-#if defined(HALVEX_BUILDING_DLL)
-#define HALVEX_API __declspec(dllexport)
-#else
-#define HALVEX_API
-#endif
-#else
-#define HALVEX_API __attribute__((visibility("default")))
-#endif
+#include "halvex/types.h"
 
 // The suite libraries' calls are exported from their own DLLs on Windows and
 // visible to the linker everywhere, so a test can link a fake instead.

@@ -7,6 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <type_traits>
+
+#include "halvex/types.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -208,3 +211,6 @@ HRESULT CoInitialize(LPVOID reserved);
 void CoUninitialize();
 
 #endif  // _WIN32
+
+// The host's headers spell the wide character without the Win32 names.
+static_assert(std::is_same_v<WCHAR, HALVEX_WCHAR>);

@@ -1,6 +1,8 @@
 // CFileList: the paths of one batch in, the outputs it produced out.
 #include "halvex/filelist.h"
 
+#include "platform/wide.h"
+
 CFileList::CFileList(WCHAR** paths) : m_nFileCount(0), m_nOutCount(0) {
   Clear();
   if (!paths) return;

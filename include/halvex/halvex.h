@@ -2,6 +2,6 @@
 #pragma once
 
 #include "halvex/records.h"
-#include "platform/export.h"
+#include "halvex/types.h"
 
 extern "C" HALVEX_API void Halvex(tagCRYPTOPARAMS* request);

@@ -13,6 +13,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "halvex/types.h"  // HALVEX_WCHAR
+
 #if defined(_WIN32)
 #if defined(HALVEX_BUILDING_SUITE)
 #define HALVEX_HOST_API __declspec(dllexport)
@@ -23,12 +25,6 @@
 #define HALVEX_HOST_API __attribute__((visibility("default")))
 #endif
 
-// The library's wide character: one UTF-16 code unit, as in its requests.
-#if defined(_WIN32)
-typedef wchar_t HALVEX_WCHAR;
-#else
-typedef char16_t HALVEX_WCHAR;
-#endif
 
 // Returned by the setters below.
 #define HALVEX_OK 0

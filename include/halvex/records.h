@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "halvex/filelist.h"
-#include "platform/win32.h"
+#include "halvex/types.h"
 
 // Options and results. In a 32-bit build the library uses its first 32 bytes.
 struct tagCRYPTOOPTIONS {
@@ -25,7 +25,7 @@ struct tagCRYPTOOPTIONS {
 // The batch request. 20 bytes in a 32-bit build.
 struct tagCRYPTOPARAMS {
   uint32_t dwType;              // 0 to 6
-  const WCHAR* pwszPassword;    // may be null
+  const HALVEX_WCHAR* pwszPassword;    // may be null
   CFileList* pFileList;         // never null
   uint32_t dwErrCode;           // written by the library
   tagCRYPTOOPTIONS* pOptions;   // never null for types 0 to 4 and 6

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "halvex/filelist.h"
+#include "platform/wide.h"
 
 class CFileListTestAccess {
  public:

@@ -6,13 +6,24 @@
 #include <string>
 
 #include "halvex/halvex.h"
+#include "halvex/host.h"
+#include "halvex/listener.h"
+
+// The host's headers bring none of the library's Win32 names: each of these
+// would clash with a declaration or a macro of them.
+#if defined(TRUE) || defined(FALSE) || defined(MAX_PATH) || defined(WTEXT)
+#error "the installed headers define Win32 macros"
+#endif
+[[maybe_unused]] static int DeleteFileW, GetLastError, WCHAR, DWORD, WString;
 
 namespace {
 
+using LibraryString = std::basic_string<HALVEX_WCHAR>;
+
 // The library names "/a/b" as "Z:\a\b"; the folder given is plain ASCII.
-WString LibraryPath(const std::string& native) {
-  WString out = WTEXT("Z:");
-  for (char c : native) out.push_back(c == '/' ? u'\\' : static_cast<WCHAR>(c));
+LibraryString LibraryPath(const std::string& native) {
+  LibraryString out = u"Z:";
+  for (char c : native) out.push_back(c == '/' ? u'\\' : static_cast<HALVEX_WCHAR>(c));
   return out;
 }
 
@@ -21,9 +32,9 @@ std::string Read(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool RunOne(const WString& path, uint32_t action, WString& output) {
-  WString entry = path, end;
-  WCHAR* paths[] = {entry.data(), end.data()};
+bool RunOne(const LibraryString& path, uint32_t action, LibraryString& output) {
+  LibraryString entry = path, end;
+  HALVEX_WCHAR* paths[] = {entry.data(), end.data()};
   CFileList list(paths);
   tagCRYPTOOPTIONS options{};
   options.dwAction = action;
@@ -44,7 +55,7 @@ int main(int argc, char** argv) {
   const std::string content = "Dear host,\nthis went through the installed library.\n";
   std::ofstream(native, std::ios::binary) << content;
 
-  WString encrypted, restored;
+  LibraryString encrypted, restored;
   if (!RunOne(LibraryPath(native), 1, encrypted)) return 1;
   if (std::ifstream(native).good()) return std::puts("the plain file is still there"), 1;
   if (!RunOne(encrypted, 0, restored)) return 1;
