@@ -2,6 +2,7 @@
 // whether the engine may process a file.
 #include <string>
 
+#include "platform/wide.h"
 #include "platform/win32.h"
 #include "suite/zqca.h"
 #include "util/fesutil.h"
@@ -25,9 +26,10 @@ bool HasAttribute(const WCHAR* path, DWORD bit) {
   return (attributes & bit) != 0;
 }
 
-// Opens and closes at once; the error of a failed open is left in GetLastError.
-bool CanOpenForReading(const WCHAR* path, DWORD shareMode, DWORD flags) {
-  HANDLE handle = CreateFileW(path, GENERIC_READ, shareMode, nullptr, OPEN_EXISTING, flags, nullptr);
+// Opens and closes at once, so the open need not be recorded against others;
+// the error of a failed open is left in GetLastError.
+bool CanOpenForReading(const WCHAR* path, DWORD shareMode) {
+  HANDLE handle = halvex::platform::OpenToLook(path, shareMode);
   if (handle == INVALID_HANDLE_VALUE) return false;
   CloseHandle(handle);
   return true;
@@ -44,7 +46,7 @@ bool ExistsAsFile(const WCHAR* path, DWORD& attributes) {
   attributes = GetFileAttributesW(path);
   if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
   if (!(attributes & kReparsePoint)) return true;
-  if (CanOpenForReading(path, 0, 0)) return true;
+  if (CanOpenForReading(path, 0)) return true;
   // Held by another program, access denied and the like: it is there.
   return GetLastError() != ERROR_FILE_NOT_FOUND;
 }
@@ -102,7 +104,7 @@ tagFES_STATUS CFESUtil::CheckFileProcessable(const WCHAR* path) {
   DWORD attributes = 0;
   if (!ExistsAsFile(path, attributes)) return FES_FILE_NOT_FOUND;
   if (std::char_traits<WCHAR>::length(path) > kMaxPathChars) return FES_PATH_TOO_LONG;
-  if (!CanOpenForReading(path, FILE_SHARE_READ, FILE_ATTRIBUTE_NORMAL)) {
+  if (!CanOpenForReading(path, FILE_SHARE_READ)) {
     return GetLastError() == ERROR_SHARING_VIOLATION ? FES_FILE_IN_USE : FES_OPEN_FAILED;
   }
   // A write probe: read-only, hidden and system files pass and keep their

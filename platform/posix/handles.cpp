@@ -106,10 +106,11 @@ DWORD ShareAccess(DWORD access, DWORD creation) {
 }
 
 // Everything between open and handing out the handle: the file type check,
-// the share lock and truncation. Closes fd on failure. The descriptor stays
-// non-blocking: that matters only for FIFOs and devices, which are refused
-// here, while reads and writes of a regular file ignore it.
-BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation, bool readable) {
+// the share lock (with record false only the look for a conflict) and
+// truncation. Closes fd on failure. The descriptor stays non-blocking: that
+// matters only for FIFOs and devices, which are refused here, while reads and
+// writes of a regular file ignore it.
+BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation, bool readable, bool record = true) {
   struct stat st;
   int err = 0;
   DWORD code = ERROR_SUCCESS;
@@ -117,7 +118,8 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation, bool reada
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
     code = ERROR_ACCESS_DENIED;  // swapped in between the check and the open
-  } else if ((err = TakeShareLocks(fd, ShareAccess(access, creation), share, readable)) != 0) {
+  } else if ((err = record ? TakeShareLocks(fd, ShareAccess(access, creation), share, readable)
+                           : LookForShareConflict(fd, ShareAccess(access, creation), share)) != 0) {
   } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
     err = errno;
   }
@@ -355,6 +357,22 @@ HANDLE CreatePrivateFile(WStringView path) {
   if (fd < 0) return INVALID_HANDLE_VALUE;
   SetLastError(ERROR_SUCCESS);
   return posix::RegisterHandle(new posix::HandleObject{posix::HandleObject::Kind::File, fd, GENERIC_WRITE});
+}
+
+HANDLE OpenToLook(WStringView path, DWORD share) {
+  auto native = posix::NativeOrFail(WString(path).c_str());
+  if (!native) return INVALID_HANDLE_VALUE;
+  bool existed = false;
+  if (!posix::CheckBeforeOpen(*native, GENERIC_READ, OPEN_EXISTING, existed)) return INVALID_HANDLE_VALUE;
+  bool readable = true;
+  int fd = posix::OpenFor(*native, GENERIC_READ, OPEN_EXISTING, readable);
+  if (fd < 0) {
+    posix::SetErrorFromErrno(errno, *native);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!posix::SetUpOpenFile(fd, GENERIC_READ, share, OPEN_EXISTING, readable, false)) return INVALID_HANDLE_VALUE;
+  SetLastError(ERROR_SUCCESS);
+  return posix::RegisterHandle(new posix::HandleObject{posix::HandleObject::Kind::File, fd, GENERIC_READ});
 }
 
 bool GetPermissions(HANDLE file, uint32_t* mode) {

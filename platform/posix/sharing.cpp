@@ -141,6 +141,8 @@ int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable) {
   return err;
 }
 
+int LookForShareConflict(int fd, DWORD access, DWORD share) { return Conflict(fd, SharingOf(access, share)); }
+
 bool ProbeShare(const std::string& native, DWORD access, DWORD share, int* keepFd) {
   if (keepFd) *keepFd = -1;
   int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);

@@ -63,8 +63,9 @@ uint32_t ReadHeader(fileio::File& file, const Payload& payload, format::Header& 
 
 std::optional<Payload> Probe(const WCHAR* path, fileio::File& file) {
   if (!path || !fileio::BoundedLength(path, MAX_PATH)) return std::nullopt;
-  uint32_t code = ZQCA_OK;
-  file = fileio::OpenExisting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &code);
+  // A look at a few bytes, closed again by the caller at once: refused where
+  // another open refuses readers, but keeping nobody out itself.
+  file = fileio::File(platform::OpenToLook(path, FILE_SHARE_READ | FILE_SHARE_WRITE));
   if (!file.IsOpen()) return std::nullopt;
   return Locate(file);
 }
