@@ -141,7 +141,10 @@ int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable) {
   return err;
 }
 
-int LookForShareConflict(int fd, DWORD access, DWORD share) { return Conflict(fd, SharingOf(access, share)); }
+int LookForShareConflict(int fd, DWORD access, DWORD share) {
+  const Sharing s = SharingOf(access, share);
+  return s.access == 0 ? 0 : Conflict(fd, s);  // as TakeShareLocks: no access, no check
+}
 
 bool ProbeShare(const std::string& native, DWORD access, DWORD share, int* keepFd) {
   if (keepFd) *keepFd = -1;
