@@ -14,7 +14,9 @@ namespace halvex::settings::os {
 namespace fs = std::filesystem;
 
 namespace {
-constexpr uint64_t kSettleNs = 2'000'000'000;
+// Longer than the coarsest file times kept (2 s on FAT), so a later change
+// always gives a later stamp.
+constexpr uint64_t kSettleNs = 3'000'000'000;
 }  // namespace
 
 fs::path DefaultSettingsFile() {

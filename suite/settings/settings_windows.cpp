@@ -43,7 +43,7 @@ bool RecentlyChanged(const FileStamp& stamp) {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   const uint64_t nowTicks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
-  return stamp[1] + 20'000'000u > nowTicks;  // the last write, within 2 s
+  return stamp[1] + 30'000'000u > nowTicks;  // the last write, within 3 s (FAT keeps 2 s)
 }
 
 }  // namespace halvex::settings::os

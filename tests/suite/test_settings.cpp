@@ -91,7 +91,7 @@ TEST_F(SettingsTest, EveryChangeOfTheSettingsFileIsSeenAtTheNextRead) {
   EXPECT_EQ("V:", Read(ZQ_SETTING_VAULT_DRIVE));
   WriteSettings("vault_drive = W:\n");  // in place, same size, at once
   EXPECT_EQ("W:", Read(ZQ_SETTING_VAULT_DRIVE));
-  std::this_thread::sleep_for(std::chrono::milliseconds(2100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
   EXPECT_EQ("W:", Read(ZQ_SETTING_VAULT_DRIVE));
   WriteSettings("vault_drive = X:\n");
   EXPECT_EQ("X:", Read(ZQ_SETTING_VAULT_DRIVE));
