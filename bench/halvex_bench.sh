@@ -180,7 +180,9 @@ count_syscalls() {  # NAME PREPARE COMMAND (both given the folder as $1)
   for n in 1 "$syscall_sample"; do
     folder="$work/sys-$n"
     rm -rf "$folder" && mkdir -p "$folder"
-    ls "$work/plain/small" | head -n "$n" | sed "s#^#$work/plain/small/#" | xargs cp -t "$folder"
+    # sed reads the whole listing: head would stop early, and ls, killed by
+    # the broken pipe, would fail the pipeline.
+    ls "$work/plain/small" | sed -n "1,${n}p" | sed "s#^#$work/plain/small/#" | xargs cp -t "$folder"
     bash -c "$prepare" _ "$folder" >/dev/null 2>&1
     strace -f -c -o "$work/results/strace-$name-$n" bash -c "$cmd" _ "$folder" >/dev/null 2>&1 ||
       { echo "halvex_bench: strace of $name failed" >&2; return; }

@@ -98,6 +98,12 @@ bool ReleaseWrittenPages(HANDLE file, uint64_t keepTail);
 // the folder's inherited access on Windows.
 HANDLE CreatePrivateFile(WStringView path);
 
+// Opens path for reading as CreateFileW(GENERIC_READ, share, OPEN_EXISTING)
+// does, refused by the same opens, but without recording the open, so it
+// keeps nobody out: for a look at a file whose handle is closed again at once.
+// CreateFileW itself on Windows.
+HANDLE OpenToLook(WStringView path, DWORD share);
+
 // The permission bits (at most 0777) of an open file. False on Windows, whose
 // files have none: the library handles their attributes on their own.
 bool GetPermissions(HANDLE file, uint32_t* mode);

@@ -77,16 +77,13 @@ int StoreBits(XattrTarget t, WStringView name, DWORD bits) {
 // decides it for read-only media and for files that are not the user's.
 // Checked up front because a request that changes nothing writes nothing,
 // and the library uses such a request as a write probe.
-BOOL CheckMayChange(const std::string& native, const struct stat& st) {
+BOOL CheckMayChange(const std::string& native, const struct statx& sx) {
   struct statvfs vfs;
   if (statvfs(native.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY)) return Fail(ERROR_WRITE_PROTECT);
-  struct statx sx;
-  if (statx(AT_FDCWD, native.c_str(), 0, STATX_BASIC_STATS, &sx) == 0) {
-    const uint64_t frozen = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
-    if (sx.stx_attributes & sx.stx_attributes_mask & frozen) return Fail(ERROR_ACCESS_DENIED);
-  }
+  const uint64_t frozen = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  if (sx.stx_attributes & sx.stx_attributes_mask & frozen) return Fail(ERROR_ACCESS_DENIED);
   const uid_t self = geteuid();
-  if (self != 0 && self != st.st_uid) return Fail(ERROR_ACCESS_DENIED);
+  if (self != 0 && self != sx.stx_uid) return Fail(ERROR_ACCESS_DENIED);
   return TRUE;
 }
 
@@ -157,18 +154,20 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
   auto native = NativeOrFail(path);
   if (!native) return FALSE;
   if (int err = TakeFault(FaultPoint::kSetAttributes)) return FailErrno(err, *native);
-  struct stat st;
-  if (stat(native->c_str(), &st) != 0) return FailErrno(errno, *native);
-  if (!CheckMayChange(*native, st)) return FALSE;
+  // One look gives the mode, the owner and the immutable flags.
+  struct statx sx;
+  if (statx(AT_FDCWD, native->c_str(), AT_STATX_SYNC_AS_STAT, STATX_TYPE | STATX_MODE | STATX_UID, &sx) != 0)
+    return FailErrno(errno, *native);
+  if (!CheckMayChange(*native, sx)) return FALSE;
 
   const WString name = FinalComponent(path);
   const XattrTarget target{.path = native->c_str()};
   const DWORD wanted = attributes & kStoredBits;  // FILE_ATTRIBUTE_NORMAL: none of them
   const bool xattrChanges = EffectiveBits(target, name) != wanted;
-  const mode_t mode = st.st_mode & 07777;
+  const mode_t mode = sx.stx_mode & 07777;
   // Read-only has no meaning for a Windows folder's contents; a POSIX folder
   // without write bits would refuse new files, so folders keep their mode.
-  const mode_t newMode = S_ISDIR(st.st_mode) ? mode : ModeFor(mode, attributes & FILE_ATTRIBUTE_READONLY);
+  const mode_t newMode = S_ISDIR(sx.stx_mode) ? mode : ModeFor(mode, attributes & FILE_ATTRIBUTE_READONLY);
 
   if (xattrChanges) {
     // Writing a user attribute needs write access to the file: lend the owner

@@ -2,16 +2,32 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <string>
 
 #include "platform/posix/internal.h"
 
 namespace {
 // Per thread, as on Windows: a batch on one thread never sees another's error.
 thread_local DWORD lastError = ERROR_SUCCESS;
+// A "not found" whose folder is still to be looked at (see SetErrorFromErrno):
+// the look is made only when the error is read. Most such errors answer an
+// existence test, whose caller never reads them.
+thread_local bool folderUnchecked = false;
+thread_local std::string uncheckedFolder;
 }  // namespace
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD error) { lastError = error; }
+DWORD GetLastError() {
+  if (folderUnchecked) {
+    folderUnchecked = false;
+    struct stat st;
+    if (stat(uncheckedFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) lastError = ERROR_PATH_NOT_FOUND;
+  }
+  return lastError;
+}
+void SetLastError(DWORD error) {
+  folderUnchecked = false;
+  lastError = error;
+}
 
 namespace halvex::platform::posix {
 
@@ -51,14 +67,13 @@ DWORD ErrorFromErrno(int err) {
 void SetErrorFromErrno(int err) { SetLastError(ErrorFromErrno(err)); }
 
 void SetErrorFromErrno(int err, const std::string& native) {
-  DWORD code = ErrorFromErrno(err);
+  SetLastError(ErrorFromErrno(err));
   if (err == ENOENT) {
-    // Windows tells a missing file (2) from a missing folder on the way (3).
-    struct stat st;
-    if (stat(NativeParent(native).c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
-      code = ERROR_PATH_NOT_FOUND;
+    // Windows tells a missing file (2) from a missing folder on the way (3);
+    // GetLastError looks at the folder.
+    folderUnchecked = true;
+    uncheckedFolder = NativeParent(native);
   }
-  SetLastError(code);
 }
 
 BOOL Fail(DWORD code) {

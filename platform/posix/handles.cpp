@@ -83,12 +83,18 @@ BOOL CheckBeforeOpen(const std::string& native, DWORD access, DWORD creation, bo
 }
 
 // Opens native for CreateFileW; a writer that may not read the file opens
-// write-only. Returns the descriptor or -1 with errno set.
-int OpenFor(const std::string& native, DWORD access, DWORD creation, bool blocking = false, mode_t mode = 0666) {
+// write-only, and readable tells which. Returns the descriptor or -1 with
+// errno set.
+int OpenFor(const std::string& native, DWORD access, DWORD creation, bool& readable, bool blocking = false,
+            mode_t mode = 0666) {
   const int drop = blocking ? O_NONBLOCK : 0;
-  int fd = open(native.c_str(), OpenFlagsFor(access, creation) & ~drop, mode);
-  if (fd < 0 && errno == EACCES && OpenWrites(access, creation) && !(access & GENERIC_READ))
+  const int flags = OpenFlagsFor(access, creation) & ~drop;
+  readable = (flags & O_ACCMODE) != O_WRONLY;
+  int fd = open(native.c_str(), flags, mode);
+  if (fd < 0 && errno == EACCES && OpenWrites(access, creation) && !(access & GENERIC_READ)) {
+    readable = false;
     fd = open(native.c_str(), OpenFlagsFor(access, creation, true) & ~drop, mode);
+  }
   return fd;
 }
 
@@ -99,11 +105,12 @@ DWORD ShareAccess(DWORD access, DWORD creation) {
   return OpenWrites(access, creation) ? access | GENERIC_WRITE : access;
 }
 
-bool Readable(int fd) { return (fcntl(fd, F_GETFL) & O_ACCMODE) != O_WRONLY; }
-
 // Everything between open and handing out the handle: the file type check,
-// the share lock, truncation and blocking mode. Closes fd on failure.
-BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
+// the share lock (with record false only the look for a conflict) and
+// truncation. Closes fd on failure. The descriptor stays non-blocking: that
+// matters only for FIFOs and devices, which are refused here, while reads and
+// writes of a regular file ignore it.
+BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation, bool readable, bool record = true) {
   struct stat st;
   int err = 0;
   DWORD code = ERROR_SUCCESS;
@@ -111,12 +118,9 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
     err = errno;
   } else if (!S_ISREG(st.st_mode)) {
     code = ERROR_ACCESS_DENIED;  // swapped in between the check and the open
-  } else if ((err = TakeShareLocks(fd, ShareAccess(access, creation), share, Readable(fd))) != 0) {
+  } else if ((err = record ? TakeShareLocks(fd, ShareAccess(access, creation), share, readable)
+                           : LookForShareConflict(fd, ShareAccess(access, creation), share)) != 0) {
   } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
-    err = errno;
-  } else if (fcntl(fd, F_SETFL, 0) != 0) {
-    // Back to blocking. F_SETFL changes only the status flags, and O_NONBLOCK
-    // is the only one OpenFlagsFor sets, so zero clears it and keeps the rest.
     err = errno;
   }
   if (err == 0 && code == ERROR_SUCCESS) return TRUE;
@@ -130,14 +134,15 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation) {
 // something stands there is it looked at, for the error the other
 // dispositions give. Returns the descriptor, or -1 with the last error set.
 int CreateNewFile(const std::string& native, DWORD access, DWORD share, mode_t mode = 0666) {
-  int fd = OpenFor(native, access, CREATE_NEW, true, mode);
+  bool readable = true;
+  int fd = OpenFor(native, access, CREATE_NEW, readable, true, mode);
   if (fd < 0) {
     const int err = errno;
     bool existed = false;
     if (err != EEXIST || CheckBeforeOpen(native, access, CREATE_NEW, existed)) SetErrorFromErrno(err, native);
     return -1;
   }
-  if (int err = TakeShareLocks(fd, access, share, Readable(fd)); err != 0) {
+  if (int err = TakeShareLocks(fd, access, share, readable); err != 0) {
     close(fd);
     SetErrorFromErrno(err);
     return -1;
@@ -208,12 +213,13 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
   }
   bool existed = false;
   if (!CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
-  int fd = OpenFor(*native, access, creation);
+  bool readable = true;
+  int fd = OpenFor(*native, access, creation, readable);
   if (fd < 0) {
     SetErrorFromErrno(errno, *native);
     return INVALID_HANDLE_VALUE;
   }
-  if (!SetUpOpenFile(fd, access, shareMode, creation)) return INVALID_HANDLE_VALUE;
+  if (!SetUpOpenFile(fd, access, shareMode, creation, readable)) return INVALID_HANDLE_VALUE;
   // As on Windows, success still tells whether the file was there already.
   const bool reportsExisting = creation == CREATE_ALWAYS || creation == OPEN_ALWAYS;
   SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -351,6 +357,22 @@ HANDLE CreatePrivateFile(WStringView path) {
   if (fd < 0) return INVALID_HANDLE_VALUE;
   SetLastError(ERROR_SUCCESS);
   return posix::RegisterHandle(new posix::HandleObject{posix::HandleObject::Kind::File, fd, GENERIC_WRITE});
+}
+
+HANDLE OpenToLook(WStringView path, DWORD share) {
+  auto native = posix::NativeOrFail(WString(path).c_str());
+  if (!native) return INVALID_HANDLE_VALUE;
+  bool existed = false;
+  if (!posix::CheckBeforeOpen(*native, GENERIC_READ, OPEN_EXISTING, existed)) return INVALID_HANDLE_VALUE;
+  bool readable = true;
+  int fd = posix::OpenFor(*native, GENERIC_READ, OPEN_EXISTING, readable);
+  if (fd < 0) {
+    posix::SetErrorFromErrno(errno, *native);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (!posix::SetUpOpenFile(fd, GENERIC_READ, share, OPEN_EXISTING, readable, false)) return INVALID_HANDLE_VALUE;
+  SetLastError(ERROR_SUCCESS);
+  return posix::RegisterHandle(new posix::HandleObject{posix::HandleObject::Kind::File, fd, GENERIC_READ});
 }
 
 bool GetPermissions(HANDLE file, uint32_t* mode) {

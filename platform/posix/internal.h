@@ -79,6 +79,9 @@ constexpr DWORD kDeleteAccess = 0x00010000;
 // readable: fd is open for reading. Returns 0, EWOULDBLOCK for a conflict, or
 // an errno value; on failure the caller closes fd.
 int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable);
+// Whether an open of fd with access and share would be refused now, without
+// recording it: 0, EWOULDBLOCK for a conflict, or an errno value.
+int LookForShareConflict(int fd, DWORD access, DWORD share);
 // True when an open of the regular file at native with access and share
 // would be let in now. With keepFd, the descriptor is handed back with the gate
 // shut, so an operation can run before any other open is recorded; the

@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -63,14 +64,49 @@ int Held(int fd, off_t at) {
   return lock.l_type == F_UNLCK ? 0 : EWOULDBLOCK;
 }
 
+// The share bytes an open asking for s must find free: the access bytes of
+// what it refuses, and the refusal bytes of what it may do. Bit i: byte i.
+unsigned BytesToLookAt(Sharing s) { return (s.denied & 7u) | ((s.access & 7u) << kKinds); }
+
 // Whether an open asking for s meets one already recorded: it refuses what
-// another may do, or may do what another refuses.
+// another may do, or may do what another refuses. One look over the span of
+// the bytes concerned answers for all of them when the span is free, which is
+// the common case; only a lock found inside the span on a byte not concerned
+// sends it back to looking at the bytes one by one.
 int Conflict(int fd, Sharing s) {
-  for (int i = 0; i < kKinds; ++i) {
-    if (s.denied & (1u << i))
+  const unsigned look = BytesToLookAt(s);
+  if (look == 0) return 0;
+  const int first = __builtin_ctz(look);
+  const int last = 31 - __builtin_clz(look);
+  struct flock lock = ByteLock(F_WRLCK, kShareBytes + first);
+  lock.l_len = last - first + 1;
+  if (fcntl(fd, F_OFD_GETLK, &lock) != 0) return errno;
+  if (lock.l_type == F_UNLCK) return 0;
+  const off_t from = lock.l_start - kShareBytes;
+  const off_t to = lock.l_len == 0 ? off_t{2 * kKinds} : from + lock.l_len;  // 0: to the end
+  for (off_t i = std::max<off_t>(from, 0); i < to && i < 2 * kKinds; ++i)
+    if ((look >> i) & 1) return EWOULDBLOCK;
+  for (int i = first; i <= last; ++i)
+    if ((look >> i) & 1)
       if (int err = Held(fd, kShareBytes + i)) return err;
-    if (s.access & (1u << i))
-      if (int err = Held(fd, kShareBytes + kKinds + i)) return err;
+  return 0;
+}
+
+// Records s on fd: a lock on each byte of what it may do and of what it
+// refuses, adjacent bytes under one lock.
+int Record(int fd, Sharing s, short type) {
+  const unsigned bytes = (s.access & 7u) | ((s.denied & 7u) << kKinds);
+  for (int i = 0; i < 2 * kKinds;) {
+    if (!((bytes >> i) & 1)) {
+      ++i;
+      continue;
+    }
+    int end = i;
+    while (end + 1 < 2 * kKinds && ((bytes >> (end + 1)) & 1)) ++end;
+    struct flock lock = ByteLock(type, kShareBytes + i);
+    lock.l_len = end - i + 1;
+    if (fcntl(fd, F_OFD_SETLK, &lock) != 0) return errno == EAGAIN ? EWOULDBLOCK : errno;
+    i = end + 1;
   }
   return 0;
 }
@@ -99,16 +135,15 @@ int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable) {
   int err = Conflict(fd, s);
   // A shared lock needs a descriptor open for reading; a write-only one
   // (a file its owner may not read) records with exclusive locks instead.
-  const short type = readable ? F_RDLCK : F_WRLCK;
-  for (int i = 0; err == 0 && i < 2 * kKinds; ++i) {
-    const bool has = i < kKinds ? (s.access >> i) & 1 : (s.denied >> (i - kKinds)) & 1;
-    if (!has) continue;
-    struct flock lock = ByteLock(type, kShareBytes + i);
-    if (fcntl(fd, F_OFD_SETLK, &lock) != 0) err = errno == EAGAIN ? EWOULDBLOCK : errno;
-  }
+  if (err == 0) err = Record(fd, s, readable ? F_RDLCK : F_WRLCK);
   flock(fd, LOCK_UN);
   // On failure the caller closes fd, which drops whatever was taken.
   return err;
+}
+
+int LookForShareConflict(int fd, DWORD access, DWORD share) {
+  const Sharing s = SharingOf(access, share);
+  return s.access == 0 ? 0 : Conflict(fd, s);  // as TakeShareLocks: no access, no check
 }
 
 bool ProbeShare(const std::string& native, DWORD access, DWORD share, int* keepFd) {

@@ -65,6 +65,9 @@ bool ReleaseWrittenPages(HANDLE, uint64_t) { return true; }
 HANDLE CreatePrivateFile(WStringView path) {
   return CreateFileW(WString(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
 }
+HANDLE OpenToLook(WStringView path, DWORD share) {
+  return CreateFileW(WString(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+}
 bool GetPermissions(HANDLE, uint32_t*) { return false; }
 bool SetPermissions(HANDLE, uint32_t) { return true; }
 

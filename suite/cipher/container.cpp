@@ -1,6 +1,7 @@
 // Locating the payload of an encrypted file and reading its header.
 #include "suite/cipher/container.h"
 
+#include <algorithm>
 #include <array>
 
 #include "suite/zqca.h"
@@ -42,8 +43,11 @@ uint32_t ReadHeader(fileio::File& file, const Payload& payload, format::Header& 
   if (*length < format::kPrefixSize + format::kChecksumSize || *length > format::kMaxHeaderSize ||
       *length > payload.end - payload.offset)
     return ZQCA_ERR_DAMAGED;
+  // The rest follows the prefix just read: no second seek, no second read of it.
   std::vector<uint8_t> bytes(*length);
-  if (!ReadAt(file, payload.offset, bytes)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  std::copy(prefix.begin(), prefix.end(), bytes.begin());
+  if (!file.ReadExact(std::span<uint8_t>(bytes).subspan(prefix.size())))
+    return fileio::CodeFromLastError(ZQCA_ERR_READ);
   switch (format::Parse(bytes, header)) {
     case format::ParseResult::kOk:
       break;
@@ -63,8 +67,9 @@ uint32_t ReadHeader(fileio::File& file, const Payload& payload, format::Header& 
 
 std::optional<Payload> Probe(const WCHAR* path, fileio::File& file) {
   if (!path || !fileio::BoundedLength(path, MAX_PATH)) return std::nullopt;
-  uint32_t code = ZQCA_OK;
-  file = fileio::OpenExisting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &code);
+  // A look at a few bytes, closed again by the caller at once: refused where
+  // another open refuses readers, but keeping nobody out itself.
+  file = fileio::File(platform::OpenToLook(path, FILE_SHARE_READ | FILE_SHARE_WRITE));
   if (!file.IsOpen()) return std::nullopt;
   return Locate(file);
 }

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <sstream>
 #include <system_error>
 #include <vector>
@@ -43,6 +45,36 @@ std::vector<std::string> ReadLines(const fs::path& file) {
   return lines;
 }
 
+// The lines of files read before, each with the stamp it had then. A batch
+// asks for a setting once per file; while the stamp is unchanged the lines
+// read last are still the file's, and one look at the stamp replaces opening
+// and reading it. A missing file is remembered as such, and read again once
+// it appears.
+struct CachedFile {
+  std::optional<os::FileStamp> stamp;
+  std::vector<std::string> lines;
+};
+std::mutex cacheMutex;
+std::map<fs::path, CachedFile> cache;
+
+std::vector<std::string> CachedLines(const fs::path& file) {
+  std::optional<os::FileStamp> stamp = os::StampOf(file);
+  {
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    auto it = cache.find(file);
+    if (it != cache.end() && it->second.stamp == stamp) return it->second.lines;
+  }
+  std::vector<std::string> lines = stamp ? ReadLines(file) : std::vector<std::string>();
+  // A file changed within the last moments could change again under the same
+  // stamp, and one that changed while it was read has lines the stamp may not
+  // match: neither is remembered.
+  if (stamp && (os::RecentlyChanged(*stamp) || os::StampOf(file) != stamp)) return lines;
+  std::lock_guard<std::mutex> lock(cacheMutex);
+  if (cache.size() > 16) cache.clear();
+  cache[file] = {stamp, lines};
+  return lines;
+}
+
 }  // namespace
 
 fs::path SettingsFilePath() {
@@ -57,7 +89,7 @@ fs::path StateFilePath() {
 
 std::optional<std::string> ReadValue(const fs::path& file, std::string_view key) {
   std::optional<std::string> found;
-  for (const std::string& line : ReadLines(file)) {
+  for (const std::string& line : CachedLines(file)) {
     std::string_view value;
     if (KeyOf(line, &value) == key) found = std::string(value);
   }

@@ -29,4 +29,21 @@ bool EnsurePrivateFolder(const fs::path& dir) {
   return fs::is_directory(dir, ec);
 }
 
+std::optional<FileStamp> StampOf(const fs::path& file) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  const auto join = [](DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; };
+  return FileStamp{join(data.nFileSizeHigh, data.nFileSizeLow),
+                   join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime),
+                   join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime),
+                   data.dwFileAttributes, 0};
+}
+
+bool RecentlyChanged(const FileStamp& stamp) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t nowTicks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return stamp[1] + 30'000'000u > nowTicks;  // the last write, within 3 s (FAT keeps 2 s)
+}
+
 }  // namespace halvex::settings::os

@@ -61,6 +61,31 @@ TEST(CreateFileW, ShareModesFollowWindows) {
   }
 }
 
+// A look is refused as a reader would be, and (over POSIX, where it is not
+// recorded) keeps nobody out while it lasts.
+TEST(CreateFileW, ALookIsRefusedLikeAReaderButKeepsNobodyOut) {
+  TempDrive drive;
+  drive.Write("a.txt", "x");
+  const WString a = drive.Path("a.txt");
+  HANDLE writer = Open(a, W, SR);
+  HANDLE look = halvex::platform::OpenToLook(a, SR | SW);
+  EXPECT_NE(look, INVALID_HANDLE_VALUE) << "let in where a reader is";
+  CloseHandle(look);
+  CloseHandle(writer);
+  writer = Open(a, W, 0);
+  EXPECT_EQ(halvex::platform::OpenToLook(a, SR | SW), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD{ERROR_SHARING_VIOLATION});
+  CloseHandle(writer);
+#ifndef _WIN32
+  look = halvex::platform::OpenToLook(a, 0);
+  ASSERT_NE(look, INVALID_HANDLE_VALUE);
+  writer = Open(a, RW, 0);
+  EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "an exclusive open while the look lasts";
+  CloseHandle(writer);
+  CloseHandle(look);
+#endif
+}
+
 TEST(CreateFileW, RefusesAFolder) {
   TempDrive drive;
   MakeFolder(drive.Native("Docs"));

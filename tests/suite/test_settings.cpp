@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/wide.h"
@@ -80,6 +82,23 @@ TEST_F(SettingsTest, VaultDriveIsReadFromTheSettingsFile) {
     EXPECT_EQ(c.expected, Read(ZQ_SETTING_VAULT_DRIVE)) << (c.file ? c.file : "(no file)");
   }
   EXPECT_EQ("", Read(7)) << "unknown ids give the empty string";
+}
+
+// A batch reads the value once per file: every change to the file counts from
+// the next read on, however it was made, also once the file has settled.
+TEST_F(SettingsTest, EveryChangeOfTheSettingsFileIsSeenAtTheNextRead) {
+  WriteSettings("vault_drive = V:\n");
+  EXPECT_EQ("V:", Read(ZQ_SETTING_VAULT_DRIVE));
+  WriteSettings("vault_drive = W:\n");  // in place, same size, at once
+  EXPECT_EQ("W:", Read(ZQ_SETTING_VAULT_DRIVE));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+  EXPECT_EQ("W:", Read(ZQ_SETTING_VAULT_DRIVE));
+  WriteSettings("vault_drive = X:\n");
+  EXPECT_EQ("X:", Read(ZQ_SETTING_VAULT_DRIVE));
+  ASSERT_TRUE(st::WriteValue(dir_ / "settings.ini", st::kVaultDriveKey, "Y:"));
+  EXPECT_EQ("Y:", Read(ZQ_SETTING_VAULT_DRIVE));
+  fs::remove(dir_ / "settings.ini");
+  EXPECT_EQ("", Read(ZQ_SETTING_VAULT_DRIVE));
 }
 
 TEST_F(SettingsTest, ValueIsCutToTheBufferAndAlwaysTerminated) {
