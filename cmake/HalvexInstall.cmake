@@ -56,6 +56,18 @@ if(NOT WIN32)
   # and with it all of them.
   target_link_options(halvex PRIVATE -Wl,--undefined=HalvexSetInteractive)
 endif()
+if(WIN32)
+  # halvex.dll loads the suite's DLLs, libgcrypt's and the compiler's runtime
+  # from its own folder: they are installed beside it. The host controls live
+  # in the progress DLL, so a host links its import library too.
+  foreach(suite halvex_cipher halvex_keystore halvex_settings halvex_progress halvex_msgbox halvex_drive)
+    install(FILES $<TARGET_FILE:${suite}> DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endforeach()
+  install(FILES ${HALVEX_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES $<TARGET_LINKER_FILE:halvex_progress> DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  target_link_libraries(halvex INTERFACE
+    $<INSTALL_INTERFACE:$<INSTALL_PREFIX>/${CMAKE_INSTALL_LIBDIR}/${CMAKE_IMPORT_LIBRARY_PREFIX}halvex_progress${CMAKE_IMPORT_LIBRARY_SUFFIX}>)
+endif()
 install(TARGETS halvex EXPORT HalvexTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

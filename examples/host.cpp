@@ -39,7 +39,9 @@ void Expect(bool ok, const std::string& what) {
 
 // The library names files the Windows way; the conversion is its own.
 LibraryPath ToLibrary(const fs::path& native) {
-  const std::string text = fs::absolute(native).string();
+  // The conversion takes UTF-8 on every system.
+  const std::u8string utf8 = fs::absolute(native).u8string();
+  const std::string text(utf8.begin(), utf8.end());
   LibraryPath out(HalvexFromNativePath(text.c_str(), nullptr, 0), HALVEX_WCHAR{0});
   if (out.empty() || HalvexFromNativePath(text.c_str(), out.data(), out.size()) != out.size()) return {};
   out.pop_back();  // the NUL
@@ -50,7 +52,7 @@ fs::path ToNative(const LibraryPath& path) {
   std::string out(HalvexToNativePath(path.c_str(), nullptr, 0), '\0');
   if (out.empty() || HalvexToNativePath(path.c_str(), out.data(), out.size()) != out.size()) return {};
   out.pop_back();
-  return out;
+  return fs::path(std::u8string(out.begin(), out.end()));  // UTF-8 on every system
 }
 
 std::string Read(const fs::path& path) {
@@ -156,9 +158,10 @@ struct Batch {
     HalvexSetListener(nullptr, nullptr);
     for (size_t i = 0; i < fates.size(); ++i) {
       const Fate& f = fates[i];
-      std::printf("  %s: %s%s", ToNative(entries[i]).filename().c_str(), OutcomeName(f.outcome), ReasonName(f.reason));
+      std::printf("  %s: %s%s", ToNative(entries[i]).filename().string().c_str(), OutcomeName(f.outcome),
+                  ReasonName(f.reason));
       if (f.outcome == HALVEX_OUTCOME_PASSED_OVER || f.outcome == HALVEX_OUTCOME_FAILED) std::printf(", code %u", f.code);
-      if (!f.output.empty()) std::printf(" -> %s", f.output.filename().c_str());
+      if (!f.output.empty()) std::printf(" -> %s", f.output.filename().string().c_str());
       std::printf("\n");
     }
   }
@@ -277,7 +280,7 @@ int main(int argc, char** argv) {
     const std::vector<fs::path> out = b.Outputs();
     Expect(b.results[0] == 0 && b.results[1] == 1015 && out.size() == 2, "results 0 and 1015");
     if (out.size() == 2)
-      std::printf("  c.txt -> a file in %s, missing.txt -> result %u\n", out[0].parent_path().filename().c_str(),
+      std::printf("  c.txt -> a file in %s, missing.txt -> result %u\n", out[0].parent_path().filename().string().c_str(),
                   b.results[1]);
   }
 

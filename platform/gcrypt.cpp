@@ -3,6 +3,8 @@
 
 #include <gcrypt.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <mutex>
 
 namespace halvex::platform {
@@ -13,6 +15,14 @@ namespace {
 constexpr size_t kSecureMemorySize = 256 * 1024;
 constexpr const char* kMinimumVersion = "1.10.0";
 
+// libgcrypt's notes (on Windows, one about disk statistics at every draw of
+// random bytes) would reach a host's stderr, which the library leaves to the
+// host; its errors still go there.
+void LogErrorsOnly(void*, int level, const char* format, va_list args) {
+  if (level < GCRY_LOG_ERROR) return;
+  std::vfprintf(stderr, format, args);
+}
+
 bool InitialiseOnce() {
   // The kernel's generator rather than libgcrypt's own pool: the pool polls
   // for entropy on every request, a dozen system calls per file in a batch.
@@ -20,6 +30,7 @@ bool InitialiseOnce() {
   gcry_control(GCRYCTL_SET_PREFERRED_RNG_TYPE, GCRY_RNG_TYPE_SYSTEM);
   if (!gcry_check_version(kMinimumVersion)) return false;
   if (gcry_control(GCRYCTL_INITIALIZATION_FINISHED_P)) return true;
+  gcry_set_log_handler(LogErrorsOnly, nullptr);
   gcry_control(GCRYCTL_DISABLE_SECMEM_WARN);
   gcry_control(GCRYCTL_INIT_SECMEM, kSecureMemorySize, 0);
   gcry_control(GCRYCTL_AUTO_EXPAND_SECMEM, kSecureMemorySize, 0);
