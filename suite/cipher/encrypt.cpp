@@ -1,5 +1,6 @@
 // Encrypting one file: header and key slots, then the body chunk by chunk
 // into a temporary file that is renamed into place only when complete.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -42,7 +43,7 @@ uint32_t OpenSource(const WString& path, Source& source) {
 // One slot per distinct key: the first key is a transcoded password (or a
 // key the host made up in its place), the second a stored key.
 uint32_t AddSlots(format::Header& header, crypto::Bytes fileKey, const BYTE* firstKey,
-                  const BYTE* secondKey, uint32_t keyLen) {
+                  const BYTE* secondKey, uint32_t keyLen, crypto::Bytes spareSalt) {
   struct Given {
     format::SlotKind kind;
     crypto::Bytes key;
@@ -61,7 +62,7 @@ uint32_t AddSlots(format::Header& header, crypto::Bytes fileKey, const BYTE* fir
   if (firstKey && kdf::RecipeForKey({firstKey, keyLen}, recipe))
     header.passwordKeyLen = static_cast<uint8_t>(keyLen);
   else
-    crypto::StrongRandom(recipe.salt);
+    std::copy(spareSalt.begin(), spareSalt.end(), recipe.salt.begin());
   header.kdfParams = recipe.params;
   header.passwordSalt = recipe.salt;
   header.slots.resize(given.size());
@@ -80,10 +81,20 @@ uint32_t BuildHeader(const Source& source, WStringView name, bool selfExtract,
   header.size = source.size;
   header.modified = source.modified;
   header.name = platform::ToUtf8(name);
-  crypto::StrongRandom(header.salt);
-  crypto::NonceRandom(header.noncePrefix);
-  crypto::StrongRandom(fileKey.span());
-  if (uint32_t code = AddSlots(header, fileKey.view(), firstKey, secondKey, keyLen)) return code;
+  // Every random value a header needs, from one draw: a draw costs a call
+  // into the kernel however few bytes it takes. The nonce prefix comes from
+  // the strong generator with the rest, which is no weaker than its own.
+  constexpr size_t kSalt = format::kSaltSize, kNonce = format::kNoncePrefixSize;
+  const size_t keySize = fileKey.size(), spareSize = kdf::kSaltSize;
+  crypto::SecureBuffer drawn(kSalt + kNonce + keySize + spareSize);
+  if (!drawn.Ok()) return ZQCA_ERR_NO_MEMORY;
+  crypto::StrongRandom(drawn.span());
+  const uint8_t* next = drawn.data();
+  std::copy_n(next, kSalt, header.salt.begin());
+  std::copy_n(next += kSalt, kNonce, header.noncePrefix.begin());
+  std::copy_n(next += kNonce, keySize, fileKey.data());
+  const crypto::Bytes spareSalt{next + keySize, spareSize};
+  if (uint32_t code = AddSlots(header, fileKey.view(), firstKey, secondKey, keyLen, spareSalt)) return code;
   if (!keys::SealAttributes(fileKey.view(), header, source.attributes)) return ZQCA_ERR_KDF;
   return keys::HeaderMac(fileKey.view(), header, header.mac) ? ZQCA_OK : ZQCA_ERR_KDF;
 }
