@@ -90,6 +90,7 @@ File& File::operator=(File&& other) noexcept {
     Close();
     handle_ = other.handle_;
     readSinceRelease_ = other.readSinceRelease_;
+    atStart_ = other.atStart_;
     other.handle_ = INVALID_HANDLE_VALUE;
   }
   return *this;
@@ -103,6 +104,7 @@ bool File::Close() {
 }
 
 bool File::ReadUpTo(std::span<uint8_t> buffer, size_t* got) {
+  atStart_ = false;
   size_t done = 0;
   while (done < buffer.size()) {
     DWORD want = static_cast<DWORD>(std::min(buffer.size() - done, kMaxIo));
@@ -134,6 +136,7 @@ bool File::ReadExact(std::span<uint8_t> buffer) {
 }
 
 bool File::WriteAll(std::span<const uint8_t> data) {
+  atStart_ = false;
   size_t done = 0;
   while (done < data.size()) {
     DWORD want = static_cast<DWORD>(std::min(data.size() - done, kWritePiece));
@@ -149,6 +152,8 @@ bool File::WriteAll(std::span<const uint8_t> data) {
 }
 
 bool File::Seek(uint64_t offset) {
+  if (offset == 0 && atStart_) return true;
+  atStart_ = false;
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<int64_t>(offset);
   return SetFilePointerEx(handle_, distance, nullptr, FILE_BEGIN) != 0;
