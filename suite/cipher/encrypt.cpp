@@ -30,13 +30,12 @@ uint32_t OpenSource(const WString& path, Source& source) {
   // Others may read alongside us, but nobody may change the file meanwhile.
   source.file = fileio::OpenExisting(path, GENERIC_READ, FILE_SHARE_READ, &code);
   if (!source.file.IsOpen()) return code;
-  auto size = source.file.Size();
-  FILETIME written{};
-  if (!size || !GetFileTime(source.file.get(), nullptr, nullptr, &written))
-    return fileio::CodeFromLastError(ZQCA_ERR_READ);
-  source.size = *size;
-  source.modified = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
-  source.attributes.hasMode = platform::GetPermissions(source.file.get(), &source.attributes.mode);
+  platform::OpenFileFacts facts;
+  if (!platform::DescribeOpenFile(source.file.get(), &facts)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  source.size = facts.size;
+  source.modified = (static_cast<uint64_t>(facts.written.dwHighDateTime) << 32) | facts.written.dwLowDateTime;
+  source.attributes.hasMode = facts.hasMode;
+  source.attributes.mode = facts.mode;
   return ZQCA_OK;
 }
 
