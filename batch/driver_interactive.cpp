@@ -45,10 +45,10 @@ bool Encrypting() {
 
 // System files are never encrypted; hidden ones only if the user agrees.
 Next CheckBeforeEncrypting(tagCRYPTOPARAMS* request, uint32_t i, const WString& path) {
-  CFESUtil& util = State().cryptoFile.m_FESUtil;
-  if (util.CheckIsSystemFile(path.c_str()))
+  const CFESUtil::SystemHidden kind = State().cryptoFile.m_FESUtil.CheckIsSystemOrHiddenFile(path.c_str());
+  if (kind.system)
     return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_SYSTEM_FILE), Next::kNextFile;
-  if (!util.CheckIsHiddenFile(path.c_str())) return Next::kProcess;
+  if (!kind.hidden) return Next::kProcess;
   uint32_t r = AskHiddenFile(request, i);
   if (r == i + 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_HIDDEN_FILE), Next::kNextFile;
   if (r == i - 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_HIDDEN_FILE), Next::kStop;

@@ -110,4 +110,15 @@ bool GetPermissions(HANDLE file, uint32_t* mode);
 // Sets them (FALSE with the last error set on failure); nothing to do on Windows.
 bool SetPermissions(HANDLE file, uint32_t mode);
 
+// An open file's size, last write time and, where files have them, its
+// permission bits (*hasMode false on Windows), from one look where the system
+// allows. False with the last error set when the file cannot be looked at.
+struct OpenFileFacts {
+  uint64_t size = 0;
+  FILETIME written{};
+  uint32_t mode = 0;
+  bool hasMode = false;
+};
+bool DescribeOpenFile(HANDLE file, OpenFileFacts* facts);
+
 }  // namespace halvex::platform

@@ -96,6 +96,12 @@ int32_t CFESUtil::CheckIsHiddenFile(const WCHAR* path) {
   return HasAttribute(path, FILE_ATTRIBUTE_HIDDEN) ? 1 : 0;
 }
 
+CFESUtil::SystemHidden CFESUtil::CheckIsSystemOrHiddenFile(const WCHAR* path) {
+  const DWORD attributes = GetFileAttributesW(OrEmpty(path));
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  return {(attributes & FILE_ATTRIBUTE_SYSTEM) != 0, (attributes & FILE_ATTRIBUTE_HIDDEN) != 0};
+}
+
 tagFES_STATUS CFESUtil::CheckFileProcessable(const WCHAR* path) {
   path = OrEmpty(path);
   // The attributes read to find the file are the ones the write probe

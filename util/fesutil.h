@@ -50,6 +50,13 @@ class HALVEX_API CFESUtil {
   int32_t ChkIsSelfExtractorFile(const WCHAR* path);
   int32_t CheckIsSystemFile(const WCHAR* path);
   int32_t CheckIsHiddenFile(const WCHAR* path);
+  // The two answers above from one look at the attributes, for a caller that
+  // asks both of one file at once.
+  struct SystemHidden {
+    bool system = false;
+    bool hidden = false;
+  };
+  SystemHidden CheckIsSystemOrHiddenFile(const WCHAR* path);
   tagFES_STATUS CheckFileProcessable(const WCHAR* path);
 
   WString m_strEncExt;                // ".QELMENC" once ListExtName has run

@@ -383,6 +383,18 @@ bool GetPermissions(HANDLE file, uint32_t* mode) {
   return true;
 }
 
+bool DescribeOpenFile(HANDLE file, OpenFileFacts* facts) {
+  int fd = posix::FdOf(file);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return posix::Fail(posix::ErrorFromErrno(errno));
+  facts->size = static_cast<uint64_t>(st.st_size);
+  facts->written = posix::FileTimeOf(st.st_mtim);
+  facts->mode = st.st_mode & 0777;
+  facts->hasMode = true;
+  return true;
+}
+
 bool SetPermissions(HANDLE file, uint32_t mode) {
   int fd = posix::FdOf(file);
   if (fd < 0) return false;

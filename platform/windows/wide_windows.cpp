@@ -70,5 +70,14 @@ HANDLE OpenToLook(WStringView path, DWORD share) {
 }
 bool GetPermissions(HANDLE, uint32_t*) { return false; }
 bool SetPermissions(HANDLE, uint32_t) { return true; }
+bool DescribeOpenFile(HANDLE file, OpenFileFacts* facts) {
+  LARGE_INTEGER size;
+  if (!GetFileSizeEx(file, &size) || size.QuadPart < 0 ||
+      !GetFileTime(file, nullptr, nullptr, &facts->written))
+    return false;
+  facts->size = static_cast<uint64_t>(size.QuadPart);
+  facts->hasMode = false;
+  return true;
+}
 
 }  // namespace halvex::platform

@@ -13,9 +13,13 @@ bool ReadAt(fileio::File& file, uint64_t offset, std::span<uint8_t> out) {
   return file.Seek(offset) && file.ReadExact(out);
 }
 
-bool HasMagicAt(fileio::File& file, uint64_t offset) {
-  std::array<uint8_t, format::kPrefixSize> prefix;
-  return ReadAt(file, offset, prefix) && format::HeaderLength(prefix).has_value();
+using Prefix = std::array<uint8_t, format::kPrefixSize>;
+
+// The prefix at offset when it opens a header of ours.
+std::optional<Prefix> MagicAt(fileio::File& file, uint64_t offset) {
+  Prefix prefix;
+  if (!ReadAt(file, offset, prefix) || !format::HeaderLength(prefix)) return std::nullopt;
+  return prefix;
 }
 
 }  // namespace
@@ -23,21 +27,25 @@ bool HasMagicAt(fileio::File& file, uint64_t offset) {
 std::optional<Payload> Locate(fileio::File& file) {
   auto size = file.Size();
   if (!size || *size < format::kPrefixSize) return std::nullopt;
-  if (HasMagicAt(file, 0)) return Payload{0, *size, false};
+  if (auto prefix = MagicAt(file, 0)) return Payload{0, *size, false, prefix};
   if (*size < format::kTrailerSize + format::kPrefixSize) return std::nullopt;
   std::array<uint8_t, format::kTrailerSize> trailer;
   uint64_t trailerAt = *size - format::kTrailerSize;
   if (!ReadAt(file, trailerAt, trailer)) return std::nullopt;
   auto offset = format::TrailerOffset(trailer);
-  if (!offset || *offset > trailerAt - format::kPrefixSize || !HasMagicAt(file, *offset))
-    return std::nullopt;
-  return Payload{*offset, trailerAt, true};
+  if (!offset || *offset > trailerAt - format::kPrefixSize) return std::nullopt;
+  auto prefix = MagicAt(file, *offset);
+  if (!prefix) return std::nullopt;
+  return Payload{*offset, trailerAt, true, prefix};
 }
 
 uint32_t ReadHeader(fileio::File& file, const Payload& payload, format::Header& header,
                     std::vector<uint8_t>* raw) {
-  std::array<uint8_t, format::kPrefixSize> prefix;
-  if (!ReadAt(file, payload.offset, prefix)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  Prefix prefix;
+  if (payload.prefix)
+    prefix = *payload.prefix;
+  else if (!ReadAt(file, payload.offset, prefix))
+    return fileio::CodeFromLastError(ZQCA_ERR_READ);
   auto length = format::HeaderLength(prefix);
   if (!length) return ZQCA_ERR_NOT_ENCRYPTED;
   if (*length < format::kPrefixSize + format::kChecksumSize || *length > format::kMaxHeaderSize ||

@@ -2,6 +2,7 @@
 // behind a self-extractor stub as the trailer at the end says.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -15,6 +16,9 @@ struct Payload {
   uint64_t offset = 0;  // where the header starts
   uint64_t end = 0;     // one past the last chunk
   bool selfExtracting = false;
+  // The header's prefix as Locate read it, leaving the file just after it:
+  // ReadHeader goes on from there instead of reading it again.
+  std::optional<std::array<uint8_t, format::kPrefixSize>> prefix;
 };
 
 // Nothing when the file holds no payload of ours (or cannot be read).

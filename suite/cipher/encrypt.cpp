@@ -1,5 +1,6 @@
 // Encrypting one file: header and key slots, then the body chunk by chunk
 // into a temporary file that is renamed into place only when complete.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -29,20 +30,19 @@ uint32_t OpenSource(const WString& path, Source& source) {
   // Others may read alongside us, but nobody may change the file meanwhile.
   source.file = fileio::OpenExisting(path, GENERIC_READ, FILE_SHARE_READ, &code);
   if (!source.file.IsOpen()) return code;
-  auto size = source.file.Size();
-  FILETIME written{};
-  if (!size || !GetFileTime(source.file.get(), nullptr, nullptr, &written))
-    return fileio::CodeFromLastError(ZQCA_ERR_READ);
-  source.size = *size;
-  source.modified = (static_cast<uint64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
-  source.attributes.hasMode = platform::GetPermissions(source.file.get(), &source.attributes.mode);
+  platform::OpenFileFacts facts;
+  if (!platform::DescribeOpenFile(source.file.get(), &facts)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  source.size = facts.size;
+  source.modified = (static_cast<uint64_t>(facts.written.dwHighDateTime) << 32) | facts.written.dwLowDateTime;
+  source.attributes.hasMode = facts.hasMode;
+  source.attributes.mode = facts.mode;
   return ZQCA_OK;
 }
 
 // One slot per distinct key: the first key is a transcoded password (or a
 // key the host made up in its place), the second a stored key.
 uint32_t AddSlots(format::Header& header, crypto::Bytes fileKey, const BYTE* firstKey,
-                  const BYTE* secondKey, uint32_t keyLen) {
+                  const BYTE* secondKey, uint32_t keyLen, crypto::Bytes spareSalt) {
   struct Given {
     format::SlotKind kind;
     crypto::Bytes key;
@@ -61,7 +61,7 @@ uint32_t AddSlots(format::Header& header, crypto::Bytes fileKey, const BYTE* fir
   if (firstKey && kdf::RecipeForKey({firstKey, keyLen}, recipe))
     header.passwordKeyLen = static_cast<uint8_t>(keyLen);
   else
-    crypto::StrongRandom(recipe.salt);
+    std::copy(spareSalt.begin(), spareSalt.end(), recipe.salt.begin());
   header.kdfParams = recipe.params;
   header.passwordSalt = recipe.salt;
   header.slots.resize(given.size());
@@ -80,10 +80,20 @@ uint32_t BuildHeader(const Source& source, WStringView name, bool selfExtract,
   header.size = source.size;
   header.modified = source.modified;
   header.name = platform::ToUtf8(name);
-  crypto::StrongRandom(header.salt);
-  crypto::NonceRandom(header.noncePrefix);
-  crypto::StrongRandom(fileKey.span());
-  if (uint32_t code = AddSlots(header, fileKey.view(), firstKey, secondKey, keyLen)) return code;
+  // Every random value a header needs, from one draw: a draw costs a call
+  // into the kernel however few bytes it takes. The nonce prefix comes from
+  // the strong generator with the rest, which is no weaker than its own.
+  constexpr size_t kSalt = format::kSaltSize, kNonce = format::kNoncePrefixSize;
+  const size_t keySize = fileKey.size(), spareSize = kdf::kSaltSize;
+  crypto::SecureBuffer drawn(kSalt + kNonce + keySize + spareSize);
+  if (!drawn.Ok()) return ZQCA_ERR_NO_MEMORY;
+  crypto::StrongRandom(drawn.span());
+  const uint8_t* next = drawn.data();
+  std::copy_n(next, kSalt, header.salt.begin());
+  std::copy_n(next += kSalt, kNonce, header.noncePrefix.begin());
+  std::copy_n(next += kNonce, keySize, fileKey.data());
+  const crypto::Bytes spareSalt{next + keySize, spareSize};
+  if (uint32_t code = AddSlots(header, fileKey.view(), firstKey, secondKey, keyLen, spareSalt)) return code;
   if (!keys::SealAttributes(fileKey.view(), header, source.attributes)) return ZQCA_ERR_KDF;
   return keys::HeaderMac(fileKey.view(), header, header.mac) ? ZQCA_OK : ZQCA_ERR_KDF;
 }

@@ -2,6 +2,8 @@
 #include "suite/cipher/fileio.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <mutex>
 #include <system_error>
 
 #include "suite/cipher/crypto.h"
@@ -25,15 +27,28 @@ constexpr int kTempNameAttempts = 16;
 constexpr size_t kWritebackStep = 8u << 20;
 constexpr size_t kReadReleaseStep = 8u << 20;
 
-WString RandomTempName() {
-  uint8_t bytes[4];
-  crypto::NonceRandom(bytes);
+// Temporary names count up from a random start drawn once per process, so a
+// file costs no draw of its own and names stay unlikely to meet another
+// process's; a name found taken (another process, or a forked copy of this
+// one, counting through the same stretch) draws a fresh start.
+WString TempName(bool freshStart) {
+  static std::mutex mutex;
+  static bool drawn = false;
+  static uint32_t next = 0;
+  uint32_t value;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!drawn || freshStart) {
+      uint8_t bytes[4];
+      crypto::NonceRandom(bytes);
+      next = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+      drawn = true;
+    }
+    value = next++;
+  }
   static constexpr char kHex[] = "0123456789abcdef";
   WString name = WTEXT(".hvx-");
-  for (uint8_t b : bytes) {
-    name.push_back(static_cast<WCHAR>(kHex[b >> 4]));
-    name.push_back(static_cast<WCHAR>(kHex[b & 15]));
-  }
+  for (int shift = 28; shift >= 0; shift -= 4) name.push_back(static_cast<WCHAR>(kHex[(value >> shift) & 15]));
   return name + WTEXT(".tmp");
 }
 
@@ -90,6 +105,7 @@ File& File::operator=(File&& other) noexcept {
     Close();
     handle_ = other.handle_;
     readSinceRelease_ = other.readSinceRelease_;
+    atStart_ = other.atStart_;
     other.handle_ = INVALID_HANDLE_VALUE;
   }
   return *this;
@@ -103,6 +119,7 @@ bool File::Close() {
 }
 
 bool File::ReadUpTo(std::span<uint8_t> buffer, size_t* got) {
+  atStart_ = false;
   size_t done = 0;
   while (done < buffer.size()) {
     DWORD want = static_cast<DWORD>(std::min(buffer.size() - done, kMaxIo));
@@ -134,6 +151,7 @@ bool File::ReadExact(std::span<uint8_t> buffer) {
 }
 
 bool File::WriteAll(std::span<const uint8_t> data) {
+  atStart_ = false;
   size_t done = 0;
   while (done < data.size()) {
     DWORD want = static_cast<DWORD>(std::min(data.size() - done, kWritePiece));
@@ -149,6 +167,8 @@ bool File::WriteAll(std::span<const uint8_t> data) {
 }
 
 bool File::Seek(uint64_t offset) {
+  if (offset == 0 && atStart_) return true;
+  atStart_ = false;
   LARGE_INTEGER distance;
   distance.QuadPart = static_cast<int64_t>(offset);
   return SetFilePointerEx(handle_, distance, nullptr, FILE_BEGIN) != 0;
@@ -250,7 +270,7 @@ bool Exists(const WString& path) { return GetFileAttributesW(path.c_str()) != IN
 
 uint32_t TempFile::Create(const WString& folder) {
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-    WString candidate = folder + RandomTempName();
+    WString candidate = folder + TempName(attempt > 0);
     if (candidate.size() > kMaxPath) return ZQCA_ERR_PATH_TOO_LONG;
     // Private from the start; decryption gives the output its recorded mode
     // only once it is complete.

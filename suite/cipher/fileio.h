@@ -37,7 +37,8 @@ class File {
   File() = default;
   explicit File(HANDLE h) : handle_(h) {}
   ~File() { Close(); }
-  File(File&& other) noexcept : handle_(other.handle_), readSinceRelease_(other.readSinceRelease_) {
+  File(File&& other) noexcept
+      : handle_(other.handle_), readSinceRelease_(other.readSinceRelease_), atStart_(other.atStart_) {
     other.handle_ = INVALID_HANDLE_VALUE;
   }
   File& operator=(File&& other) noexcept;
@@ -58,6 +59,9 @@ class File {
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   size_t readSinceRelease_ = 0;
+  // Every handle here comes fresh from an open, at offset 0, and only these
+  // members move it: a seek to the start before anything else needs no call.
+  bool atStart_ = true;
 };
 
 // Writes a file on a second thread so that filling the next buffer (reading,

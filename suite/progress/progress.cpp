@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ struct Window {
   std::string name;  // UTF-8
   int32_t percent = 0;
   bool drawn = false;  // a line of ours stands on the terminal
+  // Whether stderr is a terminal, asked at the first draw only: a batch
+  // redraws for every file and percent, and stderr does not change under it.
+  std::optional<bool> toTerminal;
   window::Progress* native = nullptr;  // the real window; none for a console
 };
 
@@ -61,7 +65,9 @@ std::string Bar(int32_t percent) {
 }
 
 void Draw(Window& w) {
-  if (w.native || !w.shown || halvex::msgbox::Quiet() || !terminal::StderrIsTerminal()) return;
+  if (w.native || !w.shown || halvex::msgbox::Quiet()) return;
+  if (!w.toTerminal) w.toTerminal = terminal::StderrIsTerminal();
+  if (!*w.toTerminal) return;
   std::string line = "\r" + std::string(Title(w)) + " " + w.name + " " + Bar(w.percent) + " " +
                      std::to_string(std::clamp(w.percent, 0, 100)) + "%\x1b[K";
   std::fputs(line.c_str(), stderr);

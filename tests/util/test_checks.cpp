@@ -119,6 +119,9 @@ TEST_P(Attributes, SurviveTheWriteProbe) {
   const DWORD before = GetFileAttributesW(path.c_str());
   EXPECT_EQ(util_.CheckIsHiddenFile(path.c_str()), c.hidden);
   EXPECT_EQ(util_.CheckIsSystemFile(path.c_str()), c.system);
+  const CFESUtil::SystemHidden both = util_.CheckIsSystemOrHiddenFile(path.c_str());
+  EXPECT_EQ(both.hidden, c.hidden != 0);
+  EXPECT_EQ(both.system, c.system != 0);
   EXPECT_EQ(util_.CheckFileProcessable(path.c_str()), FES_OK);
   EXPECT_EQ(GetFileAttributesW(path.c_str()), before);
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
