@@ -5,6 +5,7 @@
 #include "batch/events.h"
 #include "batch/progress.h"
 #include "batch/state.h"
+#include "platform/wide.h"
 #include "suite/krvdevice.h"
 #include "suite/msgbox.h"
 #include "suite/progress.h"
@@ -76,6 +77,8 @@ bool SourceUnchanged(const WString& source) {
 // Either way a failure is reported, never a success.
 uint32_t DeleteSourceOf(const WString& source) {
   BatchState& s = State();
+  // The look that finds the source unchanged is the one the delete starts from.
+  halvex::platform::LookScope looks;
   if (!SourceUnchanged(source)) {
     s.cryptoFile.SetFesErrCode(FES_SOURCE_CHANGED);
     s.cryptoFile.SetApiErrCode(0);
@@ -95,6 +98,9 @@ uint32_t CommitDecryption(uint32_t i, tagCRYPTOPARAMS* request) {
   if (s.cryptoFile.m_bTempOutput) SetFileAttributesW(s.cryptoFile.m_strLastOutput.c_str(), FILE_ATTRIBUTE_NORMAL);
   if (s.bCancel) return CancelledOutput();
   WString source = Entry(request, i);
+  // One look at the source answers the format check, the check that it is
+  // unchanged and the delete's own looks.
+  halvex::platform::LookScope looks;
   // A self-extracting source and a copy into the temporary folder keep the
   // encrypted original.
   if (s.cryptoFile.m_FESUtil.ChkIsSelfExtractorFile(source.c_str()) || s.cryptoFile.m_bTempOutput) {

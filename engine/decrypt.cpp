@@ -1,8 +1,10 @@
 // CCryptoFile::DecryptFileW: one list entry restored from its encrypted form.
+#include <optional>
 #include <vector>
 
 #include "engine/cryptofile.h"
 #include "engine/internal.h"
+#include "platform/wide.h"
 #include "suite/zq.h"
 #include "suite/zqca.h"
 
@@ -106,6 +108,9 @@ class RetryCopy {
 void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   WString source = SourceAt(request, index);
 
+  // As for encryption: the checks share their looks, the cipher's work comes
+  // after the scope.
+  std::optional<halvex::platform::LookScope> looks(std::in_place);
   const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(source.c_str());
   if (status != FES_OK) {
     request->dwErrCode = status;
@@ -132,6 +137,7 @@ void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   call.folder.Assign(outputFolder);
   NoteSourceRead(*this, source);
   OutputSnapshot before = TakeOutputSnapshot(call.output.Text());
+  looks.reset();
   uint32_t code = call.Run(source, *this);
 
   // Retried only on a copy that is certainly this source's: when the copy

@@ -1,5 +1,6 @@
 // CCryptoFile: deleting whole files, and the cipher library's lock and tests.
 #include "engine/cryptofile.h"
+#include "platform/wide.h"
 #include "suite/zqca.h"
 
 namespace {
@@ -15,7 +16,9 @@ int32_t Failed(CCryptoFile& engine, uint32_t fesCode, uint32_t apiCode = 0) {
 int32_t CCryptoFile::DeleteFileW(const WCHAR* path) {
   if (!path) path = WTEXT("");
   // Read-only, hidden and system files are deleted too; a file that cannot
-  // be deleted gets its attributes back, untouched.
+  // be deleted gets its attributes back, untouched. The attributes read
+  // first answer the reset's own look.
+  halvex::platform::LookScope looks;
   const DWORD attributes = GetFileAttributesW(path);
   if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(*this, FES_READ_ATTR_FAILED);
   if (!SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL)) return Failed(*this, FES_RESET_ATTR_FAILED);

@@ -1,6 +1,9 @@
 // CCryptoFile::EncryptFileW: one list entry into its encrypted counterpart.
 #include "engine/cryptofile.h"
+#include <optional>
+
 #include "engine/internal.h"
+#include "platform/wide.h"
 #include "suite/zqca.h"
 
 using halvex::engine::NamesFileFromBefore;
@@ -29,6 +32,9 @@ void Refuse(CCryptoFile& engine, tagCRYPTOPARAMS* request, uint32_t errCode, uin
 void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   WString source = SourceAt(request, index);
 
+  // The checks look at the source and its output again and again; the
+  // cipher's work (and the progress callbacks in it) comes after the scope.
+  std::optional<halvex::platform::LookScope> looks(std::in_place);
   const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(source.c_str());
   if (status != FES_OK) return Refuse(*this, request, status, status);
 
@@ -49,6 +55,7 @@ void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   output.Assign(destination);
   NoteSourceRead(*this, source);
   const OutputSnapshot before = TakeOutputSnapshot(destination);
+  looks.reset();
   const uint32_t code = ZQCA_DualPasswordFileEncryptW(source.c_str(), output.text, m_pFirstKey, m_pSecondKey,
                                                       m_dwKeyLen, m_bSelfExtract != 0, ProgressOf(*this));
 

@@ -104,6 +104,22 @@ HANDLE CreatePrivateFile(WStringView path);
 // CreateFileW itself on Windows.
 HANDLE OpenToLook(WStringView path, DWORD share);
 
+// A short run of checks on one file (is it there, may it be opened, may it
+// change, what is in its first bytes, which file is it) looks at the same
+// path again and again. While a LookScope lives on a thread, its looks at a
+// path's type, mode, times and stored attributes are answered from the first
+// one, until this process changes any file through this layer, which makes
+// them look afresh. What another program changes in that moment is seen as
+// checks made a moment earlier would have seen it, so a scope never spans a
+// question, a host's callback or the cipher's work. Nothing on Windows.
+class LookScope {
+ public:
+  LookScope();
+  ~LookScope();
+  LookScope(const LookScope&) = delete;
+  LookScope& operator=(const LookScope&) = delete;
+};
+
 // The permission bits (at most 0777) of an open file. False on Windows, whose
 // files have none: the library handles their attributes on their own.
 bool GetPermissions(HANDLE file, uint32_t* mode);

@@ -4,7 +4,6 @@
 // lower-case hex, no NUL), so files keep their attributes between them.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -58,7 +57,19 @@ bool IsDotName(WStringView name) { return !name.empty() && name[0] == u'.' && na
 // What a file of this name shows when nothing is stored.
 DWORD DefaultBits(WStringView name) { return IsDotName(name) ? FILE_ATTRIBUTE_HIDDEN : 0; }
 
-DWORD EffectiveBits(XattrTarget t, WStringView name) { return ReadStoredBits(t).value_or(DefaultBits(name)); }
+// The stored bits of t; a path's are read once in a LookScope.
+std::optional<DWORD> StoredBits(XattrTarget t) {
+  if (t.fd >= 0) return ReadStoredBits(t);
+  Look* look = Remembered(t.path);
+  if (!look) return ReadStoredBits(t);
+  if (!look->bitsKnown) {
+    look->storedBits = ReadStoredBits(t);
+    look->bitsKnown = true;
+  }
+  return look->storedBits;
+}
+
+DWORD EffectiveBits(XattrTarget t, WStringView name) { return StoredBits(t).value_or(DefaultBits(name)); }
 
 // Makes the stored attribute give bits: removed where the name gives the same
 // answer, otherwise written. Returns 0 or an errno value.
@@ -78,8 +89,7 @@ int StoreBits(XattrTarget t, WStringView name, DWORD bits) {
 // Checked up front because a request that changes nothing writes nothing,
 // and the library uses such a request as a write probe.
 BOOL CheckMayChange(const std::string& native, const struct statx& sx) {
-  struct statvfs vfs;
-  if (statvfs(native.c_str(), &vfs) == 0 && (vfs.f_flag & ST_RDONLY)) return Fail(ERROR_WRITE_PROTECT);
+  if (OnReadOnlyMount(native, sx)) return Fail(ERROR_WRITE_PROTECT);
   const uint64_t frozen = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
   if (sx.stx_attributes & sx.stx_attributes_mask & frozen) return Fail(ERROR_ACCESS_DENIED);
   const uid_t self = geteuid();
@@ -119,10 +129,10 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-DWORD AttributesOf(const std::string& native, WStringView name, const struct stat& st) {
+DWORD AttributesOf(const std::string& native, WStringView name, mode_t mode) {
   DWORD bits = 0;
-  if (S_ISDIR(st.st_mode)) bits |= FILE_ATTRIBUTE_DIRECTORY;
-  if (IsReadOnlyMode(st.st_mode)) bits |= FILE_ATTRIBUTE_READONLY;
+  if (S_ISDIR(mode)) bits |= FILE_ATTRIBUTE_DIRECTORY;
+  if (IsReadOnlyMode(mode)) bits |= FILE_ATTRIBUTE_READONLY;
   bits |= EffectiveBits({.path = native.c_str()}, name);
   return bits ? bits : FILE_ATTRIBUTE_NORMAL;
 }
@@ -131,6 +141,7 @@ DWORD DosBitsOf(int fd, WStringView name) { return EffectiveBits({.fd = fd}, nam
 
 int StoreDosBits(int fd, WStringView name, DWORD bits) {
   if (EffectiveBits({.fd = fd}, name) == (bits & kStoredBits)) return 0;
+  ChangeNote note;
   return StoreBits({.fd = fd}, name, bits);
 }
 
@@ -142,12 +153,12 @@ using halvex::platform::FaultPoint;
 DWORD GetFileAttributesW(LPCWSTR path) {
   auto native = NativeOrFail(path);
   if (!native) return INVALID_FILE_ATTRIBUTES;
-  struct stat st;
-  if (stat(native->c_str(), &st) != 0) {
-    SetErrorFromErrno(errno, *native);
+  struct statx sx;
+  if (int err = LookAt(*native, sx)) {
+    SetErrorFromErrno(err, *native);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return AttributesOf(*native, FinalComponent(path), st);
+  return AttributesOf(*native, FinalComponent(path), sx.stx_mode);
 }
 
 BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
@@ -156,8 +167,7 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
   if (int err = TakeFault(FaultPoint::kSetAttributes)) return FailErrno(err, *native);
   // One look gives the mode, the owner and the immutable flags.
   struct statx sx;
-  if (statx(AT_FDCWD, native->c_str(), AT_STATX_SYNC_AS_STAT, STATX_TYPE | STATX_MODE | STATX_UID, &sx) != 0)
-    return FailErrno(errno, *native);
+  if (int err = LookAt(*native, sx)) return FailErrno(err, *native);
   if (!CheckMayChange(*native, sx)) return FALSE;
 
   const WString name = FinalComponent(path);
@@ -169,6 +179,10 @@ BOOL SetFileAttributesW(LPCWSTR path, DWORD attributes) {
   // without write bits would refuse new files, so folders keep their mode.
   const mode_t newMode = S_ISDIR(sx.stx_mode) ? mode : ModeFor(mode, attributes & FILE_ATTRIBUTE_READONLY);
 
+  // A request that changes nothing (the library's write probe) changes
+  // nothing a LookScope remembers either.
+  std::optional<ChangeNote> note;
+  if (xattrChanges || newMode != mode) note.emplace();
   if (xattrChanges) {
     // Writing a user attribute needs write access to the file: lend the owner
     // write bit for the moment when the file is read-only before and after.

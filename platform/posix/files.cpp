@@ -145,7 +145,7 @@ BOOL FillFindData(const std::string& native, WStringView name, WIN32_FIND_DATAW*
   if (stat(native.c_str(), &st) != 0 && lstat(native.c_str(), &st) != 0) return FailErrno(errno, native);
   if (name.size() >= MAX_PATH) return Fail(ERROR_FILENAME_EXCED_RANGE);
   std::memset(data, 0, sizeof *data);
-  data->dwFileAttributes = AttributesOf(native, name, st);
+  data->dwFileAttributes = AttributesOf(native, name, st.st_mode);
   data->ftCreationTime = FileTimeOf(st.st_mtim);  // no birth time in stat
   data->ftLastAccessTime = FileTimeOf(st.st_atim);
   data->ftLastWriteTime = FileTimeOf(st.st_mtim);
@@ -189,6 +189,7 @@ bool CopyName(const WString& text, LPWSTR out) {
 
 BOOL CopyNative(const std::string& from, const std::string& to, WStringView fromName, WStringView toName,
                 bool failIfExists, DWORD existsError) {
+  ChangeNote note;
   struct stat st;
   // Look before opening: a FIFO or device is never opened.
   if (stat(from.c_str(), &st) != 0) return FailErrno(errno, from);
@@ -235,6 +236,7 @@ using halvex::platform::FaultPoint;
 BOOL DeleteFileW(LPCWSTR path) {
   auto native = NativeOrFail(path);
   if (!native) return FALSE;
+  ChangeNote note;
   if (int err = TakeFault(FaultPoint::kDelete)) return FailErrno(err, *native);
   struct stat st;
   if (lstat(native->c_str(), &st) != 0) return FailErrno(errno, *native);
@@ -250,6 +252,7 @@ BOOL DeleteFileW(LPCWSTR path) {
 }
 
 BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
+  ChangeNote note;
   auto source = NativeOrFail(from);
   if (!source) return FALSE;
   auto target = NativeOrFail(to);
@@ -293,6 +296,7 @@ BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
 }
 
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
+  ChangeNote note;
   auto native = NativeOrFail(path);
   if (!native) return FALSE;
   if (mkdir(native->c_str(), 0777) == 0) return TRUE;
@@ -301,6 +305,7 @@ BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
 }
 
 BOOL RemoveDirectoryW(LPCWSTR path) {
+  ChangeNote note;
   auto native = NativeOrFail(path);
   if (!native) return FALSE;
   struct stat st;
@@ -311,6 +316,7 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
 }
 
 UINT GetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name) {
+  ChangeNote note;
   if (!folder || !*folder || !name) return Fail(ERROR_INVALID_PARAMETER);
   WString base(folder);
   if (base.back() != u'\\') base += u'\\';

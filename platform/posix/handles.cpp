@@ -67,18 +67,19 @@ int OpenFlagsFor(DWORD access, DWORD creation, bool writeOnly = false) {
 // Checks made before opening, on what is there now. Returns FALSE with the
 // last error set when the open must not go ahead.
 BOOL CheckBeforeOpen(const std::string& native, DWORD access, DWORD creation, bool& existed) {
-  struct stat st;
-  existed = stat(native.c_str(), &st) == 0;
+  struct statx sx;
+  const int err = LookAt(native, sx);
+  existed = err == 0;
   if (!existed) {
-    if (errno != ENOENT) return FailErrno(errno, native);
+    if (err != ENOENT) return FailErrno(err, native);
     if (creation == OPEN_EXISTING || creation == TRUNCATE_EXISTING) return FailErrno(ENOENT, native);
     return TRUE;
   }
   // Never open a FIFO, device or socket: opening some of them has effects.
-  if (!S_ISREG(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (!S_ISREG(sx.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (creation == CREATE_NEW) return Fail(ERROR_FILE_EXISTS);
   // The read-only attribute refuses writing even to an administrator.
-  if (OpenWrites(access, creation) && IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (OpenWrites(access, creation) && IsReadOnlyMode(sx.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
   return TRUE;
 }
 
@@ -134,6 +135,7 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation, bool reada
 // something stands there is it looked at, for the error the other
 // dispositions give. Returns the descriptor, or -1 with the last error set.
 int CreateNewFile(const std::string& native, DWORD access, DWORD share, mode_t mode = 0666) {
+  ChangeNote note;
   bool readable = true;
   int fd = OpenFor(native, access, CREATE_NEW, readable, true, mode);
   if (fd < 0) {
@@ -142,7 +144,7 @@ int CreateNewFile(const std::string& native, DWORD access, DWORD share, mode_t m
     if (err != EEXIST || CheckBeforeOpen(native, access, CREATE_NEW, existed)) SetErrorFromErrno(err, native);
     return -1;
   }
-  if (int err = TakeShareLocks(fd, access, share, readable); err != 0) {
+  if (int err = RecordShareLocks(fd, access, share, readable); err != 0) {
     close(fd);
     SetErrorFromErrno(err);
     return -1;
@@ -213,6 +215,9 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
   }
   bool existed = false;
   if (!CheckBeforeOpen(*native, access, creation, existed)) return INVALID_HANDLE_VALUE;
+  // An open that may create or truncate changes what a LookScope saw.
+  std::optional<ChangeNote> note;
+  if (creation != OPEN_EXISTING || OpenWrites(access, creation)) note.emplace();
   bool readable = true;
   int fd = OpenFor(*native, access, creation, readable);
   if (fd < 0) {
@@ -263,6 +268,7 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written
     SetErrorFromErrno(err);
     return FALSE;
   }
+  ChangeNote note;
   DWORD done = 0;
   while (done < toWrite) {
     ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, toWrite - done);
@@ -307,6 +313,7 @@ BOOL SetFilePointerEx(HANDLE handle, LARGE_INTEGER distance, LARGE_INTEGER* newP
 BOOL SetEndOfFile(HANDLE handle) {
   int fd = FdOf(handle, GENERIC_WRITE);
   if (fd < 0) return FALSE;
+  ChangeNote note;
   off_t position = lseek(fd, 0, SEEK_CUR);
   if (position < 0 || ftruncate(fd, position) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
@@ -337,6 +344,7 @@ BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* access, const F
   int fd = FdOf(handle);
   if (fd < 0) return FALSE;
   // POSIX has no settable creation time; that one is left as it is.
+  ChangeNote note;
   const struct timespec times[2] = {ToTimespec(access), ToTimespec(write)};
   if (futimens(fd, times) != 0) return Fail(ErrorFromErrno(errno));
   return TRUE;
@@ -398,6 +406,7 @@ bool DescribeOpenFile(HANDLE file, OpenFileFacts* facts) {
 bool SetPermissions(HANDLE file, uint32_t mode) {
   int fd = posix::FdOf(file);
   if (fd < 0) return false;
+  posix::ChangeNote note;
   if (fchmod(fd, static_cast<mode_t>(mode & 0777)) != 0) return posix::Fail(posix::ErrorFromErrno(errno));
   return true;
 }

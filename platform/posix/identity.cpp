@@ -27,8 +27,8 @@ std::optional<FileIdentity> GetFileIdentity(LPCWSTR path) {
   auto native = posix::NativeOrFail(path);
   if (!native) return std::nullopt;
   struct statx sx;
-  if (statx(AT_FDCWD, native->c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) != 0) {
-    posix::SetErrorFromErrno(errno, *native);
+  if (int err = posix::LookAt(*native, sx)) {
+    posix::SetErrorFromErrno(err, *native);
     return std::nullopt;
   }
   FileIdentity id;

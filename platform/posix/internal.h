@@ -45,7 +45,7 @@ std::optional<std::string> NativeName(WStringView name);
 mode_t CurrentUmask();
 // The DOS attributes of a file whose stat data is st; name is its final
 // component (a dot-name is hidden unless the stored attribute says otherwise).
-DWORD AttributesOf(const std::string& native, WStringView name, const struct stat& st);
+DWORD AttributesOf(const std::string& native, WStringView name, mode_t mode);
 // The hidden and system bits of an open file, as AttributesOf would give them.
 DWORD DosBitsOf(int fd, WStringView name);
 // Stores the hidden and system bits of bits on an open file whose final name
@@ -79,6 +79,11 @@ constexpr DWORD kDeleteAccess = 0x00010000;
 // readable: fd is open for reading. Returns 0, EWOULDBLOCK for a conflict, or
 // an errno value; on failure the caller closes fd.
 int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable);
+// Records an open of a file this open itself created (O_EXCL) a moment ago:
+// another handle could hold it only by opening it in that moment, by a name
+// nobody has been told yet, so there is nothing to look for and no gate to
+// take. Returns 0 or an errno value.
+int RecordShareLocks(int fd, DWORD access, DWORD share, bool readable);
 // Whether an open of fd with access and share would be refused now, without
 // recording it: 0, EWOULDBLOCK for a conflict, or an errno value.
 int LookForShareConflict(int fd, DWORD access, DWORD share);
@@ -88,6 +93,37 @@ int LookForShareConflict(int fd, DWORD access, DWORD share);
 // caller closes it. On false the last error is set (32 when the file is held).
 bool ProbeShare(const std::string& native, DWORD access, DWORD share, int* keepFd = nullptr);
 
+// ---- looks.cpp -----------------------------------------------------------
+// What a LookScope remembers of one path: one statx (links followed) and
+// what was read beside it.
+struct Look {
+  bool known = false;
+  std::string native;
+  int err = 0;                 // the statx's errno; 0 when sx holds
+  struct statx sx {};
+  bool bitsKnown = false;      // storedBits was read
+  std::optional<DWORD> storedBits;
+};
+// Every call that changes a file, a name or a folder notes it here, after the
+// change: whatever a scope remembers from before is then looked at again.
+void NoteChange();
+// The scope's record of native, looked at now if it has none; null outside a
+// scope. The pointer is good until the next call here.
+Look* Remembered(const std::string& native);
+// statx of native (links followed) with the basic fields and the birth time,
+// from the scope's record where there is one. Returns 0 or an errno value.
+int LookAt(const std::string& native, struct statx& sx);
+// Whether the file system holding the file of sx (at native) is mounted
+// read-only; false when that cannot be told.
+bool OnReadOnlyMount(const std::string& native, const struct statx& sx);
+// Notes a change when it goes out of scope, whatever the outcome: a failed
+// call may have changed something on the way.
+struct ChangeNote {
+  ChangeNote() = default;
+  ChangeNote(const ChangeNote&) = delete;
+  ChangeNote& operator=(const ChangeNote&) = delete;
+  ~ChangeNote() { NoteChange(); }
+};
 // ---- files.cpp -----------------------------------------------------------
 // Copies the regular file at from to the native path to (see CopyFileW);
 // the names are the final components, which decide the hidden bit of

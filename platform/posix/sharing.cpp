@@ -141,6 +141,11 @@ int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable) {
   return err;
 }
 
+int RecordShareLocks(int fd, DWORD access, DWORD share, bool readable) {
+  const Sharing s = SharingOf(access, share);
+  return s.access == 0 ? 0 : Record(fd, s, readable ? F_RDLCK : F_WRLCK);
+}
+
 int LookForShareConflict(int fd, DWORD access, DWORD share) {
   const Sharing s = SharingOf(access, share);
   return s.access == 0 ? 0 : Conflict(fd, s);  // as TakeShareLocks: no access, no check

@@ -68,6 +68,9 @@ HANDLE CreatePrivateFile(WStringView path) {
 HANDLE OpenToLook(WStringView path, DWORD share) {
   return CreateFileW(WString(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
 }
+// Windows answers looks from its own cache.
+LookScope::LookScope() = default;
+LookScope::~LookScope() = default;
 bool GetPermissions(HANDLE, uint32_t*) { return false; }
 bool SetPermissions(HANDLE, uint32_t) { return true; }
 bool DescribeOpenFile(HANDLE file, OpenFileFacts* facts) {

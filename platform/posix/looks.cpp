@@ -1,0 +1,119 @@
+// What a LookScope remembers of the paths looked at in it, and the count of
+// changes that makes it forget.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <time.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/posix/internal.h"
+
+namespace halvex::platform::posix {
+
+namespace {
+
+// Bumped by every change this process makes through the layer; a scope's
+// memory is good only while the count stands where it was when it was made.
+std::atomic<uint64_t> changes{0};
+
+// Two paths cover a file's checks: the file and its output.
+constexpr size_t kRemembered = 2;
+
+struct ScopeMemory {
+  int depth = 0;
+  uint64_t madeAt = 0;
+  std::array<Look, kRemembered> looks;
+  size_t next = 0;
+
+  void Forget() {
+    for (Look& look : looks) look = Look{};
+    next = 0;
+  }
+};
+
+thread_local ScopeMemory memory;
+
+int StatxOf(const std::string& native, struct statx& sx) {
+  return statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0 ? 0
+                                                                                                           : errno;
+}
+
+}  // namespace
+
+void NoteChange() { changes.fetch_add(1, std::memory_order_relaxed); }
+
+Look* Remembered(const std::string& native) {
+  if (memory.depth == 0) return nullptr;
+  const uint64_t now = changes.load(std::memory_order_relaxed);
+  if (now != memory.madeAt) {
+    memory.Forget();
+    memory.madeAt = now;
+  }
+  for (Look& look : memory.looks)
+    if (look.known && look.native == native) return &look;
+  Look& look = memory.looks[memory.next];
+  memory.next = (memory.next + 1) % kRemembered;
+  look = Look{};
+  look.native = native;
+  look.err = StatxOf(native, look.sx);
+  look.known = true;
+  return &look;
+}
+
+int LookAt(const std::string& native, struct statx& sx) {
+  if (const Look* look = Remembered(native)) {
+    sx = look->sx;
+    return look->err;
+  }
+  return StatxOf(native, sx);
+}
+
+bool OnReadOnlyMount(const std::string& native, const struct statx& sx) {
+  // Mounts change rarely, and one found writable here that has just become
+  // read-only still refuses the write itself: the answer is kept for a second
+  // per device rather than asked again for every file.
+  struct Answer {
+    bool readOnly;
+    int64_t until;
+  };
+  static std::mutex mutex;
+  static std::unordered_map<uint64_t, Answer> answers;
+  struct timespec clock;
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &clock);
+  const int64_t now = clock.tv_sec * 1000 + clock.tv_nsec / 1'000'000;
+  const uint64_t device = (static_cast<uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = answers.find(device);
+    if (it != answers.end() && it->second.until > now) return it->second.readOnly;
+  }
+  struct statvfs vfs;
+  if (statvfs(native.c_str(), &vfs) != 0) return false;  // as before: only a clear answer refuses
+  const bool readOnly = (vfs.f_flag & ST_RDONLY) != 0;
+  std::lock_guard<std::mutex> lock(mutex);
+  if (answers.size() > 64) answers.clear();
+  answers[device] = {readOnly, now + 1000};
+  return readOnly;
+}
+
+}  // namespace halvex::platform::posix
+
+namespace halvex::platform {
+
+LookScope::LookScope() {
+  if (posix::memory.depth++ == 0) {
+    posix::memory.Forget();
+    posix::memory.madeAt = posix::changes.load(std::memory_order_relaxed);
+  }
+}
+
+LookScope::~LookScope() {
+  if (--posix::memory.depth == 0) posix::memory.Forget();
+}
+
+}  // namespace halvex::platform
