@@ -166,6 +166,8 @@ uint32_t ReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
 
 uint32_t AskHiddenFile(tagCRYPTOPARAMS* request, uint32_t i) {
   BatchState& s = State();
+  // The file may change while the user thinks: what follows looks afresh.
+  halvex::platform::EndLookScopes();
   int32_t answer = s.nHiddenAnswer;
   if (!s.bHiddenAnswerKept) {
     HideProgress(request);

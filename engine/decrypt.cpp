@@ -1,5 +1,4 @@
 // CCryptoFile::DecryptFileW: one list entry restored from its encrypted form.
-#include <optional>
 #include <vector>
 
 #include "engine/cryptofile.h"
@@ -108,9 +107,9 @@ class RetryCopy {
 void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   WString source = SourceAt(request, index);
 
-  // As for encryption: the checks share their looks, the cipher's work comes
-  // after the scope.
-  std::optional<halvex::platform::LookScope> looks(std::in_place);
+  // As for encryption: the checks share their looks, the cipher's work looks
+  // afresh.
+  halvex::platform::LookScope looks;
   const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(source.c_str());
   if (status != FES_OK) {
     request->dwErrCode = status;
@@ -137,7 +136,7 @@ void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   call.folder.Assign(outputFolder);
   NoteSourceRead(*this, source);
   OutputSnapshot before = TakeOutputSnapshot(call.output.Text());
-  looks.reset();
+  halvex::platform::EndLookScopes();
   uint32_t code = call.Run(source, *this);
 
   // Retried only on a copy that is certainly this source's: when the copy

@@ -1,7 +1,5 @@
 // CCryptoFile::EncryptFileW: one list entry into its encrypted counterpart.
 #include "engine/cryptofile.h"
-#include <optional>
-
 #include "engine/internal.h"
 #include "platform/wide.h"
 #include "suite/zqca.h"
@@ -33,8 +31,8 @@ void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   WString source = SourceAt(request, index);
 
   // The checks look at the source and its output again and again; the
-  // cipher's work (and the progress callbacks in it) comes after the scope.
-  std::optional<halvex::platform::LookScope> looks(std::in_place);
+  // cipher's work (and the progress callbacks in it) looks afresh.
+  halvex::platform::LookScope looks;
   const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(source.c_str());
   if (status != FES_OK) return Refuse(*this, request, status, status);
 
@@ -55,7 +53,7 @@ void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   output.Assign(destination);
   NoteSourceRead(*this, source);
   const OutputSnapshot before = TakeOutputSnapshot(destination);
-  looks.reset();
+  halvex::platform::EndLookScopes();
   const uint32_t code = ZQCA_DualPasswordFileEncryptW(source.c_str(), output.text, m_pFirstKey, m_pSecondKey,
                                                       m_dwKeyLen, m_bSelfExtract != 0, ProgressOf(*this));
 

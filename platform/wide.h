@@ -98,6 +98,27 @@ bool ReleaseWrittenPages(HANDLE file, uint64_t keepTail);
 // the folder's inherited access on Windows.
 HANDLE CreatePrivateFile(WStringView path);
 
+// Gives the file that file (made by CreatePrivateFile, which shares nothing)
+// holds the name to, as MoveFileW(from, to) would once file is closed: never
+// replacing a file, failing with 183 then. No other open can hold the file,
+// so none is looked for; file stays open. POSIX only: Windows renames the
+// closed file.
+#ifndef _WIN32
+bool RenameHeldFile(HANDLE file, WStringView from, WStringView to);
+#endif
+
+// A new file in folder that has no name yet, open for writing as
+// CreatePrivateFile makes it (owner only, sharing nothing). It appears only
+// once NameUnnamedFile names it, and goes with its handle otherwise, even when
+// the process dies, so an unfinished output never stands in a folder; and the
+// folder gets one change per file fewer than with a temporary name. Gives
+// INVALID_HANDLE_VALUE where the system cannot make one (Windows, a file
+// system without such files): the caller then makes a named one.
+HANDLE CreateUnnamedFile(WStringView folder);
+// Gives the file of CreateUnnamedFile the name to, never replacing a file
+// (183 then); file stays open.
+bool NameUnnamedFile(HANDLE file, WStringView to);
+
 // Opens path for reading as CreateFileW(GENERIC_READ, share, OPEN_EXISTING)
 // does, refused by the same opens, but without recording the open, so it
 // keeps nobody out: for a look at a file whose handle is closed again at once.
@@ -119,6 +140,10 @@ class LookScope {
   LookScope(const LookScope&) = delete;
   LookScope& operator=(const LookScope&) = delete;
 };
+// Ends the scopes open on this thread: until the last of them closes, every
+// look goes to the disk again. Called before anything that may change files
+// behind the layer's back or take long (a question, the cipher's work).
+void EndLookScopes();
 
 // The permission bits (at most 0777) of an open file. False on Windows, whose
 // files have none: the library handles their attributes on their own.

@@ -286,6 +286,66 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
   return TRUE;
 }
 
+namespace halvex::platform {
+
+bool RenameHeldFile(HANDLE file, WStringView from, WStringView to) {
+  auto source = NativeOrFail(WString(from).c_str());
+  if (!source) return false;
+  auto target = NativeOrFail(WString(to).c_str());
+  if (!target) return false;
+  if (!LookupHandle(file, HandleObject::Kind::File)) return false;
+  if (int err = TakeFault(FaultPoint::kMove)) return FailErrno(err, *target);
+  ChangeNote note;
+  const int err = RenameNoReplace(*source, *target);
+  if (err == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
+  if (err != 0) return FailErrno(err, *target);
+  return true;
+}
+
+HANDLE CreateUnnamedFile(WStringView folder) {
+  // A name is given through /proc/self/fd, or by the descriptor itself where
+  // the process may (CAP_DAC_READ_SEARCH); without /proc, only a named file
+  // is sure to get its name.
+  static const bool canName = access("/proc/self/fd", X_OK) == 0;
+  auto native = NativeOrFail(WString(folder).c_str());
+  if (!native) return INVALID_HANDLE_VALUE;
+  if (!canName) {
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  const int fd = open(native->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    SetErrorFromErrno(errno, *native);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (int err = RecordShareLocks(fd, GENERIC_WRITE, 0, true); err != 0) {
+    close(fd);
+    SetErrorFromErrno(err);
+    return INVALID_HANDLE_VALUE;
+  }
+  SetLastError(ERROR_SUCCESS);
+  return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd, GENERIC_WRITE});
+}
+
+bool NameUnnamedFile(HANDLE file, WStringView to) {
+  auto target = NativeOrFail(WString(to).c_str());
+  if (!target) return false;
+  const HandleObject* object = LookupHandle(file, HandleObject::Kind::File);
+  if (!object) return false;
+  if (int err = TakeFault(FaultPoint::kMove)) return FailErrno(err, *target);
+  ChangeNote note;
+  // linkat never replaces what stands at the name.
+  if (linkat(object->fd, "", AT_FDCWD, target->c_str(), AT_EMPTY_PATH) == 0) return true;
+  if (errno == ENOENT || errno == EPERM) {
+    const std::string self = "/proc/self/fd/" + std::to_string(object->fd);
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target->c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+  }
+  if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
+  return FailErrno(errno, *target);
+}
+
+}  // namespace halvex::platform
+
 BOOL CopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   auto source = NativeOrFail(from);
   if (!source) return FALSE;

@@ -26,6 +26,7 @@ constexpr size_t kRemembered = 2;
 
 struct ScopeMemory {
   int depth = 0;
+  bool ended = false;  // EndLookScopes: nothing remembered until depth is 0
   uint64_t madeAt = 0;
   std::array<Look, kRemembered> looks;
   size_t next = 0;
@@ -48,7 +49,7 @@ int StatxOf(const std::string& native, struct statx& sx) {
 void NoteChange() { changes.fetch_add(1, std::memory_order_relaxed); }
 
 Look* Remembered(const std::string& native) {
-  if (memory.depth == 0) return nullptr;
+  if (memory.depth == 0 || memory.ended) return nullptr;
   const uint64_t now = changes.load(std::memory_order_relaxed);
   if (now != memory.madeAt) {
     memory.Forget();
@@ -108,12 +109,18 @@ namespace halvex::platform {
 LookScope::LookScope() {
   if (posix::memory.depth++ == 0) {
     posix::memory.Forget();
+    posix::memory.ended = false;
     posix::memory.madeAt = posix::changes.load(std::memory_order_relaxed);
   }
 }
 
 LookScope::~LookScope() {
   if (--posix::memory.depth == 0) posix::memory.Forget();
+}
+
+void EndLookScopes() {
+  posix::memory.Forget();
+  if (posix::memory.depth > 0) posix::memory.ended = true;
 }
 
 }  // namespace halvex::platform

@@ -71,6 +71,15 @@ HANDLE OpenToLook(WStringView path, DWORD share) {
 // Windows answers looks from its own cache.
 LookScope::LookScope() = default;
 LookScope::~LookScope() = default;
+void EndLookScopes() {}
+HANDLE CreateUnnamedFile(WStringView) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return INVALID_HANDLE_VALUE;
+}
+bool NameUnnamedFile(HANDLE, WStringView) {
+  SetLastError(ERROR_NOT_SUPPORTED);
+  return false;
+}
 bool GetPermissions(HANDLE, uint32_t*) { return false; }
 bool SetPermissions(HANDLE, uint32_t) { return true; }
 bool DescribeOpenFile(HANDLE file, OpenFileFacts* facts) {

@@ -22,6 +22,7 @@ constexpr size_t kMaxIo = 1u << 30;
 // machine, in 128 KiB pieces 0.3 to 1.7 s and most often under 0.5 s.
 constexpr size_t kWritePiece = 128u << 10;
 constexpr int kTempNameAttempts = 16;
+constexpr size_t kTempNameChars = 17;  // ".hvx-" 8 hex digits ".tmp"
 // How much the writer writes between writeback hints, and how much a file is
 // read between hints that its pages may go.
 constexpr size_t kWritebackStep = 8u << 20;
@@ -269,6 +270,14 @@ File OpenExisting(const WString& path, DWORD access, DWORD share, uint32_t* code
 bool Exists(const WString& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 uint32_t TempFile::Create(const WString& folder) {
+  // An unnamed file needs no room for a name, but one that takes a name
+  // (always on Windows) does: the limit stays the same everywhere.
+  if (folder.size() + kTempNameChars > kMaxPath) return ZQCA_ERR_PATH_TOO_LONG;
+  if (HANDLE h = platform::CreateUnnamedFile(folder); h != INVALID_HANDLE_VALUE) {
+    file_ = File(h);
+    path_.clear();
+    return ZQCA_OK;
+  }
   for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
     WString candidate = folder + TempName(attempt > 0);
     if (candidate.size() > kMaxPath) return ZQCA_ERR_PATH_TOO_LONG;
@@ -287,20 +296,27 @@ uint32_t TempFile::Create(const WString& folder) {
   return ZQCA_ERR_WRITE;
 }
 
-// Moves the finished file to its name without replacing anything. On
-// Windows the move is written through, so it is on disk when the call returns.
-static bool PublishNoReplace(const WString& from, const WString& to) {
+bool TempFile::Publish(const WString& finalPath) {
 #ifdef _WIN32
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
+  // The move is written through, so it is on disk when the call returns.
+  return file_.Close() && MoveFileExW(path_.c_str(), finalPath.c_str(), MOVEFILE_WRITE_THROUGH) != 0;
 #else
-  return MoveFileW(from.c_str(), to.c_str()) != 0;
+  // Named while still held: made sharing nothing, it can be held by no other
+  // open, so the move has none to look for.
+  const bool named = path_.empty() ? platform::NameUnnamedFile(file_.get(), finalPath)
+                                   : platform::RenameHeldFile(file_.get(), path_, finalPath);
+  if (!named) return false;
+  if (file_.Close()) return true;
+  const DWORD error = GetLastError();
+  DeleteFileW(finalPath.c_str());  // the source stays the one copy
+  SetLastError(error);
+  return false;
 #endif
 }
 
 uint32_t TempFile::Commit(const WString& folder, const WString& finalPath) {
   if (!FlushFileBuffers(file_.get())) return CodeFromLastError(ZQCA_ERR_WRITE);
-  if (!file_.Close()) return CodeFromLastError(ZQCA_ERR_WRITE);
-  if (!PublishNoReplace(path_, finalPath)) {
+  if (!Publish(finalPath)) {
     DWORD error = GetLastError();
     if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return ZQCA_ERR_OUTPUT_EXISTS;
     return CodeFromLastError(ZQCA_ERR_WRITE);

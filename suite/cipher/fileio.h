@@ -108,9 +108,10 @@ class PipelinedWriter {
 // ZQCA_ERR_SOURCE_BUSY).
 File OpenExisting(const WString& path, DWORD access, DWORD share, uint32_t* code);
 
-// A file created under a fresh random name in a folder, deleted again unless
-// committed: Commit flushes it, closes it and renames it to its final name
-// without replacing anything, then makes the rename durable.
+// A new file in a folder, gone again unless committed: Commit flushes it,
+// gives it its final name without replacing anything, closes it and makes
+// the name durable. Where the system allows, the file has no name until then
+// (nothing is left behind by a crash); elsewhere it has a fresh random one.
 class TempFile {
  public:
   TempFile() = default;
@@ -127,8 +128,11 @@ class TempFile {
   void Discard();
 
  private:
+  // Closes the finished file and gives it finalPath without replacing anything.
+  bool Publish(const WString& finalPath);
+
   File file_;
-  WString path_;
+  WString path_;  // empty for an unnamed file
   bool committed_ = false;
 };
 
