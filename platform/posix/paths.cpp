@@ -2,6 +2,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
@@ -57,15 +59,20 @@ DriveMap ParseDriveMap(const char* text) {
 
 std::mutex mapMutex;
 std::shared_ptr<const DriveMap> currentMap;
+// Counts the maps made, so answers kept from an older one are not used.
+std::atomic<uint64_t> mapGeneration{0};
 
 std::shared_ptr<const DriveMap> Map() {
   std::lock_guard<std::mutex> lock(mapMutex);
-  if (!currentMap) currentMap = std::make_shared<const DriveMap>(ParseDriveMap(std::getenv("HALVEX_DRIVES")));
+  if (!currentMap) {
+    currentMap = std::make_shared<const DriveMap>(ParseDriveMap(std::getenv("HALVEX_DRIVES")));
+    mapGeneration.fetch_add(1, std::memory_order_release);
+  }
   return currentMap;
 }
 
 // The native path, or nothing with the Win32 error that explains why.
-std::pair<std::optional<std::string>, DWORD> Resolve(WStringView path) {
+std::pair<std::optional<std::string>, DWORD> ResolveNow(WStringView path) {
   if (path.size() < 2 || path[1] != u':' || path[0] > 0x7F || !IsLetter(static_cast<char>(path[0])))
     return {std::nullopt, ERROR_PATH_NOT_FOUND};
   auto map = Map();
@@ -85,6 +92,27 @@ std::pair<std::optional<std::string>, DWORD> Resolve(WStringView path) {
     rest.remove_prefix(end + 1);
   }
   return {native, ERROR_SUCCESS};
+}
+
+// The library asks about one file's paths many times in a row: the last few
+// answers are kept per thread, with the drive map they were made under.
+std::pair<std::optional<std::string>, DWORD> Resolve(WStringView path) {
+  struct Answer {
+    uint64_t generation = 0;
+    WString path;
+    std::pair<std::optional<std::string>, DWORD> result;
+  };
+  constexpr size_t kKept = 4;
+  thread_local std::array<Answer, kKept> kept;
+  thread_local size_t next = 0;
+  Map();  // makes the first map, so its generation is settled before the look
+  const uint64_t generation = mapGeneration.load(std::memory_order_acquire);
+  for (const Answer& a : kept)
+    if (a.generation == generation && a.path == path) return a.result;
+  Answer& slot = kept[next];
+  next = (next + 1) % kKept;
+  slot = {generation, WString(path), ResolveNow(path)};
+  return slot.result;
 }
 
 bool Contains(const std::string& root, std::string_view native) {
@@ -137,6 +165,7 @@ void ReloadDriveMap() {
   auto fresh = std::make_shared<const DriveMap>(ParseDriveMap(std::getenv("HALVEX_DRIVES")));
   std::lock_guard<std::mutex> lock(mapMutex);
   currentMap = std::move(fresh);
+  mapGeneration.fetch_add(1, std::memory_order_release);
 }
 
 bool SyncDirectory(WStringView folder) {

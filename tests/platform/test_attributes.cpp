@@ -2,6 +2,7 @@
 
 #include <functional>
 
+#include "platform/identity.h"
 #include "platform/wide.h"
 #include "tests/platform/helpers.h"
 #include "tests/support/temp_drive.h"
@@ -213,5 +214,63 @@ TEST(SetFileAttributesW, RefusesWhatMayNotChange) {
   EXPECT_EQ(GetLastError(), DWORD{ERROR_ACCESS_DENIED});
 }
 #endif  // _WIN32
+
+// Looks a scope remembers never hide a change made through the layer: the
+// next look, in the same scope, sees it.
+TEST(LookScope, ChangesThroughTheLayerShowAtOnce) {
+  struct Case {
+    const char* label;
+    std::function<void(const WString&)> change;
+    DWORD attributes;
+    uint64_t size;
+  };
+  const auto append = [](const WString& f) {
+    HANDLE h = CreateFileW(f.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    SetFilePointerEx(h, LARGE_INTEGER{}, nullptr, FILE_END);
+    WriteFile(h, "bc", 2, &written, nullptr);
+    CloseHandle(h);
+  };
+  const std::vector<Case> cases = {
+      {"made read-only", [](const WString& f) { SetFileAttributesW(f.c_str(), RO); }, RO, 1},
+      {"hidden", [](const WString& f) { SetFileAttributesW(f.c_str(), HID); }, HID, 1},
+      {"written to", append, NORMAL, 3},
+      {"deleted", [](const WString& f) { DeleteFileW(f.c_str()); }, INVALID_FILE_ATTRIBUTES, 0},
+      {"moved away", [](const WString& f) { MoveFileW(f.c_str(), (f + WTEXT("2")).c_str()); }, INVALID_FILE_ATTRIBUTES, 0},
+      {"replaced by a folder",
+       [](const WString& f) {
+         DeleteFileW(f.c_str());
+         CreateDirectoryW(f.c_str(), nullptr);
+       },
+       DIR, 0},
+  };
+  for (const Case& c : cases) {
+    TempDrive drive;
+    drive.Write("a.txt", "a");
+    const WString file = drive.Path("a.txt");
+    halvex::platform::LookScope looks;
+    ASSERT_EQ(Attributes(file), NORMAL);
+    ASSERT_TRUE(halvex::platform::GetFileIdentity(file.c_str()));
+    c.change(file);
+    EXPECT_EQ(Attributes(file), c.attributes) << c.label;
+    const auto identity = halvex::platform::GetFileIdentity(file.c_str());
+    if (c.size) {
+      EXPECT_EQ(identity ? identity->size : 0, c.size) << c.label;
+    }
+  }
+}
+
+#ifndef _WIN32
+// A change behind the layer's back shows once the scopes are ended.
+TEST(LookScope, EndedScopesLookAgain) {
+  TempDrive drive;
+  drive.Write("a.txt", "a");
+  halvex::platform::LookScope looks;
+  ASSERT_EQ(Attributes(drive.Path("a.txt")), NORMAL);
+  MakeReadOnly(drive.Native("a.txt"));
+  halvex::platform::EndLookScopes();
+  EXPECT_EQ(Attributes(drive.Path("a.txt")), RO);
+}
+#endif
 
 }  // namespace
