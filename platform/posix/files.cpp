@@ -288,18 +288,30 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
 
 namespace halvex::platform {
 
+namespace {
+
+// What both ways of naming a held file share with MoveFileW: the fault
+// point, the note of a change, and 183 for a name that is taken. name gives
+// the file's descriptor the native target; it returns 0 or an errno value.
+template <class Name>
+bool NameHeldFile(HANDLE file, WStringView to, Name name) {
+  auto target = posix::NativeOrFail(WString(to).c_str());
+  if (!target) return false;
+  const posix::HandleObject* object = posix::LookupHandle(file, posix::HandleObject::Kind::File);
+  if (!object) return false;
+  if (int err = posix::TakeFault(FaultPoint::kMove)) return posix::FailErrno(err, *target);
+  posix::ChangeNote note;
+  const int err = name(object->fd, *target);
+  if (err == EEXIST) return posix::Fail(ERROR_ALREADY_EXISTS);
+  return err == 0 || posix::FailErrno(err, *target);
+}
+
+}  // namespace
+
 bool RenameHeldFile(HANDLE file, WStringView from, WStringView to) {
   auto source = NativeOrFail(WString(from).c_str());
   if (!source) return false;
-  auto target = NativeOrFail(WString(to).c_str());
-  if (!target) return false;
-  if (!LookupHandle(file, HandleObject::Kind::File)) return false;
-  if (int err = TakeFault(FaultPoint::kMove)) return FailErrno(err, *target);
-  ChangeNote note;
-  const int err = RenameNoReplace(*source, *target);
-  if (err == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
-  if (err != 0) return FailErrno(err, *target);
-  return true;
+  return NameHeldFile(file, to, [&](int, const std::string& target) { return RenameNoReplace(*source, target); });
 }
 
 HANDLE CreateUnnamedFile(WStringView folder) {
@@ -328,20 +340,15 @@ HANDLE CreateUnnamedFile(WStringView folder) {
 }
 
 bool NameUnnamedFile(HANDLE file, WStringView to) {
-  auto target = NativeOrFail(WString(to).c_str());
-  if (!target) return false;
-  const HandleObject* object = LookupHandle(file, HandleObject::Kind::File);
-  if (!object) return false;
-  if (int err = TakeFault(FaultPoint::kMove)) return FailErrno(err, *target);
-  ChangeNote note;
-  // linkat never replaces what stands at the name.
-  if (linkat(object->fd, "", AT_FDCWD, target->c_str(), AT_EMPTY_PATH) == 0) return true;
-  if (errno == ENOENT || errno == EPERM) {
-    const std::string self = "/proc/self/fd/" + std::to_string(object->fd);
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target->c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-  }
-  if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
-  return FailErrno(errno, *target);
+  return NameHeldFile(file, to, [](int fd, const std::string& target) {
+    // linkat never replaces what stands at the name.
+    if (linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno == ENOENT || errno == EPERM) {
+      const std::string self = "/proc/self/fd/" + std::to_string(fd);
+      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+    }
+    return errno;
+  });
 }
 
 }  // namespace halvex::platform

@@ -105,7 +105,7 @@ std::pair<std::optional<std::string>, DWORD> Resolve(WStringView path) {
   constexpr size_t kKept = 4;
   thread_local std::array<Answer, kKept> kept;
   thread_local size_t next = 0;
-  Map();  // makes the first map, so its generation is settled before the look
+  if (mapGeneration.load(std::memory_order_acquire) == 0) Map();  // the first map, before the look
   const uint64_t generation = mapGeneration.load(std::memory_order_acquire);
   for (const Answer& a : kept)
     if (a.generation == generation && a.path == path) return a.result;

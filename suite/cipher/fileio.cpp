@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <mutex>
 #include <system_error>
 
@@ -22,7 +23,10 @@ constexpr size_t kMaxIo = 1u << 30;
 // machine, in 128 KiB pieces 0.3 to 1.7 s and most often under 0.5 s.
 constexpr size_t kWritePiece = 128u << 10;
 constexpr int kTempNameAttempts = 16;
-constexpr size_t kTempNameChars = 17;  // ".hvx-" 8 hex digits ".tmp"
+constexpr WCHAR kTempPrefix[] = WTEXT(".hvx-");
+constexpr WCHAR kTempSuffix[] = WTEXT(".tmp");
+constexpr int kTempDigits = 8;
+constexpr size_t kTempNameChars = std::size(kTempPrefix) - 1 + kTempDigits + std::size(kTempSuffix) - 1;
 // How much the writer writes between writeback hints, and how much a file is
 // read between hints that its pages may go.
 constexpr size_t kWritebackStep = 8u << 20;
@@ -48,9 +52,10 @@ WString TempName(bool freshStart) {
     value = next++;
   }
   static constexpr char kHex[] = "0123456789abcdef";
-  WString name = WTEXT(".hvx-");
-  for (int shift = 28; shift >= 0; shift -= 4) name.push_back(static_cast<WCHAR>(kHex[(value >> shift) & 15]));
-  return name + WTEXT(".tmp");
+  WString name = kTempPrefix;
+  for (int shift = 4 * (kTempDigits - 1); shift >= 0; shift -= 4)
+    name.push_back(static_cast<WCHAR>(kHex[(value >> shift) & 15]));
+  return name + kTempSuffix;
 }
 
 // The folder without its final backslash, except for a drive root.
