@@ -20,12 +20,14 @@ struct KdfParams {
 };
 
 // Measured on the development machine (x86-64, 2 cores, libgcrypt 1.10.1):
-// 128 MiB and 3 passes take 0.39-0.45 s single-threaded (4 passes took
+// 128 MiB and 3 passes take 0.39-0.45 s on one lane (4 passes took
 // 0.47-0.56 s, too long a wait per password). Memory is the part that costs
 // an attacker most, so a pass went rather than memory. 128 MiB rather than
 // more because the library also runs as a 32-bit DLL, whose address space is
-// small and fragmented.
-constexpr KdfParams kDefaultKdfParams{3, 128 * 1024, 1};
+// small and fragmented. Two lanes fill the same memory with the same work
+// for an attacker, but each lane runs on its own thread: about half the
+// wait on a machine with two cores.
+constexpr KdfParams kDefaultKdfParams{3, 128 * 1024, 2};
 
 // What new transcodings use. Tests lower it to keep many derivations cheap;
 // files made meanwhile record the lower values and still open.

@@ -11,6 +11,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace halvex::cipher {
 namespace {
@@ -83,13 +86,44 @@ crypto::SecureBuffer Utf8(WStringView password) {
   return out;
 }
 
+// libgcrypt hands out one job per lane for each segment of the memory and
+// waits for them all before the next: each job gets a thread of its own. A
+// job whose thread cannot be started runs at once on the caller's.
+struct LaneThreads {
+  std::vector<std::thread> running;
+
+  static int Dispatch(void* context, gcry_kdf_job_fn_t job, void* data) {
+    auto* self = static_cast<LaneThreads*>(context);
+    try {
+      self->running.emplace_back(job, data);
+    } catch (const std::system_error&) {
+      job(data);
+    }
+    return 0;
+  }
+
+  static int WaitAll(void* context) {
+    auto* self = static_cast<LaneThreads*>(context);
+    for (std::thread& t : self->running) t.join();
+    self->running.clear();
+    return 0;
+  }
+
+  // A computation that gave up between dispatching and waiting still has
+  // its jobs joined before their data goes.
+  ~LaneThreads() { WaitAll(this); }
+};
+
 bool Argon2id(crypto::Bytes password, crypto::Bytes salt, const KdfParams& p, crypto::MutableBytes out) {
   unsigned long params[4] = {static_cast<unsigned long>(out.size()), p.passes, p.memoryKiB, p.lanes};
   gcry_kdf_hd_t hd = nullptr;
   if (gcry_kdf_open(&hd, GCRY_KDF_ARGON2, GCRY_KDF_ARGON2ID, params, 4, password.data(), password.size(),
                     salt.data(), salt.size(), nullptr, 0, nullptr, 0))
     return false;
-  bool ok = gcry_kdf_compute(hd, nullptr) == 0 && gcry_kdf_final(hd, out.size(), out.data()) == 0;
+  // One lane has nothing to overlap with: it runs on the caller's thread.
+  LaneThreads lanes;
+  const gcry_kdf_thread_ops_t ops{&lanes, LaneThreads::Dispatch, LaneThreads::WaitAll};
+  bool ok = gcry_kdf_compute(hd, p.lanes > 1 ? &ops : nullptr) == 0 && gcry_kdf_final(hd, out.size(), out.data()) == 0;
   gcry_kdf_close(hd);
   ++kdfRuns;
   return ok;
