@@ -62,19 +62,22 @@ Next ProcessEntry(tagCRYPTOPARAMS* request, uint32_t i) {
   WString path = request->pFileList->m_vecFiles[i];
   PollCancel();
   if (s.bCancel == 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_NOT_STARTED), Next::kStop;
-  if (!s.cryptoFile.m_FESUtil.ChkFileExist(path.c_str()))
-    return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING), Next::kNextFile;
-  NoteVaultDrive(path);
-  NotifyStarted(request, i);
-  SetProgressFile(request, i);
-  if (Encrypting()) {
-    // The system and hidden check and the engine's checks share their looks.
+  {
+    // The existence check, the system and hidden check and the engine's
+    // checks share their looks (the listener is told not to change the file).
     halvex::platform::LookScope looks;
-    Next before = CheckBeforeEncrypting(request, i, path);
-    if (before != Next::kProcess) return before;
-    s.cryptoFile.EncryptFileW(request, i);
-  } else {
-    s.cryptoFile.DecryptFileW(request, i);
+    if (!s.cryptoFile.m_FESUtil.ChkFileExist(path.c_str()))
+      return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING), Next::kNextFile;
+    NoteVaultDrive(path);
+    NotifyStarted(request, i);
+    SetProgressFile(request, i);
+    if (Encrypting()) {
+      Next before = CheckBeforeEncrypting(request, i, path);
+      if (before != Next::kProcess) return before;
+      s.cryptoFile.EncryptFileW(request, i);
+    } else {
+      s.cryptoFile.DecryptFileW(request, i);
+    }
   }
   uint32_t rc = request->dwErrCode;
   PollCancel();

@@ -107,8 +107,8 @@ class RetryCopy {
 void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   WString source = SourceAt(request, index);
 
-  // As for encryption: the checks share their looks, the cipher's work looks
-  // afresh.
+  // As for encryption: the checks share their looks with the cipher's first
+  // ones; from its first progress report on, it looks afresh.
   halvex::platform::LookScope looks;
   const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(source.c_str());
   if (status != FES_OK) {
@@ -136,8 +136,8 @@ void CCryptoFile::DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   call.folder.Assign(outputFolder);
   NoteSourceRead(*this, source);
   OutputSnapshot before = TakeOutputSnapshot(call.output.Text());
-  halvex::platform::EndLookScopes();
   uint32_t code = call.Run(source, *this);
+  halvex::platform::EndLookScopes();
 
   // Retried only on a copy that is certainly this source's: when the copy
   // cannot be made, the file stays busy (code 1) and nothing is deleted.

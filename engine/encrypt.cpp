@@ -30,8 +30,9 @@ void Refuse(CCryptoFile& engine, tagCRYPTOPARAMS* request, uint32_t errCode, uin
 void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   WString source = SourceAt(request, index);
 
-  // The checks look at the source and its output again and again; the
-  // cipher's work (and the progress callbacks in it) looks afresh.
+  // The checks look at the source and its output again and again, and the
+  // cipher's first looks are theirs; from its first progress report on, the
+  // cipher's work looks afresh (see ProgressOf).
   halvex::platform::LookScope looks;
   const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(source.c_str());
   if (status != FES_OK) return Refuse(*this, request, status, status);
@@ -53,9 +54,9 @@ void CCryptoFile::EncryptFileW(tagCRYPTOPARAMS* request, uint32_t index) {
   output.Assign(destination);
   NoteSourceRead(*this, source);
   const OutputSnapshot before = TakeOutputSnapshot(destination);
-  halvex::platform::EndLookScopes();
   const uint32_t code = ZQCA_DualPasswordFileEncryptW(source.c_str(), output.text, m_pFirstKey, m_pSecondKey,
                                                       m_dwKeyLen, m_bSelfExtract != 0, ProgressOf(*this));
+  halvex::platform::EndLookScopes();
 
   // A failed call that left the buffer naming a file that stood there before
   // did not write it: it must not be taken for the call's output, which the

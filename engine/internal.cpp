@@ -2,10 +2,12 @@
 #include "engine/internal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "engine/cryptofile.h"
 #include "platform/identity.h"
+#include "platform/wide.h"
 #include "suite/zq.h"
 
 namespace halvex::engine {
@@ -55,10 +57,24 @@ void NoteSourceRead(CCryptoFile& engine, const WString& source) {
 
 namespace {
 int32_t NeverStop(int32_t) { return 0; }
+
+// The progress callback of the cipher call under way. One call runs at a
+// time, but the cipher may report from a thread of its own.
+std::atomic<ZQCA_ProgressProc> hostProgress{NeverStop};
+
+// The cipher's first report ends what the checks remembered: the host, told
+// of the progress, may change files, and the rest of the call looks afresh.
+// Until then the cipher's own look at the source and its output is the
+// checks' look.
+int32_t ReportToHost(int32_t percent) {
+  halvex::platform::EndLookScopes();
+  return hostProgress.load()(percent);
+}
 }  // namespace
 
 ZQCA_ProgressProc ProgressOf(const CCryptoFile& engine) {
-  return engine.m_pfnProgress ? engine.m_pfnProgress : NeverStop;
+  hostProgress = engine.m_pfnProgress ? engine.m_pfnProgress : NeverStop;
+  return ReportToHost;
 }
 
 WString SuiteTempFolderPath() {

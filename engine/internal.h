@@ -40,8 +40,9 @@ WString SourceAt(const tagCRYPTOPARAMS* request, uint32_t index);
 // batch that deletes it afterwards.
 void NoteSourceRead(CCryptoFile& engine, const WString& source);
 
-// The progress callback the engine's cipher calls report to: the batch's,
-// or one that never stops the call.
+// The progress callback for the engine's next cipher call: it reports to the
+// batch's (or never stops the call), and its first report ends the LookScopes
+// the checks before the call opened.
 ZQCA_ProgressProc ProgressOf(const CCryptoFile& engine);
 
 // The settings library's temporary folder, through a zero-filled buffer.

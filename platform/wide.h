@@ -116,7 +116,8 @@ bool RenameHeldFile(HANDLE file, WStringView from, WStringView to);
 // system without such files): the caller then makes a named one.
 HANDLE CreateUnnamedFile(WStringView folder);
 // Gives the file of CreateUnnamedFile the name to, never replacing a file
-// (183 then); file stays open.
+// (183 then); file stays open, but keeps nobody out once named: name it
+// complete, and close it.
 bool NameUnnamedFile(HANDLE file, WStringView to);
 
 // Opens path for reading as CreateFileW(GENERIC_READ, share, OPEN_EXISTING)
@@ -132,7 +133,9 @@ HANDLE OpenToLook(WStringView path, DWORD share);
 // one, until this process changes any file through this layer, which makes
 // them look afresh. What another program changes in that moment is seen as
 // checks made a moment earlier would have seen it, so a scope never spans a
-// question, a host's callback or the cipher's work. Nothing on Windows.
+// question or the cipher's work past its first progress report. Within it, a
+// look's handle (OpenToLook) that is closed leaves its descriptor for the
+// next open of the same path for reading. Nothing on Windows.
 class LookScope {
  public:
   LookScope();

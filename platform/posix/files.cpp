@@ -238,12 +238,12 @@ BOOL DeleteFileW(LPCWSTR path) {
   if (!native) return FALSE;
   ChangeNote note;
   if (int err = TakeFault(FaultPoint::kDelete)) return FailErrno(err, *native);
-  struct stat st;
-  if (lstat(native->c_str(), &st) != 0) return FailErrno(errno, *native);
-  if (S_ISDIR(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  mode_t mode = 0;
+  if (int err = LookAtName(*native, mode)) return FailErrno(err, *native);
+  if (S_ISDIR(mode)) return Fail(ERROR_ACCESS_DENIED);
   FdGuard probe;
-  if (S_ISREG(st.st_mode)) {
-    if (IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (S_ISREG(mode)) {
+    if (IsReadOnlyMode(mode)) return Fail(ERROR_ACCESS_DENIED);
     // Keep the probe's gate shut through the unlink, so no handle slips in between.
     if (!ProbeShare(*native, kDeleteAccess, kShareAll, &probe.fd)) return FALSE;
   }
@@ -330,11 +330,8 @@ HANDLE CreateUnnamedFile(WStringView folder) {
     SetErrorFromErrno(errno, *native);
     return INVALID_HANDLE_VALUE;
   }
-  if (int err = RecordShareLocks(fd, GENERIC_WRITE, 0, true); err != 0) {
-    close(fd);
-    SetErrorFromErrno(err);
-    return INVALID_HANDLE_VALUE;
-  }
+  // No share mode is recorded: nobody can open a file without a name, and
+  // once it has one it is complete and flushed, and closed at once.
   SetLastError(ERROR_SUCCESS);
   return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd, GENERIC_WRITE});
 }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
 #include <mutex>
 #include <unordered_set>
 
@@ -106,25 +107,45 @@ DWORD ShareAccess(DWORD access, DWORD creation) {
   return OpenWrites(access, creation) ? access | GENERIC_WRITE : access;
 }
 
+// The descriptor for an open of native, with what it saw in handle: a look's
+// descriptor parked in this LookScope when the open only reads an existing
+// file, else a new one. Returns -1 with errno set.
+int OpenDescriptor(const std::string& native, DWORD access, DWORD creation, bool& readable, HandleObject& handle) {
+  if (creation == OPEN_EXISTING && !OpenWrites(access, creation)) {
+    const int fd = TakeParkedDescriptor(native, &handle);
+    if (fd >= 0) return readable = true, fd;
+  }
+  const int fd = OpenFor(native, access, creation, readable);
+  if (fd < 0) return -1;
+  if (fstat(fd, &handle.opened) != 0) {
+    const int err = errno;
+    close(fd);
+    errno = err;
+    return -1;
+  }
+  handle.openedFresh = true;
+  return fd;
+}
+
 // Everything between open and handing out the handle: the file type check,
 // the share lock (with record false only the look for a conflict) and
-// truncation. Closes fd on failure. The descriptor stays non-blocking: that
-// matters only for FIFOs and devices, which are refused here, while reads and
-// writes of a regular file ignore it.
-BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation, bool readable, bool record = true) {
-  struct stat st;
+// truncation. Closes fd on failure; on success handle holds it. The
+// descriptor stays non-blocking: that matters only for FIFOs and devices,
+// which are refused here, while reads and writes of a regular file ignore it.
+BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation, bool readable, HandleObject& handle,
+                   bool record = true) {
+  const struct stat& st = handle.opened;
   int err = 0;
   DWORD code = ERROR_SUCCESS;
-  if (fstat(fd, &st) != 0) {
-    err = errno;
-  } else if (!S_ISREG(st.st_mode)) {
+  if (!S_ISREG(st.st_mode)) {
     code = ERROR_ACCESS_DENIED;  // swapped in between the check and the open
   } else if ((err = record ? TakeShareLocks(fd, ShareAccess(access, creation), share, readable)
                            : LookForShareConflict(fd, ShareAccess(access, creation), share)) != 0) {
-  } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0 && ftruncate(fd, 0) != 0) {
-    err = errno;
+  } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0) {
+    handle.openedFresh = false;
+    if (ftruncate(fd, 0) != 0) err = errno;
   }
-  if (err == 0 && code == ERROR_SUCCESS) return TRUE;
+  if (err == 0 && code == ERROR_SUCCESS) return handle.fd = fd, TRUE;
   close(fd);
   return Fail(code != ERROR_SUCCESS ? code : ErrorFromErrno(err));
 }
@@ -152,15 +173,33 @@ int CreateNewFile(const std::string& native, DWORD access, DWORD share, mode_t m
   return fd;
 }
 
-// The descriptor of a file handle, or -1 with the last error set: 6 for no
-// such handle, 5 for one opened without the access needed (the descriptor
-// may allow more; see OpenFlagsFor).
+// The descriptor of a file handle for a call that reads, writes, moves or
+// asks the system about it, or -1 with the last error set: 6 for no such
+// handle, 5 for one opened without the access needed (the descriptor may
+// allow more; see OpenFlagsFor).
 int FdOf(HANDLE handle, DWORD needs = 0) {
   HandleObject* object = LookupHandle(handle, HandleObject::Kind::File);
   if (!object) return -1;
-  if ((object->access & needs) == needs) return object->fd;
-  SetLastError(ERROR_ACCESS_DENIED);
-  return -1;
+  if ((object->access & needs) != needs) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return -1;
+  }
+  object->openedFresh = false;
+  object->atStart = false;
+  return object->fd;
+}
+
+// The stat of an open file: the open's own for the first question asked
+// before anything else was done with the handle, else asked now. 0 or an
+// errno value; EBADF with the last error set for no such handle.
+int StatOfOpenFile(HANDLE handle, struct stat& st) {
+  HandleObject* object = LookupHandle(handle, HandleObject::Kind::File);
+  if (!object) return EBADF;
+  if (object->openedFresh.exchange(false)) {
+    st = object->opened;
+    return 0;
+  }
+  return fstat(object->fd, &st) == 0 ? 0 : errno;
 }
 
 }  // namespace
@@ -219,22 +258,26 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
   std::optional<ChangeNote> note;
   if (creation != OPEN_EXISTING || OpenWrites(access, creation)) note.emplace();
   bool readable = true;
-  int fd = OpenFor(*native, access, creation, readable);
+  std::unique_ptr<HandleObject> object(
+      new HandleObject{HandleObject::Kind::File, -1, access & (GENERIC_READ | GENERIC_WRITE)});
+  int fd = OpenDescriptor(*native, access, creation, readable, *object);
   if (fd < 0) {
     SetErrorFromErrno(errno, *native);
     return INVALID_HANDLE_VALUE;
   }
-  if (!SetUpOpenFile(fd, access, shareMode, creation, readable)) return INVALID_HANDLE_VALUE;
+  if (!SetUpOpenFile(fd, access, shareMode, creation, readable, *object)) return INVALID_HANDLE_VALUE;
   // As on Windows, success still tells whether the file was there already.
   const bool reportsExisting = creation == CREATE_ALWAYS || creation == OPEN_ALWAYS;
   SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
-  return RegisterHandle(new HandleObject{HandleObject::Kind::File, fd, access & (GENERIC_READ | GENERIC_WRITE)});
+  return RegisterHandle(object.release());
 }
 
 BOOL CloseHandle(HANDLE handle) {
   HandleObject* object = UnregisterHandle(handle, HandleObject::Kind::File);
   if (!object) return FALSE;
-  close(object->fd);  // ends the open file description, and with it the lock
+  // Closing ends the open file description, and with it the lock; a look's
+  // descriptor has none, and may serve the next open in its scope.
+  if (!ParkLookDescriptor(*object)) close(object->fd);
   delete object;
   return TRUE;
 }
@@ -285,11 +328,9 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written
 }
 
 BOOL GetFileSizeEx(HANDLE handle, LARGE_INTEGER* size) {
-  int fd = FdOf(handle);
-  if (fd < 0) return FALSE;
   if (!size) return Fail(ERROR_INVALID_PARAMETER);
   struct stat st;
-  if (fstat(fd, &st) != 0) return Fail(ErrorFromErrno(errno));
+  if (int err = StatOfOpenFile(handle, st)) return err == EBADF ? FALSE : Fail(ErrorFromErrno(err));
   size->QuadPart = st.st_size;
   return TRUE;
 }
@@ -373,29 +414,29 @@ HANDLE OpenToLook(WStringView path, DWORD share) {
   bool existed = false;
   if (!posix::CheckBeforeOpen(*native, GENERIC_READ, OPEN_EXISTING, existed)) return INVALID_HANDLE_VALUE;
   bool readable = true;
-  int fd = posix::OpenFor(*native, GENERIC_READ, OPEN_EXISTING, readable);
+  std::unique_ptr<posix::HandleObject> object(new posix::HandleObject{posix::HandleObject::Kind::File, -1, GENERIC_READ});
+  int fd = posix::OpenDescriptor(*native, GENERIC_READ, OPEN_EXISTING, readable, *object);
   if (fd < 0) {
     posix::SetErrorFromErrno(errno, *native);
     return INVALID_HANDLE_VALUE;
   }
-  if (!posix::SetUpOpenFile(fd, GENERIC_READ, share, OPEN_EXISTING, readable, false)) return INVALID_HANDLE_VALUE;
+  if (!posix::SetUpOpenFile(fd, GENERIC_READ, share, OPEN_EXISTING, readable, *object, false))
+    return INVALID_HANDLE_VALUE;
+  object->lookedAt = *native;
   SetLastError(ERROR_SUCCESS);
-  return posix::RegisterHandle(new posix::HandleObject{posix::HandleObject::Kind::File, fd, GENERIC_READ});
+  return posix::RegisterHandle(object.release());
 }
 
 bool GetPermissions(HANDLE file, uint32_t* mode) {
-  int fd = posix::FdOf(file);
   struct stat st{};
-  if (fd < 0 || fstat(fd, &st) != 0) return false;
+  if (posix::StatOfOpenFile(file, st) != 0) return false;
   *mode = st.st_mode & 0777;
   return true;
 }
 
 bool DescribeOpenFile(HANDLE file, OpenFileFacts* facts) {
-  int fd = posix::FdOf(file);
-  if (fd < 0) return false;
   struct stat st;
-  if (fstat(fd, &st) != 0) return posix::Fail(posix::ErrorFromErrno(errno));
+  if (int err = posix::StatOfOpenFile(file, st)) return err == EBADF ? false : posix::Fail(posix::ErrorFromErrno(err));
   facts->size = static_cast<uint64_t>(st.st_size);
   facts->written = posix::FileTimeOf(st.st_mtim);
   facts->mode = st.st_mode & 0777;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
 #include <optional>
 #include <string>
 
@@ -59,9 +60,19 @@ bool IsReadOnlyMode(mode_t mode);
 // foreign or mistyped handle fails with 6 instead of touching freed memory.
 struct HandleObject {
   enum class Kind { File, Find };
+  explicit HandleObject(Kind k, int descriptor = -1, DWORD asked = 0) : kind(k), fd(descriptor), access(asked) {}
   Kind kind;
   int fd = -1;          // File: the open descriptor
   DWORD access = 0;     // File: GENERIC_READ and GENERIC_WRITE as asked for
+  // The stat the open took, good for the first question about the file
+  // while nothing has been read, written or moved through the handle: an
+  // answer nothing this process did since could contradict.
+  struct stat opened {};
+  std::atomic<bool> openedFresh{false};
+  std::atomic<bool> atStart{true};  // nothing read, written or moved since the open
+  // A look's handle (OpenToLook): it records nothing, so within a LookScope
+  // its descriptor may serve the next open of the same path for reading.
+  std::string lookedAt;
 };
 HANDLE RegisterHandle(HandleObject* object);
 // The object behind handle, or null with the last error set to 6.
@@ -101,6 +112,8 @@ struct Look {
   std::string native;
   int err = 0;                 // the statx's errno; 0 when sx holds
   struct statx sx {};
+  int nameErr = 0;             // the same for the name itself, links not followed
+  mode_t nameMode = 0;
   bool bitsKnown = false;      // storedBits was read
   std::optional<DWORD> storedBits;
 };
@@ -113,9 +126,22 @@ Look* Remembered(const std::string& native);
 // statx of native (links followed) with the basic fields and the birth time,
 // from the scope's record where there is one. Returns 0 or an errno value.
 int LookAt(const std::string& native, struct statx& sx);
+// The type and mode of what stands at native itself (a link is not followed),
+// as lstat gives them, from the scope's record where there is one. Returns 0
+// or an errno value.
+int LookAtName(const std::string& native, mode_t& mode);
 // Whether the file system holding the file of sx (at native) is mounted
 // read-only; false when that cannot be told.
 bool OnReadOnlyMount(const std::string& native, const struct statx& sx);
+// Keeps the descriptor of a look's handle being closed for the next open of
+// the same path for reading in this LookScope. False outside a scope: the
+// caller closes it.
+bool ParkLookDescriptor(HandleObject& closing);
+// The descriptor parked for native, taken over by a new open for reading (at
+// the start of the file, with what its open saw in handle) or, handle null,
+// by a probe that only asks about its holders; -1 when there is none or the
+// layer has changed something since it was parked.
+int TakeParkedDescriptor(const std::string& native, HandleObject* handle);
 // Notes a change when it goes out of scope, whatever the outcome: a failed
 // call may have changed something on the way.
 struct ChangeNote {

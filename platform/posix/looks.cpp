@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <array>
 #include <atomic>
@@ -24,24 +25,57 @@ std::atomic<uint64_t> changes{0};
 // Two paths cover a file's checks: the file and its output.
 constexpr size_t kRemembered = 2;
 
+// The descriptor of a look's handle, closed in the scope: the next open of
+// the same path for reading takes it over rather than opening the path again.
+struct ParkedLook {
+  int fd = -1;
+  std::string native;
+  uint64_t madeAt = 0;
+  struct stat opened {};
+  bool openedFresh = false;
+  bool atStart = true;
+
+  void Drop() {
+    if (fd >= 0) close(fd);
+    fd = -1;
+    native.clear();
+  }
+};
+
 struct ScopeMemory {
   int depth = 0;
   bool ended = false;  // EndLookScopes: nothing remembered until depth is 0
   uint64_t madeAt = 0;
   std::array<Look, kRemembered> looks;
   size_t next = 0;
+  ParkedLook parked;
+
+  ~ScopeMemory() { parked.Drop(); }
+
+  bool Open() const { return depth > 0 && !ended; }
 
   void Forget() {
     for (Look& look : looks) look = Look{};
     next = 0;
+    parked.Drop();
   }
 };
 
 thread_local ScopeMemory memory;
 
-int StatxOf(const std::string& native, struct statx& sx) {
-  return statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0 ? 0
-                                                                                                           : errno;
+int StatxOf(const std::string& native, struct statx& sx, int flags = 0) {
+  return statx(AT_FDCWD, native.c_str(), AT_STATX_SYNC_AS_STAT | flags, STATX_BASIC_STATS | STATX_BTIME, &sx) == 0
+             ? 0
+             : errno;
+}
+
+// A record's look: the name itself first, and only a link followed after,
+// so that one call answers both questions for anything but a link.
+void LookAtBoth(Look& look) {
+  look.nameErr = StatxOf(look.native, look.sx, AT_SYMLINK_NOFOLLOW);
+  look.nameMode = look.sx.stx_mode;
+  look.err = look.nameErr;
+  if (look.nameErr == 0 && S_ISLNK(look.nameMode)) look.err = StatxOf(look.native, look.sx);
 }
 
 }  // namespace
@@ -49,7 +83,7 @@ int StatxOf(const std::string& native, struct statx& sx) {
 void NoteChange() { changes.fetch_add(1, std::memory_order_relaxed); }
 
 Look* Remembered(const std::string& native) {
-  if (memory.depth == 0 || memory.ended) return nullptr;
+  if (!memory.Open()) return nullptr;
   const uint64_t now = changes.load(std::memory_order_relaxed);
   if (now != memory.madeAt) {
     memory.Forget();
@@ -61,9 +95,20 @@ Look* Remembered(const std::string& native) {
   memory.next = (memory.next + 1) % kRemembered;
   look = Look{};
   look.native = native;
-  look.err = StatxOf(native, look.sx);
+  LookAtBoth(look);
   look.known = true;
   return &look;
+}
+
+int LookAtName(const std::string& native, mode_t& mode) {
+  if (const Look* look = Remembered(native)) {
+    mode = look->nameMode;
+    return look->nameErr;
+  }
+  struct stat st;
+  if (lstat(native.c_str(), &st) != 0) return errno;
+  mode = st.st_mode;
+  return 0;
 }
 
 int LookAt(const std::string& native, struct statx& sx) {
@@ -72,6 +117,39 @@ int LookAt(const std::string& native, struct statx& sx) {
     return look->err;
   }
   return StatxOf(native, sx);
+}
+
+bool ParkLookDescriptor(HandleObject& closing) {
+  if (!memory.Open() || closing.lookedAt.empty()) return false;
+  memory.parked.Drop();
+  memory.parked.fd = closing.fd;
+  memory.parked.native = closing.lookedAt;
+  memory.parked.madeAt = changes.load(std::memory_order_relaxed);
+  memory.parked.opened = closing.opened;
+  memory.parked.openedFresh = closing.openedFresh;
+  memory.parked.atStart = closing.atStart;
+  return true;
+}
+
+int TakeParkedDescriptor(const std::string& native, HandleObject* handle) {
+  ParkedLook& parked = memory.parked;
+  if (parked.fd < 0 || !memory.Open() || parked.native != native) return -1;
+  // Whatever this process changed since may have put another file at the
+  // name: only a fresh open sees which.
+  if (parked.madeAt != changes.load(std::memory_order_relaxed) ||
+      (handle && !parked.atStart && lseek(parked.fd, 0, SEEK_SET) != 0)) {
+    parked.Drop();
+    return -1;
+  }
+  if (handle) {
+    handle->opened = parked.opened;
+    handle->openedFresh = parked.openedFresh;
+    handle->atStart = true;
+  }
+  const int fd = parked.fd;
+  parked.fd = -1;
+  parked.native.clear();
+  return fd;
 }
 
 bool OnReadOnlyMount(const std::string& native, const struct statx& sx) {

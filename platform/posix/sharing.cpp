@@ -153,7 +153,8 @@ int LookForShareConflict(int fd, DWORD access, DWORD share) {
 
 bool ProbeShare(const std::string& native, DWORD access, DWORD share, int* keepFd) {
   if (keepFd) *keepFd = -1;
-  int fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  int fd = TakeParkedDescriptor(native, nullptr);
+  if (fd < 0) fd = open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) {
     // A file the caller may not read can still be moved or deleted; its
     // holders cannot be seen from here.

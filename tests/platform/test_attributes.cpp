@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "platform/identity.h"
 #include "platform/wide.h"
@@ -217,12 +222,35 @@ TEST(SetFileAttributesW, RefusesWhatMayNotChange) {
 
 // Looks a scope remembers never hide a change made through the layer: the
 // next look, in the same scope, sees it.
+// The whole content through a new handle, or "-" when it cannot be opened.
+std::string ReadThroughNewHandle(const WString& file) {
+  HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return "-";
+  char buffer[16] = {};
+  DWORD done = 0;
+  ReadFile(h, buffer, sizeof buffer, &done, nullptr);
+  CloseHandle(h);
+  return std::string(buffer, done);
+}
+
+// A look's handle, part read and closed: in a scope, the next open of the
+// path for reading may start from its descriptor.
+void LookIntoAndClose(const WString& file) {
+  HANDLE look = halvex::platform::OpenToLook(file, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  ASSERT_NE(look, INVALID_HANDLE_VALUE);
+  char first = 0;
+  DWORD done = 0;
+  ReadFile(look, &first, 1, &done, nullptr);
+  CloseHandle(look);
+}
+
 TEST(LookScope, ChangesThroughTheLayerShowAtOnce) {
   struct Case {
     const char* label;
     std::function<void(const WString&)> change;
     DWORD attributes;
     uint64_t size;
+    std::string content;
   };
   const auto append = [](const WString& f) {
     HANDLE h = CreateFileW(f.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -232,17 +260,28 @@ TEST(LookScope, ChangesThroughTheLayerShowAtOnce) {
     CloseHandle(h);
   };
   const std::vector<Case> cases = {
-      {"made read-only", [](const WString& f) { SetFileAttributesW(f.c_str(), RO); }, RO, 1},
-      {"hidden", [](const WString& f) { SetFileAttributesW(f.c_str(), HID); }, HID, 1},
-      {"written to", append, NORMAL, 3},
-      {"deleted", [](const WString& f) { DeleteFileW(f.c_str()); }, INVALID_FILE_ATTRIBUTES, 0},
-      {"moved away", [](const WString& f) { MoveFileW(f.c_str(), (f + WTEXT("2")).c_str()); }, INVALID_FILE_ATTRIBUTES, 0},
+      {"looked at only", [](const WString&) {}, NORMAL, 1, "a"},
+      {"made read-only", [](const WString& f) { SetFileAttributesW(f.c_str(), RO); }, RO, 1, "a"},
+      {"hidden", [](const WString& f) { SetFileAttributesW(f.c_str(), HID); }, HID, 1, "a"},
+      {"written to", append, NORMAL, 3, "abc"},
+      {"deleted", [](const WString& f) { DeleteFileW(f.c_str()); }, INVALID_FILE_ATTRIBUTES, 0, "-"},
+      {"moved away", [](const WString& f) { MoveFileW(f.c_str(), (f + WTEXT("2")).c_str()); },
+       INVALID_FILE_ATTRIBUTES, 0, "-"},
       {"replaced by a folder",
        [](const WString& f) {
          DeleteFileW(f.c_str());
          CreateDirectoryW(f.c_str(), nullptr);
        },
-       DIR, 0},
+       DIR, 0, "-"},
+      {"replaced by another file",
+       [](const WString& f) {
+         MoveFileW(f.c_str(), (f + WTEXT("2")).c_str());
+         HANDLE h = CreateFileW(f.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+         DWORD written = 0;
+         WriteFile(h, "zz", 2, &written, nullptr);
+         CloseHandle(h);
+       },
+       NORMAL, 2, "zz"},
   };
   for (const Case& c : cases) {
     TempDrive drive;
@@ -251,12 +290,14 @@ TEST(LookScope, ChangesThroughTheLayerShowAtOnce) {
     halvex::platform::LookScope looks;
     ASSERT_EQ(Attributes(file), NORMAL);
     ASSERT_TRUE(halvex::platform::GetFileIdentity(file.c_str()));
+    LookIntoAndClose(file);
     c.change(file);
     EXPECT_EQ(Attributes(file), c.attributes) << c.label;
     const auto identity = halvex::platform::GetFileIdentity(file.c_str());
     if (c.size) {
       EXPECT_EQ(identity ? identity->size : 0, c.size) << c.label;
     }
+    EXPECT_EQ(ReadThroughNewHandle(file), c.content) << c.label;
   }
 }
 
@@ -270,6 +311,33 @@ TEST(LookScope, EndedScopesLookAgain) {
   MakeReadOnly(drive.Native("a.txt"));
   halvex::platform::EndLookScopes();
   EXPECT_EQ(Attributes(drive.Path("a.txt")), RO);
+}
+
+// A link looked at through (as a regular file) is still deleted as a link.
+TEST(LookScope, DeletingALinkLookedThroughKeepsItsTarget) {
+  TempDrive drive;
+  drive.Write("target.txt", "t");
+  ASSERT_EQ(symlink(drive.Native("target.txt").c_str(), drive.Native("link.txt").c_str()), 0);
+  halvex::platform::LookScope looks;
+  ASSERT_EQ(Attributes(drive.Path("link.txt")), NORMAL);
+  EXPECT_TRUE(DeleteFileW(drive.Path("link.txt").c_str()));
+  EXPECT_EQ(Attributes(drive.Path("link.txt")), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(drive.Read("target.txt"), "t");
+}
+
+// A handle asked its size again sees what was written by others meanwhile.
+TEST(LookScope, ASizeAskedAgainSeesGrowth) {
+  TempDrive drive;
+  drive.Write("a.txt", "a");
+  HANDLE h = CreateFileW(drive.Path("a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER size{};
+  ASSERT_TRUE(GetFileSizeEx(h, &size));
+  drive.Write("a.txt", "abcd");
+  ASSERT_TRUE(GetFileSizeEx(h, &size));
+  EXPECT_EQ(size.QuadPart, 4);
+  CloseHandle(h);
 }
 #endif
 
