@@ -113,7 +113,8 @@ DWORD ShareAccess(DWORD access, DWORD creation) {
 int OpenDescriptor(const std::string& native, DWORD access, DWORD creation, bool& readable, HandleObject& handle) {
   if (creation == OPEN_EXISTING && !OpenWrites(access, creation)) {
     const int fd = TakeParkedDescriptor(native, &handle);
-    if (fd >= 0) return readable = true, fd;
+    readable = true;  // a look's descriptor was opened for reading
+    if (fd >= 0) return fd;
   }
   const int fd = OpenFor(native, access, creation, readable);
   if (fd < 0) return -1;
@@ -273,12 +274,11 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
 }
 
 BOOL CloseHandle(HANDLE handle) {
-  HandleObject* object = UnregisterHandle(handle, HandleObject::Kind::File);
+  std::unique_ptr<HandleObject> object(UnregisterHandle(handle, HandleObject::Kind::File));
   if (!object) return FALSE;
   // Closing ends the open file description, and with it the lock; a look's
   // descriptor has none, and may serve the next open in its scope.
-  if (!ParkLookDescriptor(*object)) close(object->fd);
-  delete object;
+  if (!ParkLookHandle(object)) close(object->fd);
   return TRUE;
 }
 

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -133,10 +134,10 @@ int LookAtName(const std::string& native, mode_t& mode);
 // Whether the file system holding the file of sx (at native) is mounted
 // read-only; false when that cannot be told.
 bool OnReadOnlyMount(const std::string& native, const struct statx& sx);
-// Keeps the descriptor of a look's handle being closed for the next open of
-// the same path for reading in this LookScope. False outside a scope: the
-// caller closes it.
-bool ParkLookDescriptor(HandleObject& closing);
+// Takes a look's handle being closed, to keep its descriptor for the next
+// open of the same path for reading in this LookScope. False (closing left
+// as it is) outside a scope or for any other handle: the caller closes it.
+bool ParkLookHandle(std::unique_ptr<HandleObject>& closing);
 // The descriptor parked for native, taken over by a new open for reading (at
 // the start of the file, with what its open saw in handle) or, handle null,
 // by a probe that only asks about its holders; -1 when there is none or the

@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 
@@ -25,20 +26,15 @@ std::atomic<uint64_t> changes{0};
 // Two paths cover a file's checks: the file and its output.
 constexpr size_t kRemembered = 2;
 
-// The descriptor of a look's handle, closed in the scope: the next open of
-// the same path for reading takes it over rather than opening the path again.
+// A look's handle, closed in the scope: the next open of the same path for
+// reading takes its descriptor over rather than opening the path again.
 struct ParkedLook {
-  int fd = -1;
-  std::string native;
+  std::unique_ptr<HandleObject> look;
   uint64_t madeAt = 0;
-  struct stat opened {};
-  bool openedFresh = false;
-  bool atStart = true;
 
   void Drop() {
-    if (fd >= 0) close(fd);
-    fd = -1;
-    native.clear();
+    if (look) close(look->fd);
+    look.reset();
   }
 };
 
@@ -119,36 +115,31 @@ int LookAt(const std::string& native, struct statx& sx) {
   return StatxOf(native, sx);
 }
 
-bool ParkLookDescriptor(HandleObject& closing) {
-  if (!memory.Open() || closing.lookedAt.empty()) return false;
+bool ParkLookHandle(std::unique_ptr<HandleObject>& closing) {
+  if (!memory.Open() || closing->lookedAt.empty()) return false;
   memory.parked.Drop();
-  memory.parked.fd = closing.fd;
-  memory.parked.native = closing.lookedAt;
+  memory.parked.look = std::move(closing);
   memory.parked.madeAt = changes.load(std::memory_order_relaxed);
-  memory.parked.opened = closing.opened;
-  memory.parked.openedFresh = closing.openedFresh;
-  memory.parked.atStart = closing.atStart;
   return true;
 }
 
 int TakeParkedDescriptor(const std::string& native, HandleObject* handle) {
-  ParkedLook& parked = memory.parked;
-  if (parked.fd < 0 || !memory.Open() || parked.native != native) return -1;
+  const HandleObject* parked = memory.parked.look.get();
+  if (!parked || !memory.Open() || parked->lookedAt != native) return -1;
   // Whatever this process changed since may have put another file at the
   // name: only a fresh open sees which.
-  if (parked.madeAt != changes.load(std::memory_order_relaxed) ||
-      (handle && !parked.atStart && lseek(parked.fd, 0, SEEK_SET) != 0)) {
-    parked.Drop();
+  if (memory.parked.madeAt != changes.load(std::memory_order_relaxed) ||
+      (handle && !parked->atStart && lseek(parked->fd, 0, SEEK_SET) != 0)) {
+    memory.parked.Drop();
     return -1;
   }
   if (handle) {
-    handle->opened = parked.opened;
-    handle->openedFresh = parked.openedFresh;
+    handle->opened = parked->opened;
+    handle->openedFresh = parked->openedFresh.load();
     handle->atStart = true;
   }
-  const int fd = parked.fd;
-  parked.fd = -1;
-  parked.native.clear();
+  const int fd = parked->fd;
+  memory.parked.look.reset();
   return fd;
 }
 
