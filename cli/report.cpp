@@ -1,6 +1,8 @@
 // Text and JSON reports.
 #include "cli/report.h"
 
+#include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -28,7 +30,23 @@ std::string StateName(const FileState& s) {
   return s.encrypted ? "encrypted" : "plain";
 }
 
+// A key's creation time in UTC, or nothing when unknown.
+std::optional<std::string> Created(int64_t seconds, const char* format) {
+  if (seconds <= 0) return std::nullopt;
+  std::time_t t = static_cast<std::time_t>(seconds);
+  const std::tm* utc = std::gmtime(&t);
+  char text[32];
+  if (!utc || !std::strftime(text, sizeof text, format, utc)) return std::nullopt;
+  return std::string(text);
+}
+
 }  // namespace
+
+std::string Hex8(uint32_t id) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", id);
+  return text;
+}
 
 Summary Summarize(const BatchReport& report) {
   Summary s;
@@ -130,6 +148,34 @@ std::string JsonStatus(const std::vector<FileState>& states) {
   ordered_json j;
   j["command"] = "status";
   j["files"] = std::move(files);
+  j["exit"] = 0;
+  return Dump(j);
+}
+
+std::string TextKeys(const std::vector<keystore::KeyInfo>& keys) {
+  std::ostringstream out;
+  out << "ID        CREATED (UTC)\n";
+  for (const auto& k : keys) {
+    std::string line = Hex8(k.id) + "  " + Created(k.created, "%Y-%m-%d %H:%M:%S").value_or("unknown");
+    if (k.encrypts) line.resize(30, ' '), line += k.chosen ? "encrypts (chosen with 'use')" : "encrypts";
+    out << line << "\n";
+  }
+  return out.str();
+}
+
+std::string JsonKeys(const std::string& keyFile, const std::vector<keystore::KeyInfo>& keys) {
+  ordered_json list = ordered_json::array();
+  for (const auto& k : keys) {
+    auto created = Created(k.created, "%Y-%m-%dT%H:%M:%SZ");
+    list.push_back({{"id", Hex8(k.id)},
+                    {"created", created ? ordered_json(*created) : ordered_json(nullptr)},
+                    {"encrypts", k.encrypts},
+                    {"chosen", k.chosen}});
+  }
+  ordered_json j;
+  j["command"] = "keystore";
+  j["path"] = keyFile;
+  j["keys"] = std::move(list);
   j["exit"] = 0;
   return Dump(j);
 }

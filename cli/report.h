@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/batch.h"
+#include "suite/keystore/keystore.h"
 
 namespace halvex::cli {
 
@@ -39,6 +40,13 @@ struct FileState {
 };
 std::string TextStatus(const std::vector<FileState>& states);
 std::string JsonStatus(const std::vector<FileState>& states);
+
+// A key-store identifier as the user sees it: 8 hex digits.
+std::string Hex8(uint32_t id);
+
+// keystore list.
+std::string TextKeys(const std::vector<keystore::KeyInfo>& keys);
+std::string JsonKeys(const std::string& keyFile, const std::vector<keystore::KeyInfo>& keys);
 
 // A usage or setup error, for --json callers too.
 std::string JsonError(const std::string& command, const std::string& message, int exitStatus);
