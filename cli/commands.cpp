@@ -11,6 +11,7 @@
 #include "cli/paths.h"
 #include "cli/report.h"
 #include "engine/cryptofile.h"
+#include "suite/cipher/cipher.h"
 #include "suite/cipher/stubs.h"
 #include "suite/keystore/keystore.h"
 #include "suite/msgbox/messages.h"
@@ -237,6 +238,11 @@ int RunStatus(const Options& o) {
     s.encrypted = crypto.CheckFileEncrypted(path) != 0;
     s.selfExtracting = s.encrypted && util.ChkIsSelfExtractorFile(path) != 0;
     s.locked = s.encrypted && crypto.CheckFileLocked(path) != 0;
+    if (cipher::KeyNeeds needs; s.encrypted && cipher::DescribeKeys(path, needs)) {
+      s.keyStore = needs.keyStore;
+      s.keyStoreId = needs.keyStoreId;
+      s.password = needs.password;
+    }
     states.push_back(std::move(s));
   }
   std::cout << (o.json ? JsonStatus(states) : TextStatus(states));

@@ -30,6 +30,15 @@ std::string StateName(const FileState& s) {
   return s.encrypted ? "encrypted" : "plain";
 }
 
+// What opens an encrypted file, in words; empty for a plain one.
+std::string Needs(const FileState& s) {
+  if (!s.encrypted) return "";
+  std::string needs;
+  if (s.keyStore) needs = s.keyStoreId ? "key store " + Hex8(s.keyStoreId) : "a key store";
+  if (s.password) needs += needs.empty() ? "password" : " or password";
+  return needs.empty() ? "?" : needs;
+}
+
 // A key's creation time in UTC, or nothing when unknown.
 std::optional<std::string> Created(int64_t seconds, const char* format) {
   if (seconds <= 0) return std::nullopt;
@@ -136,15 +145,24 @@ std::string TextStatus(const std::vector<FileState>& states) {
     std::string state = StateName(s);
     if (s.locked) state += ", locked";
     state.resize(std::max<size_t>(state.size(), 24), ' ');
-    out << state << " " << Printable(s.path) << "\n";
+    std::string needs = Needs(s);
+    needs.resize(std::max<size_t>(needs.size(), 31), ' ');
+    out << state << " " << needs << " " << Printable(s.path) << "\n";
   }
   return out.str();
 }
 
 std::string JsonStatus(const std::vector<FileState>& states) {
   ordered_json files = ordered_json::array();
-  for (const auto& s : states)
-    files.push_back({{"path", s.path}, {"state", StateName(s)}, {"locked", s.locked}});
+  for (const auto& s : states) {
+    ordered_json f{{"path", s.path}, {"state", StateName(s)}, {"locked", s.locked}};
+    if (s.encrypted) {
+      f["key_store"] = s.keyStore && s.keyStoreId ? ordered_json(Hex8(s.keyStoreId)) : ordered_json(nullptr);
+      f["stored_key"] = s.keyStore;
+      f["password"] = s.password;
+    }
+    files.push_back(std::move(f));
+  }
   ordered_json j;
   j["command"] = "status";
   j["files"] = std::move(files);

@@ -37,6 +37,11 @@ struct FileState {
   bool encrypted = false;
   bool selfExtracting = false;
   bool locked = false;
+  // Encrypted files: what opens them. keyStoreId 0: no key store does (or the
+  // file is too old to record which).
+  bool keyStore = false;
+  uint32_t keyStoreId = 0;
+  bool password = false;
 };
 std::string TextStatus(const std::vector<FileState>& states);
 std::string JsonStatus(const std::vector<FileState>& states);

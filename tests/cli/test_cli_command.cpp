@@ -392,6 +392,11 @@ TEST_F(CommandTest, MissingKeyStoreIsReportedNotReplacedOnDecryption) {
   ASSERT_EQ(Halvex({"encrypt", "--password-file", PasswordFile("pw"), (data_ / "both.txt").string()}).status, 0);
   const std::string backup = (root_ / "backup.key").string();
   ASSERT_EQ(Halvex({"keystore", "export", "--no-passphrase", backup}).status, 0);
+  const json states = json::parse(Halvex({"status", "--json", "-r", data_.string()}).out)["files"];
+  ASSERT_EQ(states.size(), 2u);
+  EXPECT_EQ(states[0]["key_store"], states[1]["key_store"]);
+  for (const auto& f : states)
+    EXPECT_EQ(f["password"], f["path"].get<std::string>().find("both") != std::string::npos) << f;
   fs::remove(keystore_);
 
   const json report = json::parse(Halvex({"decrypt", "-r", "--json", data_.string()}).out);
