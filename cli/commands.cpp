@@ -78,10 +78,13 @@ int Report(const Options& o, const BatchReport& report, bool listDone) {
   return ExitStatusOf(report);
 }
 
+// A new store after an old one was lost holds a new key: the old files open
+// only once the old store's backup is imported.
 void TellKeyStoreMade(const std::filesystem::path& keyFile) {
   std::cerr << "halvex: made a new key store at " << Printable(keyFile.string())
             << "; files encrypted without a password open only with it: back it up with "
-               "'halvex keystore export FILE'\n";
+               "'halvex keystore export FILE'. Files encrypted under an earlier key store need that store's "
+               "backup: 'halvex keystore import BACKUP'\n";
 }
 
 int RunBatch(const Options& o) {

@@ -379,6 +379,44 @@ TEST_F(CommandTest, KeystoreExportImportRoundTrip) {
   EXPECT_EQ(ReadFile(data_ / "kept.txt"), "under the stored key");
 }
 
+// The store is lost and encrypting makes a new one: importing the old
+// store's backup adds its key, and the files of both keys decrypt in place
+// with the stored keys alone.
+TEST_F(CommandTest, ImportedKeyJoinsTheRingAndEveryKeyDecrypts) {
+  Write("old.txt", "under the old key");
+  Write("new.txt", "under the new key");
+  ASSERT_EQ(Halvex({"encrypt", (data_ / "old.txt").string()}).status, 0);
+  const std::string backup = (root_ / "old.backup").string();
+  ASSERT_EQ(Halvex({"keystore", "export", "--no-passphrase", backup}).status, 0);
+  fs::remove(keystore_);
+  Outcome made = Halvex({"encrypt", (data_ / "new.txt").string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_NE(made.err.find("earlier key store need that store's backup: 'halvex keystore import BACKUP'"),
+            std::string::npos) << made.err;
+
+  Outcome status = Halvex({"status", "--json", "-r", data_.string()});
+  const json files = json::parse(status.out)["files"];
+  std::map<std::string, std::string> needs;
+  for (const auto& f : files) {
+    EXPECT_EQ(f["password"], false);
+    needs[fs::path(f["path"].get<std::string>()).filename().string()] = f["key_store"];
+  }
+  ASSERT_EQ(needs.size(), 2u) << status.out;
+  EXPECT_NE(needs["old.txtENX"], needs["new.txtENX"]);
+
+  Outcome imported = Halvex({"keystore", "import", backup});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  const json keys = json::parse(Halvex({"keystore", "list", "--json"}).out)["keys"];
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0]["id"], needs["new.txtENX"]);
+  EXPECT_EQ(keys[0]["encrypts"], true) << "the newer key keeps encrypting";
+  EXPECT_EQ(keys[1]["id"], needs["old.txtENX"]);
+  Outcome dec = Halvex({"decrypt", "-r", data_.string()});
+  EXPECT_EQ(dec.status, 0) << dec.out;
+  EXPECT_EQ(ReadFile(data_ / "old.txt"), "under the old key");
+  EXPECT_EQ(ReadFile(data_ / "new.txt"), "under the new key");
+}
+
 // A key store that is missing when decrypting (another HOME, an unmounted
 // folder) is never replaced by a new key: each file says what it needs, and
 // the backup made when the store was created brings everything back.
