@@ -56,8 +56,9 @@ uint32_t DecryptFile(const WCHAR* source, const WCHAR* folder, const WCHAR* pass
 // Where decryption finds the other stored keys of the user, beyond the one it
 // is given: source(id, index, key) copies the index-th key (0, 1, ...) whose
 // key-store identifier is id (0: any key) into key (24 bytes), false when
-// there is none. A file recording another identifier than the given key's is
-// tried with those. Null (the default, and the self-extractor's): none.
+// there is none. When the given key is one of them (a stored key, not a
+// password's), a file recording another identifier is tried with the keys of
+// that one. Null (the default, and the self-extractor's): none.
 using StoredKeySource = bool (*)(uint32_t keyStoreId, size_t index, uint8_t* key);
 void SetStoredKeySource(StoredKeySource source);
 

@@ -19,6 +19,7 @@ namespace {
 
 // The key-store's keys, as ZQKM_GetKeyFromKeyStore hands them out.
 constexpr size_t kStoredKeySize = 24;
+constexpr size_t kMaxStoredKeys = 255;
 std::atomic<StoredKeySource> storedKeys{nullptr};
 
 struct Request {
@@ -50,6 +51,16 @@ bool HasStoredKeySlot(const format::Header& header) {
   return false;
 }
 
+// Whether the given key is one of the user's stored keys. The batches that
+// decrypt with the password alone hand its transcoding over as the second
+// key: that must not open files through the key store.
+bool IsStoredKey(StoredKeySource source, crypto::Bytes given, crypto::SecureBuffer& key) {
+  const uint32_t id = keys::KeyStoreId(given);
+  for (size_t i = 0; i < kMaxStoredKeys && source(id, i, key.data()); ++i)
+    if (crypto::Equal(key.view(), given)) return true;
+  return false;
+}
+
 // A file of another of the user's keys than the given one: the keys of the
 // identifier it records, or every key when it records none (version 1).
 bool TryOtherStoredKeys(const format::Header& header, crypto::Bytes given, crypto::MutableBytes fileKey) {
@@ -57,8 +68,8 @@ bool TryOtherStoredKeys(const format::Header& header, crypto::Bytes given, crypt
   if (!source || given.size() != kStoredKeySize || !HasStoredKeySlot(header)) return false;
   if (header.keyStoreId != 0 && header.keyStoreId == keys::KeyStoreId(given)) return false;
   crypto::SecureBuffer key(kStoredKeySize);
-  if (!key.Ok()) return false;
-  for (size_t i = 0; i < 256 && source(header.keyStoreId, i, key.data()); ++i)
+  if (!key.Ok() || !IsStoredKey(source, given, key)) return false;
+  for (size_t i = 0; i < kMaxStoredKeys && source(header.keyStoreId, i, key.data()); ++i)
     if (TryAllSlots(header, key.view(), fileKey)) return true;
   return false;
 }
