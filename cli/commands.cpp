@@ -217,6 +217,7 @@ int RunKeystore(const Options& o) {
   const auto& args = o.operands;
   const std::string action = args.empty() ? "" : args[0];
   const bool passphraseOptions = o.noPassphrase || o.passphraseFile;
+  if (o.json && action != "list") return UsageError(o, "--json applies to 'halvex keystore list' alone");
   if (action == "path" && args.size() == 1 && !passphraseOptions) {
     std::cout << keystore::KeyFilePath().string() << "\n";
     return kExitDone;

@@ -84,7 +84,9 @@ enum class Replaced { kDone, kChanged, kFailed };
 // Replaces the key file at path, as read in before, by after: written whole
 // and flushed under a temporary name first, so a failure at any point leaves
 // the old file. Should another process have changed the file since it was
-// read, nothing is replaced (kChanged): its keys would be lost.
+// read, nothing is replaced (kChanged): its keys would be lost. The check is
+// made just before the rename; two changes landing in between, both made by
+// hand, are not guarded against.
 Replaced ReplaceIfUnchanged(const fs::path& path, const Secret& before, const Secret& after) {
   fs::path temporary = TemporaryBeside(path);
   if (!os::WriteNewPrivateFile(temporary, after.bytes.data(), after.bytes.size())) return Replaced::kFailed;
