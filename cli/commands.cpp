@@ -204,12 +204,12 @@ int KeystoreList(const Options& o) {
 }
 
 int KeystoreUse(const Options& o, const std::string& id) {
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(id.c_str(), &end, 16);
-  if (id.size() != 8 || *end || value == 0) return UsageError(o, "'" + id + "' is no key identifier (8 hex digits)");
+  const bool hex = id.size() == 8 && id.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  const unsigned long value = hex ? std::strtoul(id.c_str(), nullptr, 16) : 0;
+  if (value == 0) return UsageError(o, "'" + id + "' is no key identifier (8 hex digits)");
   keystore::Status s = keystore::Use(static_cast<uint32_t>(value));
   if (s != keystore::Status::kOk) return KeystoreFailure(s);
-  std::cout << "key " << id << " encrypts from now on\n";
+  std::cout << "key " << Hex8(static_cast<uint32_t>(value)) << " encrypts from now on\n";
   return kExitDone;
 }
 
