@@ -21,6 +21,7 @@ enum Opt : unsigned {
   kOptNoInput = 1u << 9,
   kOptStrict = 1u << 10,
   kOptStub = 1u << 11,
+  kOptPassphrase = 1u << 12,
 };
 
 struct CommandInfo {
@@ -85,17 +86,26 @@ const std::array<CommandInfo, 6> kCommands{{
      "      --password-file F  read the password from the first line of F\n"
      "      --no-input         never ask at the terminal\n"
      "      --json             print the result as JSON\n"},
-    {Command::kKeystore, "keystore", kOptForce,
+    {Command::kKeystore, "keystore", kOptForce | kOptJson | kOptPassphrase | kOptNoInput,
      "usage: halvex keystore path\n"
-     "       halvex keystore export FILE\n"
-     "       halvex keystore import FILE [--force]\n"
-     "path prints where the stored key lives; export writes a copy of it to FILE\n"
-     "(never replacing a file); import installs FILE as this user's key. A\n"
-     "different key already stored is replaced only with --force: files encrypted\n"
-     "under it alone could no longer be opened.\n"},
+     "       halvex keystore list [--json]\n"
+     "       halvex keystore use ID\n"
+     "       halvex keystore export FILE [--passphrase-file F | --no-passphrase]\n"
+     "       halvex keystore import FILE [--passphrase-file F]\n"
+     "The key store holds a ring of keys: the newest (or the one 'use' chose)\n"
+     "encrypts, every one decrypts. path prints where it lives; list shows each\n"
+     "key's identifier (as 'status' shows the one a file needs), when it was made\n"
+     "and which encrypts. export writes a backup of every key to FILE, never\n"
+     "replacing a file, sealed with a passphrase asked twice at the terminal (or\n"
+     "the first line of --passphrase-file F); --no-passphrase writes the keys as\n"
+     "they are, readable by anyone who gets the file. import adds the keys of a\n"
+     "backup (asking for its passphrase) and never removes or replaces one.\n"
+     "      --no-input         never ask at the terminal\n"
+     "      --force            accepted for old scripts; nothing is ever replaced\n"},
     {Command::kStatus, "status", kOptRecursive | kOptJson,
      "usage: halvex status [options] PATH...\n"
-     "Tells for each file: plain, encrypted or self-extracting, and locked.\n"
+     "Tells for each file: plain, encrypted or self-extracting, and locked; for an\n"
+     "encrypted file also the key store it needs and whether a password opens it.\n"
      "  -r, --recursive        expand folders into the files below them\n"
      "      --json             print the result as JSON\n"},
 }};
@@ -108,7 +118,7 @@ constexpr const char* kOverview =
     "  decrypt PATH...        decrypt files in place (--to-temp: into the temporary folder)\n"
     "  copy PATH...           self-extracting encrypted copies beside the files, all or nothing\n"
     "  mail PATH...           encrypted copies in a new message folder\n"
-    "  keystore path|export FILE|import FILE [--force]\n"
+    "  keystore path|list|use ID|export FILE|import FILE\n"
     "  status PATH...         plain, encrypted, self-extracting, locked\n"
     "\n"
     "Passwords come from --password-file, HALVEX_PASSWORD or the terminal, never\n"
@@ -230,6 +240,7 @@ class Parser {
         {"--ask-password", kOptAskPassword, &Options::askPassword},
         {"--no-input", kOptNoInput, &Options::noInput},
         {"--strict", kOptStrict, &Options::strict},
+        {"--no-passphrase", kOptPassphrase, &Options::noPassphrase},
     };
     for (const Flag& f : kFlags) {
       if (name != f.name) continue;
@@ -242,17 +253,19 @@ class Parser {
       return Refuse(r, "a password is never given as an argument: use --password-file FILE, "
                        "HALVEX_PASSWORD or the terminal prompt");
     }
-    const bool isValued = name == "--password-file" || name == "--on-exists" ||
+    const bool isValued = name == "--password-file" || name == "--passphrase-file" || name == "--on-exists" ||
                           name == "--on-hidden" || name == "--on-error" || name == "--stub";
     if (!isValued) return Refuse(r, "unknown option '" + name + "' for 'halvex " + name_ + "'");
-    const unsigned opt = name == "--password-file" ? kOptPasswordFile
-                         : name == "--stub"        ? kOptStub
-                                                   : kOptPolicies;
+    const unsigned opt = name == "--password-file"     ? kOptPasswordFile
+                         : name == "--passphrase-file" ? kOptPassphrase
+                         : name == "--stub"            ? kOptStub
+                                                       : kOptPolicies;
     if (!(allowed_ & opt) || (name == "--on-hidden" && o.command != Command::kEncrypt))
       return Refuse(r, name + " does not apply to 'halvex " + name_ + "'");
     auto value = Value(inline_value, i);
     if (!value) return Refuse(r, name + " needs a value");
     if (name == "--password-file") return o.passwordFile = *value, true;
+    if (name == "--passphrase-file") return o.passphraseFile = *value, true;
     if (name == "--stub") {
       if (*value != "windows" && *value != "linux")
         return Refuse(r, "'" + *value + "' is not a choice of --stub (windows or linux)");

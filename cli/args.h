@@ -24,11 +24,13 @@ struct Options {
   bool selfExtract = false;   // encrypt: keep sources, write self-extracting copies
   bool toTemp = false;        // decrypt: into the private temporary folder
   bool yah = false;           // mail: the self-extractor-preserving folder
-  bool force = false;         // keystore import
+  bool force = false;         // keystore import: accepted, no longer needed
+  bool noPassphrase = false;  // keystore export: the keys as they are
   bool askPassword = false;   // encrypt/decrypt: prompt instead of using the stored key
   bool noInput = false;       // never ask at the terminal; policies answer
   bool strict = false;        // decrypt: a file that is not encrypted is reported and not done
   std::optional<std::string> passwordFile;
+  std::optional<std::string> passphraseFile;  // keystore export and import
   std::optional<std::string> stub;  // the self-extractor: "windows" or "linux"
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;

@@ -12,6 +12,7 @@
 #include "halvex/listener.h"
 #include "engine/cryptofile.h"
 #include "cli/paths.h"
+#include "cli/report.h"
 #include "cli/signals.h"
 #include "suite/cipher/cipher.h"
 #include "suite/keystore/keystore.h"
@@ -20,14 +21,17 @@
 namespace halvex::cli {
 namespace {
 
-std::string Hex8(uint32_t id) {
-  char text[9];
-  std::snprintf(text, sizeof text, "%08x", id);
-  return text;
+// The identifiers of this user's keys, or nothing without a readable store.
+std::optional<std::string> HeldKeys() {
+  std::vector<keystore::KeyInfo> keys;
+  if (keystore::List(keys) != keystore::Status::kOk) return std::nullopt;
+  std::string ids;
+  for (const auto& k : keys) ids += (ids.empty() ? "" : ", ") + Hex8(k.id);
+  return ids;
 }
 
 // Says what would open a file no given key opened: its password, or which key
-// store, and whether this machine has that one.
+// store, and which this user holds.
 std::string NoKeyOpens(const InputFile& file) {
   cipher::KeyNeeds needs;
   if (!cipher::DescribeKeys(file.library.c_str(), needs)) return DescribeCode(ZQCA_ERR_WRONG_KEY);
@@ -36,8 +40,8 @@ std::string NoKeyOpens(const InputFile& file) {
   if (needs.keyStore) {
     if (!ways.empty()) ways += " or ";
     ways += needs.keyStoreId ? "the key store " + Hex8(needs.keyStoreId) : "the key store it was encrypted with";
-    auto here = keystore::Identifier();
-    ways += here ? " (this user's key store is " + Hex8(*here) + ")"
+    auto held = HeldKeys();
+    ways += held ? " (this user's key store holds " + *held + "; 'halvex keystore import BACKUP' adds a backup's keys)"
                  : " (this user has no key store at " + Printable(keystore::KeyFilePath().string()) +
                        "; 'halvex keystore import FILE' installs a backup)";
   }

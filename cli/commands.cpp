@@ -2,13 +2,16 @@
 #include "cli/commands.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
+#include <variant>
 
 #include "cli/batch.h"
 #include "cli/password.h"
 #include "cli/paths.h"
 #include "cli/report.h"
 #include "engine/cryptofile.h"
+#include "suite/cipher/cipher.h"
 #include "suite/cipher/stubs.h"
 #include "suite/keystore/keystore.h"
 #include "suite/msgbox/messages.h"
@@ -75,10 +78,13 @@ int Report(const Options& o, const BatchReport& report, bool listDone) {
   return ExitStatusOf(report);
 }
 
+// A new store after an old one was lost holds a new key: the old files open
+// only once the old store's backup is imported.
 void TellKeyStoreMade(const std::filesystem::path& keyFile) {
   std::cerr << "halvex: made a new key store at " << Printable(keyFile.string())
             << "; files encrypted without a password open only with it: back it up with "
-               "'halvex keystore export FILE'\n";
+               "'halvex keystore export FILE'. Files encrypted under an earlier key store need that store's "
+               "backup: 'halvex keystore import BACKUP'\n";
 }
 
 int RunBatch(const Options& o) {
@@ -124,35 +130,103 @@ int RunBatch(const Options& o) {
   return Report(o, report, listDone);
 }
 
-int KeystoreResult(keystore::Status s, const std::string& done) {
-  if (s == keystore::Status::kOk) {
-    std::cout << done << "\n";
-    return kExitDone;
-  }
+int KeystoreFailure(keystore::Status s) {
   std::cerr << "halvex: " << keystore::Describe(s) << "\n";
   const bool badInput = s == keystore::Status::kMissing || s == keystore::Status::kUnreadable ||
-                        s == keystore::Status::kCorrupt;
+                        s == keystore::Status::kCorrupt || s == keystore::Status::kUnknownKey ||
+                        s == keystore::Status::kNeedsPassphrase || s == keystore::Status::kWrongPassphrase;
   return badInput ? kExitUsage : kExitSomeNotDone;
+}
+
+// The passphrase of a backup as UTF-8, or the exit status to give up with.
+std::variant<std::string, int> Passphrase(const Options& o, bool confirm) {
+  PasswordResult pw = ObtainPassphrase(o.passphraseFile, confirm, o.noInput);
+  if (pw.interrupted) return kExitCancelled;
+  if (!pw.error.empty()) return UsageError(o, pw.error);
+  std::string utf8 = platform::ToUtf8(*pw.password);
+  Wipe(*pw.password);
+  return utf8;
+}
+
+int KeystoreExport(const Options& o, const std::string& target) {
+  if (o.noPassphrase && o.passphraseFile) return UsageError(o, "--no-passphrase and --passphrase-file exclude each other");
+  // Refused before the passphrase is asked for, which would be typed in vain.
+  std::vector<keystore::KeyInfo> keys;
+  if (keystore::Status s = keystore::List(keys); s != keystore::Status::kOk) return KeystoreFailure(s);
+  std::error_code ec;
+  if (std::filesystem::exists(std::filesystem::symlink_status(target, ec))) {
+    std::cerr << "halvex: '" << Printable(target) << "' exists already; export never replaces a file\n";
+    return kExitSomeNotDone;
+  }
+  std::variant<std::string, int> passphrase = std::string();
+  if (!o.noPassphrase) passphrase = Passphrase(o, true);
+  if (auto* status = std::get_if<int>(&passphrase)) return *status;
+  std::string& text = std::get<std::string>(passphrase);
+  keystore::Status s = keystore::Export(target, o.noPassphrase ? std::nullopt : std::optional<std::string_view>(text));
+  Wipe(text);
+  if (s == keystore::Status::kExists) {
+    std::cerr << "halvex: '" << Printable(target) << "' exists already; export never replaces a file\n";
+    return kExitSomeNotDone;
+  }
+  if (s != keystore::Status::kOk) return KeystoreFailure(s);
+  std::cout << "exported every stored key to " << target
+            << (o.noPassphrase ? " (not sealed: anyone who reads it opens the files)" : ", sealed with the passphrase")
+            << "\n";
+  return kExitDone;
+}
+
+int KeystoreImport(const Options& o, const std::string& source) {
+  std::variant<std::string, int> passphrase = std::string();
+  const bool sealed = keystore::NeedsPassphrase(source);
+  if (sealed) passphrase = Passphrase(o, false);
+  if (auto* status = std::get_if<int>(&passphrase)) return *status;
+  std::string& text = std::get<std::string>(passphrase);
+  size_t added = 0;
+  keystore::Status s = keystore::Import(source, sealed ? std::optional<std::string_view>(text) : std::nullopt, &added);
+  Wipe(text);
+  if (s != keystore::Status::kOk) return KeystoreFailure(s);
+  std::cout << (added == 0 ? std::string("the key store holds every key of ") + source + " already"
+                           : "added " + std::to_string(added) + (added == 1 ? " key" : " keys") + " from " + source);
+  if (auto id = keystore::Identifier()) std::cout << "; key " << Hex8(*id) << " encrypts";
+  std::cout << "\n";
+  return kExitDone;
+}
+
+int KeystoreList(const Options& o) {
+  std::vector<keystore::KeyInfo> keys;
+  if (keystore::Status s = keystore::List(keys); s != keystore::Status::kOk) {
+    if (s == keystore::Status::kMissing)
+      return UsageError(o, "there is no key store at " + Printable(keystore::KeyFilePath().string()));
+    return KeystoreFailure(s);
+  }
+  std::cout << (o.json ? JsonKeys(keystore::KeyFilePath().string(), keys) : TextKeys(keys));
+  return kExitDone;
+}
+
+int KeystoreUse(const Options& o, const std::string& id) {
+  const bool hex = id.size() == 8 && id.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos;
+  const unsigned long value = hex ? std::strtoul(id.c_str(), nullptr, 16) : 0;
+  if (value == 0) return UsageError(o, "'" + id + "' is no key identifier (8 hex digits)");
+  keystore::Status s = keystore::Use(static_cast<uint32_t>(value));
+  if (s != keystore::Status::kOk) return KeystoreFailure(s);
+  std::cout << "key " << Hex8(static_cast<uint32_t>(value)) << " encrypts from now on\n";
+  return kExitDone;
 }
 
 int RunKeystore(const Options& o) {
   const auto& args = o.operands;
   const std::string action = args.empty() ? "" : args[0];
-  if (action == "path" && args.size() == 1 && !o.force) {
+  const bool passphraseOptions = o.noPassphrase || o.passphraseFile;
+  if (o.json && action != "list") return UsageError(o, "--json applies to 'halvex keystore list' alone");
+  if (action == "path" && args.size() == 1 && !passphraseOptions) {
     std::cout << keystore::KeyFilePath().string() << "\n";
     return kExitDone;
   }
-  if (action == "export" && args.size() == 2 && !o.force) {
-    keystore::Status s = keystore::Export(args[1]);
-    if (s == keystore::Status::kExists) {
-      std::cerr << "halvex: '" << Printable(args[1]) << "' exists already; export never replaces a file\n";
-      return kExitSomeNotDone;
-    }
-    return KeystoreResult(s, "exported the stored key to " + args[1]);
-  }
-  if (action == "import" && args.size() == 2)
-    return KeystoreResult(keystore::Import(args[1], o.force), "imported the key from " + args[1]);
-  return UsageError(o, "usage: halvex keystore path | export FILE | import FILE [--force]");
+  if (action == "list" && args.size() == 1 && !passphraseOptions) return KeystoreList(o);
+  if (action == "use" && args.size() == 2 && !passphraseOptions) return KeystoreUse(o, args[1]);
+  if (action == "export" && args.size() == 2) return KeystoreExport(o, args[1]);
+  if (action == "import" && args.size() == 2 && !o.noPassphrase) return KeystoreImport(o, args[1]);
+  return UsageError(o, "usage: halvex keystore path | list | use ID | export FILE | import FILE");
 }
 
 int RunStatus(const Options& o) {
@@ -168,6 +242,11 @@ int RunStatus(const Options& o) {
     s.encrypted = crypto.CheckFileEncrypted(path) != 0;
     s.selfExtracting = s.encrypted && util.ChkIsSelfExtractorFile(path) != 0;
     s.locked = s.encrypted && crypto.CheckFileLocked(path) != 0;
+    if (cipher::KeyNeeds needs; s.encrypted && cipher::DescribeKeys(path, needs)) {
+      s.keyStore = needs.keyStore;
+      s.keyStoreId = needs.keyStoreId;
+      s.password = needs.password;
+    }
     states.push_back(std::move(s));
   }
   std::cout << (o.json ? JsonStatus(states) : TextStatus(states));

@@ -50,25 +50,27 @@ PasswordResult FromFile(const std::string& path) {
   return FromText(line, "'" + path + "'");
 }
 
-PasswordResult FromPrompt(bool confirm) {
-  std::string first, second;
-  HiddenRead read = platform::ReadHiddenLine("Password: ", first);
+// word names the secret ("password", "passphrase").
+PasswordResult FromPrompt(bool confirm, const std::string& word) {
+  std::string first, second, prompt = word;
+  prompt[0] = static_cast<char>(prompt[0] - 'a' + 'A');
+  HiddenRead read = platform::ReadHiddenLine(prompt + ": ", first);
   if (read == HiddenRead::kNoTerminal)
     return Fail("no password: give --password-file FILE or HALVEX_PASSWORD (there is no terminal to ask)");
   if (read == HiddenRead::kLine && confirm) {
-    read = platform::ReadHiddenLine("Password again: ", second);
+    read = platform::ReadHiddenLine(prompt + " again: ", second);
     const bool same = second == first;
     Wipe(second);
     if (read == HiddenRead::kLine && !same) {
       Wipe(first);
-      return Fail("the two passwords differ");
+      return Fail("the two " + word + "s differ");
     }
   }
   if (read != HiddenRead::kLine) {
     Wipe(first);
     PasswordResult r;
     r.interrupted = read == HiddenRead::kInterrupted;
-    if (!r.interrupted) r.error = "no password was typed";
+    if (!r.interrupted) r.error = "no " + word + " was typed";
     return r;
   }
   return FromText(first, "the terminal");
@@ -101,7 +103,16 @@ PasswordResult ObtainPassword(const PasswordSource& source) {
   if (!source.ask && !source.required) return {};
   if (source.noInput)
     return Fail("no password: give --password-file FILE or HALVEX_PASSWORD (--no-input forbids asking)");
-  return FromPrompt(source.confirm);
+  return FromPrompt(source.confirm, "password");
+}
+
+PasswordResult ObtainPassphrase(const std::optional<std::string>& file, bool confirm, bool noInput) {
+  if (file) return FromFile(*file);
+  if (noInput) return Fail("no passphrase: give --passphrase-file FILE (--no-input forbids asking)");
+  PasswordResult r = FromPrompt(confirm, "passphrase");
+  if (r.error.rfind("no password: ", 0) == 0)
+    r.error = "no passphrase: give --passphrase-file FILE (there is no terminal to ask)";
+  return r;
 }
 
 }  // namespace halvex::cli

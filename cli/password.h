@@ -25,6 +25,11 @@ struct PasswordResult {
 
 PasswordResult ObtainPassword(const PasswordSource& source);
 
+// The passphrase of a key-store backup: the first line of file, else asked at
+// the terminal (twice when confirm). Never HALVEX_PASSWORD: that is the
+// files' password, and a backup sealed with it would fall with it.
+PasswordResult ObtainPassphrase(const std::optional<std::string>& file, bool confirm, bool noInput);
+
 // The first line of a password file's content, without its line ending.
 std::string FirstLine(const std::string& content);
 

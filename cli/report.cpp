@@ -1,6 +1,8 @@
 // Text and JSON reports.
 #include "cli/report.h"
 
+#include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -28,7 +30,32 @@ std::string StateName(const FileState& s) {
   return s.encrypted ? "encrypted" : "plain";
 }
 
+// What opens an encrypted file, in words; empty for a plain one.
+std::string Needs(const FileState& s) {
+  if (!s.encrypted) return "";
+  std::string needs;
+  if (s.keyStore) needs = s.keyStoreId ? "key store " + Hex8(s.keyStoreId) : "a key store";
+  if (s.password) needs += needs.empty() ? "password" : " or password";
+  return needs.empty() ? "?" : needs;
+}
+
+// A key's creation time in UTC, or nothing when unknown.
+std::optional<std::string> Created(int64_t seconds, const char* format) {
+  if (seconds <= 0) return std::nullopt;
+  std::time_t t = static_cast<std::time_t>(seconds);
+  const std::tm* utc = std::gmtime(&t);
+  char text[32];
+  if (!utc || !std::strftime(text, sizeof text, format, utc)) return std::nullopt;
+  return std::string(text);
+}
+
 }  // namespace
+
+std::string Hex8(uint32_t id) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08x", id);
+  return text;
+}
 
 Summary Summarize(const BatchReport& report) {
   Summary s;
@@ -118,18 +145,55 @@ std::string TextStatus(const std::vector<FileState>& states) {
     std::string state = StateName(s);
     if (s.locked) state += ", locked";
     state.resize(std::max<size_t>(state.size(), 24), ' ');
-    out << state << " " << Printable(s.path) << "\n";
+    std::string needs = Needs(s);
+    needs.resize(std::max<size_t>(needs.size(), 31), ' ');
+    out << state << " " << needs << " " << Printable(s.path) << "\n";
   }
   return out.str();
 }
 
 std::string JsonStatus(const std::vector<FileState>& states) {
   ordered_json files = ordered_json::array();
-  for (const auto& s : states)
-    files.push_back({{"path", s.path}, {"state", StateName(s)}, {"locked", s.locked}});
+  for (const auto& s : states) {
+    ordered_json f{{"path", s.path}, {"state", StateName(s)}, {"locked", s.locked}};
+    if (s.encrypted) {
+      f["key_store"] = s.keyStore && s.keyStoreId ? ordered_json(Hex8(s.keyStoreId)) : ordered_json(nullptr);
+      f["stored_key"] = s.keyStore;
+      f["password"] = s.password;
+    }
+    files.push_back(std::move(f));
+  }
   ordered_json j;
   j["command"] = "status";
   j["files"] = std::move(files);
+  j["exit"] = 0;
+  return Dump(j);
+}
+
+std::string TextKeys(const std::vector<keystore::KeyInfo>& keys) {
+  std::ostringstream out;
+  out << "ID        CREATED (UTC)\n";
+  for (const auto& k : keys) {
+    std::string line = Hex8(k.id) + "  " + Created(k.created, "%Y-%m-%d %H:%M:%S").value_or("unknown");
+    if (k.encrypts) line.resize(30, ' '), line += k.chosen ? "encrypts (chosen with 'use')" : "encrypts";
+    out << line << "\n";
+  }
+  return out.str();
+}
+
+std::string JsonKeys(const std::string& keyFile, const std::vector<keystore::KeyInfo>& keys) {
+  ordered_json list = ordered_json::array();
+  for (const auto& k : keys) {
+    auto created = Created(k.created, "%Y-%m-%dT%H:%M:%SZ");
+    list.push_back({{"id", Hex8(k.id)},
+                    {"created", created ? ordered_json(*created) : ordered_json(nullptr)},
+                    {"encrypts", k.encrypts},
+                    {"chosen", k.chosen}});
+  }
+  ordered_json j;
+  j["command"] = "keystore";
+  j["path"] = keyFile;
+  j["keys"] = std::move(list);
   j["exit"] = 0;
   return Dump(j);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cli/batch.h"
+#include "suite/keystore/keystore.h"
 
 namespace halvex::cli {
 
@@ -36,9 +37,21 @@ struct FileState {
   bool encrypted = false;
   bool selfExtracting = false;
   bool locked = false;
+  // Encrypted files: what opens them. keyStoreId 0: no key store does (or the
+  // file is too old to record which).
+  bool keyStore = false;
+  uint32_t keyStoreId = 0;
+  bool password = false;
 };
 std::string TextStatus(const std::vector<FileState>& states);
 std::string JsonStatus(const std::vector<FileState>& states);
+
+// A key-store identifier as the user sees it: 8 hex digits.
+std::string Hex8(uint32_t id);
+
+// keystore list.
+std::string TextKeys(const std::vector<keystore::KeyInfo>& keys);
+std::string JsonKeys(const std::string& keyFile, const std::vector<keystore::KeyInfo>& keys);
 
 // A usage or setup error, for --json callers too.
 std::string JsonError(const std::string& command, const std::string& message, int exitStatus);

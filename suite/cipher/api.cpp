@@ -3,6 +3,7 @@
 #include <new>
 
 #include "suite/cipher/cipher.h"
+#include "suite/keystore/keystore.h"
 
 using namespace halvex::cipher;
 
@@ -39,6 +40,8 @@ uint32_t ZQCA_DualPasswordFileDecryptW(const WCHAR* source, const WCHAR* folder,
                                        const BYTE* secondKey, uint32_t keyLen, WCHAR* output,
                                        BYTE* flag, ZQCA_ProgressProc progress) {
   try {
+    // The batch hands over one stored key; the user's others are in the ring.
+    SetStoredKeySource(&halvex::keystore::RingKey);
     return DecryptFile(source, folder, password, passwordLength, secondKey, keyLen, output, flag,
                        progress);
   } catch (const std::bad_alloc&) {

@@ -53,6 +53,15 @@ uint32_t DecryptFile(const WCHAR* source, const WCHAR* folder, const WCHAR* pass
                      uint32_t passwordLength, const BYTE* secondKey, uint32_t keyLen,
                      WCHAR* output, BYTE* flag, ZQCA_ProgressProc progress);
 
+// Where decryption finds the other stored keys of the user, beyond the one it
+// is given: source(id, index, key) copies the index-th key (0, 1, ...) whose
+// key-store identifier is id (0: any key) into key (24 bytes), false when
+// there is none. When the given key is one of them (a stored key, not a
+// password's), a file recording another identifier is tried with the keys of
+// that one. Null (the default, and the self-extractor's): none.
+using StoredKeySource = bool (*)(uint32_t keyStoreId, size_t index, uint8_t* key);
+void SetStoredKeySource(StoredKeySource source);
+
 // What opens an encrypted file, for a host's message when no key it gave did.
 struct KeyNeeds {
   bool password = false;    // a slot a password opens

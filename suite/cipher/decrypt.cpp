@@ -1,6 +1,7 @@
 // Decrypting one file: open a key slot, check the header, then restore the
 // body chunk by chunk under the stored name into a temporary file that is
 // renamed into place only when every chunk has authenticated.
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -15,6 +16,11 @@
 
 namespace halvex::cipher {
 namespace {
+
+// The key-store's keys, as ZQKM_GetKeyFromKeyStore hands them out.
+constexpr size_t kStoredKeySize = 24;
+constexpr size_t kMaxStoredKeys = 255;
+std::atomic<StoredKeySource> storedKeys{nullptr};
 
 struct Request {
   WString source;
@@ -39,11 +45,42 @@ bool TryAllSlots(const format::Header& header, crypto::Bytes key, crypto::Mutabl
   return false;
 }
 
+bool HasStoredKeySlot(const format::Header& header) {
+  for (const format::Slot& slot : header.slots)
+    if (slot.kind == format::SlotKind::kStoredKey) return true;
+  return false;
+}
+
+// Whether the given key is one of the user's stored keys. The batches that
+// decrypt with the password alone hand its transcoding over as the second
+// key: that must not open files through the key store.
+bool IsStoredKey(StoredKeySource source, crypto::Bytes given, crypto::SecureBuffer& key) {
+  const uint32_t id = keys::KeyStoreId(given);
+  for (size_t i = 0; i < kMaxStoredKeys && source(id, i, key.data()); ++i)
+    if (crypto::Equal(key.view(), given)) return true;
+  return false;
+}
+
+// A file of another of the user's keys than the given one: the keys of the
+// identifier it records, or every key when it records none (version 1).
+bool TryOtherStoredKeys(const format::Header& header, crypto::Bytes given, crypto::MutableBytes fileKey) {
+  StoredKeySource source = storedKeys.load();
+  if (!source || given.size() != kStoredKeySize || !HasStoredKeySlot(header)) return false;
+  if (header.keyStoreId != 0 && header.keyStoreId == keys::KeyStoreId(given)) return false;
+  crypto::SecureBuffer key(kStoredKeySize);
+  if (!key.Ok() || !IsStoredKey(source, given, key)) return false;
+  for (size_t i = 0; i < kMaxStoredKeys && source(header.keyStoreId, i, key.data()); ++i)
+    if (TryAllSlots(header, key.view(), fileKey)) return true;
+  return false;
+}
+
 // The second key is tried first: it costs one HMAC, the password an Argon2id.
 uint32_t OpenFileKey(const Request& request, const format::Header& header,
                      crypto::SecureBuffer& fileKey, bool* byPassword) {
   bool haveSecond = request.secondKey && request.keyLen > 0 && request.keyLen <= kdf::kMaxKeyLen;
-  if (haveSecond && TryAllSlots(header, {request.secondKey, request.keyLen}, fileKey.span())) {
+  crypto::Bytes second = haveSecond ? crypto::Bytes{request.secondKey, request.keyLen} : crypto::Bytes{};
+  if (haveSecond && (TryAllSlots(header, second, fileKey.span()) ||
+                     TryOtherStoredKeys(header, second, fileKey.span()))) {
     *byPassword = false;
     return ZQCA_OK;
   }
@@ -165,6 +202,8 @@ void CopyOut(const WString& path, WCHAR* output) {
 }
 
 }  // namespace
+
+void SetStoredKeySource(StoredKeySource source) { storedKeys = source; }
 
 uint32_t DecryptFile(const WCHAR* source, const WCHAR* folder, const WCHAR* password,
                      uint32_t passwordLength, const BYTE* secondKey, uint32_t keyLen,

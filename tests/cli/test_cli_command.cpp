@@ -366,21 +366,55 @@ TEST_F(CommandTest, KeystoreExportImportRoundTrip) {
 
   Outcome path = Halvex({"keystore", "path"});
   EXPECT_EQ(path.out, keystore_.string() + "\n");
-  ASSERT_EQ(Halvex({"keystore", "export", exported}).status, 0);
-  EXPECT_EQ(Halvex({"keystore", "export", exported}).status, 1) << "never replaces a file";
+  Outcome asked = OnTerminal({"keystore", "export", exported}, {{"Passphrase:", "s3cret"}, {"Passphrase again:", "s3cret"}});
+  ASSERT_EQ(asked.status, 0) << asked.out;
+  EXPECT_EQ(Halvex({"keystore", "export", "--no-passphrase", exported}).status, 1) << "never replaces a file";
 
   UseKeyStore("keys/new-machine");
-  Outcome imported = Halvex({"keystore", "import", exported});
+  EXPECT_EQ(Halvex({"keystore", "import", exported}).status, 2) << "no passphrase, no terminal";
+  EXPECT_EQ(Halvex({"keystore", "import", "--passphrase-file", PasswordFile("wrong"), exported}).status, 2);
+  Outcome imported = Halvex({"keystore", "import", "--passphrase-file", PasswordFile("s3cret"), exported});
   ASSERT_EQ(imported.status, 0) << imported.err;
   ASSERT_EQ(Halvex({"decrypt", "-r", data_.string()}).status, 0);
   EXPECT_EQ(ReadFile(data_ / "kept.txt"), "under the stored key");
+}
 
-  // A different key already there is kept unless --force.
-  UseKeyStore("keys/other");
-  Write("made-key.txt", "x");
-  ASSERT_EQ(Halvex({"encrypt", (data_ / "made-key.txt").string()}).status, 0);
-  EXPECT_EQ(Halvex({"keystore", "import", exported}).status, 1);
-  EXPECT_EQ(Halvex({"keystore", "import", exported, "--force"}).status, 0);
+// The store is lost and encrypting makes a new one: importing the old
+// store's backup adds its key, and the files of both keys decrypt in place
+// with the stored keys alone.
+TEST_F(CommandTest, ImportedKeyJoinsTheRingAndEveryKeyDecrypts) {
+  Write("old.txt", "under the old key");
+  Write("new.txt", "under the new key");
+  ASSERT_EQ(Halvex({"encrypt", (data_ / "old.txt").string()}).status, 0);
+  const std::string backup = (root_ / "old.backup").string();
+  ASSERT_EQ(Halvex({"keystore", "export", "--no-passphrase", backup}).status, 0);
+  fs::remove(keystore_);
+  Outcome made = Halvex({"encrypt", (data_ / "new.txt").string()});
+  ASSERT_EQ(made.status, 0) << made.err;
+  EXPECT_NE(made.err.find("earlier key store need that store's backup: 'halvex keystore import BACKUP'"),
+            std::string::npos) << made.err;
+
+  Outcome status = Halvex({"status", "--json", "-r", data_.string()});
+  const json files = json::parse(status.out)["files"];
+  std::map<std::string, std::string> needs;
+  for (const auto& f : files) {
+    EXPECT_EQ(f["password"], false);
+    needs[fs::path(f["path"].get<std::string>()).filename().string()] = f["key_store"];
+  }
+  ASSERT_EQ(needs.size(), 2u) << status.out;
+  EXPECT_NE(needs["old.txtENX"], needs["new.txtENX"]);
+
+  Outcome imported = Halvex({"keystore", "import", backup});
+  ASSERT_EQ(imported.status, 0) << imported.err;
+  const json keys = json::parse(Halvex({"keystore", "list", "--json"}).out)["keys"];
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0]["id"], needs["new.txtENX"]);
+  EXPECT_EQ(keys[0]["encrypts"], true) << "the newer key keeps encrypting";
+  EXPECT_EQ(keys[1]["id"], needs["old.txtENX"]);
+  Outcome dec = Halvex({"decrypt", "-r", data_.string()});
+  EXPECT_EQ(dec.status, 0) << dec.out;
+  EXPECT_EQ(ReadFile(data_ / "old.txt"), "under the old key");
+  EXPECT_EQ(ReadFile(data_ / "new.txt"), "under the new key");
 }
 
 // A key store that is missing when decrypting (another HOME, an unmounted
@@ -395,7 +429,12 @@ TEST_F(CommandTest, MissingKeyStoreIsReportedNotReplacedOnDecryption) {
               made.err.find("halvex keystore export") != std::string::npos) << made.err;
   ASSERT_EQ(Halvex({"encrypt", "--password-file", PasswordFile("pw"), (data_ / "both.txt").string()}).status, 0);
   const std::string backup = (root_ / "backup.key").string();
-  ASSERT_EQ(Halvex({"keystore", "export", backup}).status, 0);
+  ASSERT_EQ(Halvex({"keystore", "export", "--no-passphrase", backup}).status, 0);
+  const json states = json::parse(Halvex({"status", "--json", "-r", data_.string()}).out)["files"];
+  ASSERT_EQ(states.size(), 2u);
+  EXPECT_EQ(states[0]["key_store"], states[1]["key_store"]);
+  for (const auto& f : states)
+    EXPECT_EQ(f["password"], f["path"].get<std::string>().find("both") != std::string::npos) << f;
   fs::remove(keystore_);
 
   const json report = json::parse(Halvex({"decrypt", "-r", "--json", data_.string()}).out);

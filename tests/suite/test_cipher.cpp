@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "suite/cipher/stubs.h"
+#include "suite/keystore/keystore.h"
 #include "tests/suite/cipher_test_support.h"
 
 namespace halvex::test {
@@ -108,7 +110,16 @@ struct KeyCase {
   const BYTE* decSecond;        // second key given to decryption
   uint32_t code;
   BYTE flag;
+  std::vector<const BYTE*> ring = {};  // the user's key store, the first key encrypting
 };
+
+// A key store of the single-key layout holding key.
+std::string KeyFileOf(const BYTE* key) {
+  std::string file = std::string("HALVEXKS\x01") + std::string(reinterpret_cast<const char*>(key), 24);
+  uint8_t digest[32];
+  gcry_md_hash_buffer(GCRY_MD_SHA256, digest, file.data(), file.size());
+  return file + std::string(reinterpret_cast<char*>(digest), 16);
+}
 
 class CipherKeys : public CipherTest, public ::testing::WithParamInterface<KeyCase> {};
 
@@ -116,6 +127,12 @@ TEST_P(CipherKeys, OpensOnlyWithAGivenKey) {
   const KeyCase& c = GetParam();
   drive_.Write("plan.doc", "plans");
   std::filesystem::create_directories(drive_.Native("out"));
+  const std::string store = drive_.Native("keystore");
+  setenv("HALVEX_KEYSTORE", store.c_str(), 1);
+  for (const BYTE* k : c.ring) {
+    drive_.Write("one-key", KeyFileOf(k));
+    ASSERT_EQ(keystore::Import(drive_.Native("one-key"), std::nullopt), keystore::Status::kOk);
+  }
   PasswordKey key(kPassword);
   ASSERT_EQ(Encrypt(drive_.Path("plan.doc"), drive_.Path("plan.hvx"), c.encPassword ? key.get() : nullptr,
                     c.encStored ? StoredKey().data() : nullptr)
@@ -144,7 +161,13 @@ INSTANTIATE_TEST_SUITE_P(
         KeyCase{"BothOpenWithStored", true, true, false, StoredKey().data(), ZQCA_OK, 0},
         KeyCase{"BothOpenWithPassword", true, true, true, OtherKey().data(), ZQCA_OK, 1},
         KeyCase{"BothPreferStored", true, true, true, StoredKey().data(), ZQCA_OK, 0},
-        KeyCase{"BothWrong", true, true, false, OtherKey().data(), ZQCA_ERR_WRONG_KEY, 0}),
+        KeyCase{"BothWrong", true, true, false, OtherKey().data(), ZQCA_ERR_WRONG_KEY, 0},
+        // The key store's other keys open files of their own identifier...
+        KeyCase{"StoredOpensWithTheRing", false, true, false, OtherKey().data(), ZQCA_OK, 0,
+                {OtherKey().data(), StoredKey().data()}},
+        // ...but only for a stored key given, never for a password's.
+        KeyCase{"RingNotForAnotherKey", false, true, false, OtherKey().data(), ZQCA_ERR_WRONG_KEY, 0,
+                {StoredKey().data()}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Batch types hand the transcoded password as both keys: one slot, and the

@@ -1,6 +1,8 @@
-// The key store: made once, private, the same key every time, never silently replaced.
+// The key store: made once, private, the same key every time, never silently
+// replaced; a ring that only grows; backups sealed under a passphrase.
 #include "suite/keystore/keystore.h"
 
+#include <gcrypt.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "suite/keystore/backup.h"
 #include "suite/zqkm.h"
 
 namespace fs = std::filesystem;
@@ -33,6 +36,14 @@ std::string ReadBytes(const fs::path& p) {
 void WriteBytes(const fs::path& p, const std::string& bytes) {
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
   out << bytes;
+}
+
+// bytes with their trailing checksum made right again, as a key file has it.
+std::string Resealed(std::string bytes) {
+  uint8_t digest[32];
+  gcry_md_hash_buffer(GCRY_MD_SHA256, digest, bytes.data(), bytes.size() - 16);
+  bytes.replace(bytes.size() - 16, 16, reinterpret_cast<char*>(digest), 16);
+  return bytes;
 }
 
 // The stored key as bytes, or the error code as text.
@@ -72,7 +83,7 @@ TEST_F(KeystoreTest, FirstUseMakesAPrivateKeyFileAndLaterUsesGiveTheSameKey) {
   struct stat st;
   ASSERT_EQ(0, stat(keyFile_.c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 0777);
-  EXPECT_EQ(49, st.st_size);
+  EXPECT_EQ(59, st.st_size) << "a ring of one key";
   ASSERT_EQ(0, stat(keyFile_.parent_path().c_str(), &st));
   EXPECT_EQ(0700u, st.st_mode & 0777) << "folders made for the key are private too";
   EXPECT_EQ(first, FetchKey());
@@ -100,7 +111,10 @@ TEST_F(KeystoreTest, DamagedKeyFileIsErrorOneAndStaysUntouched) {
       {"bad magic", flip(0)},
       {"bad version", flip(8)},
       {"key byte changed", flip(20)},
-      {"checksum changed", flip(48)},
+      {"checksum changed", flip(58)},
+      {"no keys", Resealed(good.substr(0, 9) + std::string("\0\xff", 2) + good.substr(43))},
+      {"more keys counted than held", Resealed(good.substr(0, 9) + "\x02" + good.substr(10))},
+      {"chosen key beyond the ring", Resealed(good.substr(0, 10) + "\x01" + good.substr(11))},
   };
   for (const Case& c : cases) {
     WriteBytes(keyFile_, c.bytes);
@@ -150,42 +164,86 @@ TEST_F(KeystoreTest, ProcessesRacingOnFirstUseEndWithOneKey) {
 }
 
 TEST_F(KeystoreTest, ExportNeverOverwritesAndNeedsAKey) {
-  EXPECT_EQ(ks::Status::kMissing, ks::Export(dir_ / "copy"));
+  EXPECT_EQ(ks::Status::kMissing, ks::Export(dir_ / "copy", std::nullopt));
   ASSERT_EQ(24u, FetchKey().size());
-  ASSERT_EQ(ks::Status::kOk, ks::Export(dir_ / "copy"));
+  ASSERT_EQ(ks::Status::kOk, ks::Export(dir_ / "copy", std::nullopt));
   EXPECT_EQ(ReadBytes(keyFile_), ReadBytes(dir_ / "copy"));
   WriteBytes(dir_ / "other", "keep me");
-  EXPECT_EQ(ks::Status::kExists, ks::Export(dir_ / "other"));
+  EXPECT_EQ(ks::Status::kExists, ks::Export(dir_ / "other", std::nullopt));
+  EXPECT_EQ(ks::Status::kExists, ks::Export(dir_ / "other", "pass"));
   EXPECT_EQ("keep me", ReadBytes(dir_ / "other"));
 }
 
-TEST_F(KeystoreTest, ImportRefusesBadFilesAndOtherKeysUnlessForced) {
-  // A key of another machine.
-  UseKeyFile(dir_ / "elsewhere" / "keystore");
-  const std::string foreignKey = FetchKey();
-  const fs::path foreign = dir_ / "elsewhere" / "keystore";
-  UseKeyFile(dir_ / "config" / "halvex" / "keystore");
+// A store lost and made anew holds a new key; importing the old backup adds
+// the old key beside it, and the new one keeps encrypting.
+TEST_F(KeystoreTest, ImportAddsKeysAndNeverReplacesOne) {
+  const std::string oldKey = FetchKey();
+  const fs::path backup = dir_ / "old.backup";
+  ASSERT_EQ(ks::Status::kOk, ks::Export(backup, std::nullopt));
+  fs::remove(keyFile_);
+  const std::string newKey = FetchKey();
+  ASSERT_NE(oldKey, newKey);
 
-  // With no key yet, an import installs it.
-  ASSERT_EQ(ks::Status::kOk, ks::Import(foreign, false));
-  EXPECT_EQ(foreignKey, FetchKey());
+  size_t added = 9;
+  ASSERT_EQ(ks::Status::kOk, ks::Import(backup, std::nullopt, &added));
+  EXPECT_EQ(1u, added);
+  EXPECT_EQ(newKey, FetchKey()) << "an older key added does not take over encrypting";
+  ASSERT_EQ(ks::Status::kOk, ks::Import(backup, std::nullopt, &added));
+  EXPECT_EQ(0u, added) << "a key held already is not added twice";
+  std::vector<ks::KeyInfo> keys;
+  ASSERT_EQ(ks::Status::kOk, ks::List(keys));
+  ASSERT_EQ(2u, keys.size());
+  EXPECT_TRUE(keys[0].encrypts);
+  EXPECT_FALSE(keys[1].encrypts);
+
+  const std::string ring = ReadBytes(keyFile_);
+  WriteBytes(dir_ / "damaged", ReadBytes(backup).substr(0, 40));
+  EXPECT_EQ(ks::Status::kCorrupt, ks::Import(dir_ / "damaged", std::nullopt));
+  EXPECT_EQ(ks::Status::kMissing, ks::Import(dir_ / "absent", std::nullopt));
+  EXPECT_EQ(ks::Status::kUnknownKey, ks::Use(keys[0].id ^ 1));
+  EXPECT_EQ(ring, ReadBytes(keyFile_)) << "refused changes change nothing";
+
+  ASSERT_EQ(ks::Status::kOk, ks::Use(keys[1].id));
+  EXPECT_EQ(oldKey, FetchKey()) << "the chosen key encrypts";
+  WriteBytes(keyFile_, ring.substr(0, 50));
+  EXPECT_EQ(ks::Status::kStoreDamaged, ks::Import(backup, std::nullopt));
+  EXPECT_EQ(ring.substr(0, 50), ReadBytes(keyFile_)) << "a damaged store is never replaced";
+}
+
+// Stores and backups of the first layout: one key, 49 bytes.
+TEST_F(KeystoreTest, SingleKeyFilesOfTheFirstLayoutStillServe) {
+  const std::string key(24, '\x5a');
+  const std::string v1 = Resealed(std::string("HALVEXKS\x01") + key + std::string(16, '\0'));
+  fs::create_directories(keyFile_.parent_path());
+  WriteBytes(keyFile_, v1);
+  EXPECT_EQ(key, FetchKey());
+  WriteBytes(dir_ / "v1.backup", v1);
+  EXPECT_EQ(ks::Status::kOk, ks::Import(dir_ / "v1.backup", std::nullopt));
+  EXPECT_EQ(v1, ReadBytes(keyFile_)) << "nothing new: the old file stays as it was";
+  fs::remove(keyFile_);
+  ASSERT_EQ(ks::Status::kOk, ks::Import(dir_ / "v1.backup", std::nullopt));
+  EXPECT_EQ(key, FetchKey());
+}
+
+TEST_F(KeystoreTest, SealedBackupOpensWithItsPassphraseAlone) {
+  ks::backup::SetCost(1, 64);
+  const std::string key = FetchKey();
+  const fs::path sealed = dir_ / "sealed.backup";
+  ASSERT_EQ(ks::Status::kOk, ks::Export(sealed, "correct horse"));
+  const std::string bytes = ReadBytes(sealed);
+  EXPECT_EQ(std::string::npos, bytes.find(key)) << "the key is not readable in the backup";
+  EXPECT_TRUE(ks::NeedsPassphrase(sealed));
   fs::remove(keyFile_);
 
-  const std::string ownKey = FetchKey();
-  const std::string ownFile = ReadBytes(keyFile_);
-  WriteBytes(dir_ / "damaged", ReadBytes(foreign).substr(0, 40));
-  EXPECT_EQ(ks::Status::kCorrupt, ks::Import(dir_ / "damaged", true));
-  EXPECT_EQ(ks::Status::kMissing, ks::Import(dir_ / "absent", true));
-  EXPECT_EQ(ks::Status::kExists, ks::Import(foreign, false));
-  EXPECT_EQ(ownFile, ReadBytes(keyFile_)) << "refused imports change nothing";
-  EXPECT_EQ(ks::Status::kOk, ks::Import(keyFile_, false)) << "the same key is no conflict";
-
-  ASSERT_EQ(ks::Status::kOk, ks::Import(foreign, true));
-  EXPECT_EQ(foreignKey, FetchKey());
-  EXPECT_NE(ownKey, foreignKey);
-  struct stat st;
-  ASSERT_EQ(0, stat(keyFile_.c_str(), &st));
-  EXPECT_EQ(0600u, st.st_mode & 0777);
+  std::string tampered = bytes;
+  tampered[bytes.size() / 2] ^= 1;
+  WriteBytes(dir_ / "tampered", tampered);
+  EXPECT_EQ(ks::Status::kNeedsPassphrase, ks::Import(sealed, std::nullopt));
+  EXPECT_EQ(ks::Status::kWrongPassphrase, ks::Import(sealed, "wrong horse"));
+  EXPECT_EQ(ks::Status::kWrongPassphrase, ks::Import(dir_ / "tampered", "correct horse"));
+  EXPECT_FALSE(fs::exists(keyFile_));
+  ASSERT_EQ(ks::Status::kOk, ks::Import(sealed, "correct horse"));
+  EXPECT_EQ(key, FetchKey());
 }
 
 }  // namespace
