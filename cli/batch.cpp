@@ -145,6 +145,14 @@ FileResult NotStarted(const InputFile& file, bool stopped, const char* why) {
   return Result(file, FileStatus::kFailed, 0, "not reached");
 }
 
+// Why a file with other names was not encrypted, with how many it has.
+std::string OtherNamesReason(const InputFile& file) {
+  const size_t others = OtherNames(file.native);
+  const std::string count = others == 0 ? "other names" : others == 1 ? "1 other name" : std::to_string(others) + " other names";
+  return "it has " + count + "; its content would stay readable under " + (others == 1 ? "it" : "them") +
+         " (--links encrypt encrypts it anyway)";
+}
+
 // The fate of an entry of an in-place batch, in the command's words.
 FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
   const uint32_t dialogCode = f.api ? f.api : f.fes;
@@ -160,6 +168,7 @@ FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
     case HALVEX_OUTCOME_REFUSED:
       if (f.reason == HALVEX_REASON_SYSTEM_FILE)
         return Result(file, FileStatus::kSkipped, 0, "a system file, never encrypted");
+      if (f.reason == HALVEX_REASON_HARD_LINKS) return Result(file, FileStatus::kSkipped, f.fes, OtherNamesReason(file));
       return Result(file, FileStatus::kFailed, 0, "disappeared before its turn");
     case HALVEX_OUTCOME_SKIPPED:
       if (f.reason == HALVEX_REASON_HIDDEN_FILE)

@@ -52,6 +52,7 @@ enum {
   HALVEX_REASON_ERROR_DIALOG = 5,   // the error dialog's answer
   HALVEX_REASON_NOT_STARTED = 6,    // the batch ended before this entry's turn
   HALVEX_REASON_WHILE_RUNNING = 7,  // cancelled during its cipher call; left as it was
+  HALVEX_REASON_HARD_LINKS = 8,     // in-place encryption of a file with other names (dwFesCode 1314)
 };
 
 typedef struct tagHALVEXEVENT {
