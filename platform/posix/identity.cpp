@@ -84,7 +84,9 @@ std::optional<FileIdentity> FreshIdentity(const std::string& native) {
 // was taken meanwhile: then it stays aside, and keptAt (in the library's
 // form) says where.
 DeleteIfSame PutBack(const std::string& aside, const std::string& native, LPCWSTR path, WString* keptAt) {
-  if (posix::RenameNoReplace(aside, native) == 0) return DeleteIfSame::kChanged;
+  const int err = posix::RenameNoReplace(aside, native);
+  // ENOENT: somebody removed it from the aside name; there is nothing to name.
+  if (err == 0 || err == ENOENT) return DeleteIfSame::kChanged;
   if (keptAt) {
     const WString library(path);
     const size_t separator = library.find_last_of(WTEXT("\\/"));
