@@ -11,6 +11,8 @@ int32_t Failed(CCryptoFile& engine, uint32_t fesCode, uint32_t apiCode = 0) {
   return 0;
 }
 
+bool Gone() { return GetLastError() == ERROR_FILE_NOT_FOUND; }
+
 // A kept file gets back the attributes the delete reset when it is the very
 // file they were read from, back at its name; a newer file saved over the
 // name keeps its own.
@@ -41,9 +43,12 @@ int32_t CCryptoFile::DeleteSourceIfSame(const WCHAR* path, const halvex::platfor
   using halvex::platform::DeleteIfSame;
   m_strSourceKeptAt.clear();
   halvex::platform::LookScope looks;
+  // A source gone since it was found unchanged is not a failure to delete
+  // it: the output, then its only copy, stays.
   const DWORD attributes = GetFileAttributesW(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(*this, FES_READ_ATTR_FAILED);
-  if (!SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL)) return Failed(*this, FES_RESET_ATTR_FAILED);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(*this, Gone() ? FES_SOURCE_CHANGED : FES_READ_ATTR_FAILED);
+  if (!SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL))
+    return Failed(*this, Gone() ? FES_SOURCE_CHANGED : FES_RESET_ATTR_FAILED);
   switch (halvex::platform::DeleteFileIfSame(path, expected, &m_strSourceKeptAt)) {
     case DeleteIfSame::kDeleted: return 1;
     case DeleteIfSame::kChanged:

@@ -342,8 +342,9 @@ TEST_F(InteractiveTest, SourceChangedDuringTheCallIsKeptWithTheOutput) {
        nullptr, "PLAIN a.dat", nullptr},
       {[](const std::string& p) { std::filesystem::remove(p); }, nullptr, nullptr, nullptr},
 #ifndef _WIN32
-      // Saved over between the delete's last check and its removal.
+      // Saved over, or removed, between the delete's last check and its removal.
       {nullptr, [&](const std::string& p, int step) { if (step == 0) saveOver(p, "newer"); }, "newer", nullptr},
+      {nullptr, [](const std::string& p, int step) { if (step == 0) std::filesystem::remove(p); }, nullptr, nullptr},
       // ... and the name taken once more while the newer file was checked.
       {nullptr,
        [&](const std::string& p, int step) { saveOver(p, step == 0 ? "newer" : "newest"); }, "newest", "newer"},
