@@ -13,8 +13,8 @@ int32_t Failed(CCryptoFile& engine, uint32_t fesCode, uint32_t apiCode = 0) {
 
 bool Gone() { return GetLastError() == ERROR_FILE_NOT_FOUND; }
 
-// A kept file gets back the attributes the delete reset when it is the very
-// file they were read from, back at its name; a newer file saved over the
+// A file that stays gets back the attributes the delete reset when it is the
+// very file they were read from, at its name; a newer file saved over the
 // name keeps its own.
 void RestoreKeptAttributes(const WCHAR* path, const halvex::platform::FileIdentity& expected, DWORD attributes) {
   const auto now = halvex::platform::GetFileIdentity(path);
@@ -56,7 +56,7 @@ int32_t CCryptoFile::DeleteSourceIfSame(const WCHAR* path, const halvex::platfor
       return Failed(*this, FES_SOURCE_CHANGED);
     case DeleteIfSame::kFailed: break;
   }
-  SetFileAttributesW(path, attributes);
+  RestoreKeptAttributes(path, expected, attributes);
   return Failed(*this, FES_DELETE_FAILED);
 }
 
