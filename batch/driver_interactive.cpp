@@ -1,6 +1,9 @@
 // The interactive batch (type 0): encrypts or decrypts every listed file in
 // place, with prompts, retries, replacement and cancel.
 #include <algorithm>
+#include <atomic>
+
+#include "halvex/host.h"
 
 #include "batch/drivers.h"
 #include "batch/events.h"
@@ -39,6 +42,21 @@ bool VaultDriveGone() {
   return device.IsShow() == 0;
 }
 
+// HalvexSetLinkPolicy: whether a file with other names is encrypted in place.
+std::atomic<bool> g_encryptLinkedFiles{false};
+
+// An in-place encryption deletes the plain file by one name only: under its
+// other names the content would stay readable, so such a file is refused
+// unless the host allows it.
+bool RefusedForOtherNames(const WString& path) {
+  if (State().cryptoFile.m_nOutputKind != PROGRESS_ENC || g_encryptLinkedFiles) return false;
+  const auto identity = halvex::platform::GetFileIdentity(path.c_str());
+  if (!identity || identity->links <= 1) return false;
+  State().cryptoFile.SetFesErrCode(FES_HARD_LINKED);
+  State().cryptoFile.SetApiErrCode(0);
+  return true;
+}
+
 bool Encrypting() {
   int32_t kind = State().cryptoFile.m_nOutputKind;
   return kind == PROGRESS_ENC || kind == PROGRESS_ENC_SELFX;
@@ -49,6 +67,8 @@ Next CheckBeforeEncrypting(tagCRYPTOPARAMS* request, uint32_t i, const WString& 
   const CFESUtil::SystemHidden kind = State().cryptoFile.m_FESUtil.CheckIsSystemOrHiddenFile(path.c_str());
   if (kind.system)
     return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_SYSTEM_FILE), Next::kNextFile;
+  if (RefusedForOtherNames(path))
+    return NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_HARD_LINKS), Next::kNextFile;
   if (!kind.hidden) return Next::kProcess;
   uint32_t r = AskHiddenFile(request, i);
   if (r == i + 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_HIDDEN_FILE), Next::kNextFile;
@@ -129,4 +149,10 @@ void RunInteractiveBatch(tagCRYPTOPARAMS* request) {
     request->pOptions->dwStatus = 1;
     s.bCancel = 0;
   }
+}
+
+extern "C" int HalvexSetLinkPolicy(int policy) {
+  if (policy != HALVEX_LINKS_REFUSE && policy != HALVEX_LINKS_ENCRYPT) return HALVEX_INVALID_ARGUMENT;
+  g_encryptLinkedFiles = policy == HALVEX_LINKS_ENCRYPT;
+  return HALVEX_OK;
 }

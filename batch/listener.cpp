@@ -91,6 +91,11 @@ void NotifyOutcomeWithCodes(const tagCRYPTOPARAMS* request, uint32_t index, uint
   e.dwFesCode = engine.GetFesErrCode();
   e.dwApiCode = engine.GetApiErrCode();
   e.dwCode = request->dwErrCode;
+  // A source found changed is kept beside its output: the host learns both.
+  if (e.dwFesCode == FES_SOURCE_CHANGED) {
+    e.pwszOutput = engine.m_strLastOutput.c_str();
+    if (!engine.m_strSourceKeptAt.empty()) e.pwszKeptAt = engine.m_strSourceKeptAt.c_str();
+  }
   Send(e);
 }
 

@@ -79,13 +79,17 @@ uint32_t DeleteSourceOf(const WString& source) {
   BatchState& s = State();
   // The look that finds the source unchanged is the one the delete starts from.
   halvex::platform::LookScope looks;
+  s.cryptoFile.m_strSourceKeptAt.clear();
   if (!SourceUnchanged(source)) {
     s.cryptoFile.SetFesErrCode(FES_SOURCE_CHANGED);
     s.cryptoFile.SetApiErrCode(0);
     return 0;
   }
-  if (!s.cryptoFile.DeleteFileW(source.c_str())) return UndoForUndeletableSource();
-  return 1;
+  // The delete checks again that it removes that file and no newer one saved
+  // over the name since.
+  if (s.cryptoFile.DeleteSourceIfSame(source.c_str(), *s.cryptoFile.m_sourceIdentity)) return 1;
+  if (s.cryptoFile.GetFesErrCode() == FES_SOURCE_CHANGED) return 0;
+  return UndoForUndeletableSource();
 }
 
 uint32_t CancelledOutput() {

@@ -47,6 +47,8 @@ const std::array<CommandInfo, 6> kCommands{{
      "      --password-file F  read the password from the first line of F\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
      "      --on-hidden P      encrypt|skip hidden files (default skip)\n"
+     "      --links P          encrypt|refuse files with other names (hard links), whose\n"
+     "                         content stays readable under those names (default refuse)\n"
      "      --on-error P       skip|stop|retry-once after a failure (default skip)\n"
      "      --no-input         never ask at the terminal; the policies answer\n"
      "      --json             print the result as JSON\n"},
@@ -157,6 +159,11 @@ bool ParseHidden(const std::string& v, HiddenPolicy& out) {
   if (v == "encrypt") return out = HiddenPolicy::kEncrypt, true;
   return false;
 }
+bool ParseLinks(const std::string& v, LinksPolicy& out) {
+  if (v == "refuse") return out = LinksPolicy::kRefuse, true;
+  if (v == "encrypt") return out = LinksPolicy::kEncrypt, true;
+  return false;
+}
 bool ParseError(const std::string& v, ErrorPolicy& out) {
   if (v == "skip") return out = ErrorPolicy::kSkip, true;
   if (v == "stop") return out = ErrorPolicy::kStop, true;
@@ -254,13 +261,14 @@ class Parser {
                        "HALVEX_PASSWORD or the terminal prompt");
     }
     const bool isValued = name == "--password-file" || name == "--passphrase-file" || name == "--on-exists" ||
-                          name == "--on-hidden" || name == "--on-error" || name == "--stub";
+                          name == "--on-hidden" || name == "--on-error" || name == "--stub" || name == "--links";
     if (!isValued) return Refuse(r, "unknown option '" + name + "' for 'halvex " + name_ + "'");
     const unsigned opt = name == "--password-file"     ? kOptPasswordFile
                          : name == "--passphrase-file" ? kOptPassphrase
                          : name == "--stub"            ? kOptStub
                                                        : kOptPolicies;
-    if (!(allowed_ & opt) || (name == "--on-hidden" && o.command != Command::kEncrypt))
+    const bool encryptOnly = name == "--on-hidden" || name == "--links";
+    if (!(allowed_ & opt) || (encryptOnly && o.command != Command::kEncrypt))
       return Refuse(r, name + " does not apply to 'halvex " + name_ + "'");
     auto value = Value(inline_value, i);
     if (!value) return Refuse(r, name + " needs a value");
@@ -273,6 +281,7 @@ class Parser {
     }
     bool ok = name == "--on-exists"   ? ParseExists(*value, o.onExists)
               : name == "--on-hidden" ? ParseHidden(*value, o.onHidden)
+              : name == "--links"     ? ParseLinks(*value, o.links)
                                       : ParseError(*value, o.onError);
     if (!ok) return Refuse(r, "'" + *value + "' is not a choice of " + name);
     return true;

@@ -13,6 +13,8 @@ enum class Command { kNone, kEncrypt, kDecrypt, kCopy, kMail, kKeystore, kStatus
 enum class ExistsPolicy { kSkip, kReplace, kStop };
 enum class HiddenPolicy { kSkip, kEncrypt };
 enum class ErrorPolicy { kSkip, kStop, kRetryOnce };
+// Whether encryption in place takes a file with other names (hard links).
+enum class LinksPolicy { kRefuse, kEncrypt };
 
 struct Options {
   Command command = Command::kNone;
@@ -35,6 +37,7 @@ struct Options {
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;
   ErrorPolicy onError = ErrorPolicy::kSkip;
+  LinksPolicy links = LinksPolicy::kRefuse;
 };
 
 // What went wrong while parsing, in words for the user.

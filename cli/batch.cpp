@@ -88,6 +88,7 @@ struct Fate {
   bool rolledBack = false;
   uint32_t outcome = 0, reason = 0, fes = 0, api = 0, code = 0;
   std::string output;  // native
+  std::string keptAt;  // native: where a changed source was kept, when not at its name
 };
 
 // Collects every entry's fate while the batch runs.
@@ -120,6 +121,7 @@ class Listener {
     f.api = e->dwApiCode;
     f.code = e->dwCode;
     f.output = e->pwszOutput ? NativeOf(e->pwszOutput) : std::string();
+    f.keptAt = e->pwszKeptAt ? NativeOf(e->pwszKeptAt) : std::string();
   }
 
   std::vector<Fate> fates_;
@@ -147,8 +149,16 @@ FileResult NotStarted(const InputFile& file, bool stopped, const char* why) {
   return Result(file, FileStatus::kFailed, 0, "not reached");
 }
 
+// Why a file with other names was not encrypted, with how many it has.
+std::string OtherNamesReason(const InputFile& file) {
+  const size_t others = OtherNames(file.native);
+  const std::string count = others == 0 ? "other names" : others == 1 ? "1 other name" : std::to_string(others) + " other names";
+  return "it has " + count + "; its content would stay readable under " + (others == 1 ? "it" : "them") +
+         " (--links encrypt encrypts it anyway)";
+}
+
 // The fate of an entry of an in-place batch, in the command's words.
-FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped) {
+FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
   const uint32_t dialogCode = f.api ? f.api : f.fes;
   switch (f.decided ? f.outcome : 0) {
     case HALVEX_OUTCOME_DONE: {
@@ -162,6 +172,7 @@ FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped) {
     case HALVEX_OUTCOME_REFUSED:
       if (f.reason == HALVEX_REASON_SYSTEM_FILE)
         return Result(file, FileStatus::kSkipped, 0, "a system file, never encrypted");
+      if (f.reason == HALVEX_REASON_HARD_LINKS) return Result(file, FileStatus::kSkipped, f.fes, OtherNamesReason(file));
       return Result(file, FileStatus::kFailed, 0, "disappeared before its turn");
     case HALVEX_OUTCOME_SKIPPED:
       if (f.reason == HALVEX_REASON_HIDDEN_FILE)
@@ -184,6 +195,17 @@ FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped) {
       return Result(file, FileStatus::kFailed, f.code, f.code ? DescribeCode(f.code) : "not done");
     default: return NotStarted(file, stopped, "not started: the batch was stopped");
   }
+}
+
+// A source found changed is kept with its output: the report names both, and
+// where the file found at its name went when a newer one took it again.
+FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped) {
+  FileResult r = InPlaceFate(file, f, stopped);
+  if (!f.decided || f.fes != FES_SOURCE_CHANGED || r.status == FileStatus::kDone) return r;
+  if (!f.output.empty()) r.outputs.push_back(f.output);
+  if (!f.keptAt.empty())
+    r.reason += "; its name was taken again meanwhile: the file that stood there is now " + Printable(f.keptAt);
+  return r;
 }
 
 // The fate of an entry of the all-or-nothing copy batch.

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <variant>
 
+#include "halvex/host.h"
 #include "cli/batch.h"
 #include "cli/password.h"
 #include "cli/paths.h"
@@ -60,6 +61,20 @@ void ApplyPolicies(const Options& o) {
   if (o.command == Command::kDecrypt && !o.strict)
     progress::SetQuietSkip([](uint32_t fes, uint32_t) { return fes == FES_NOT_ENCRYPTED; });
   if (o.noInput) progress::SetInteractive(false);
+  HalvexSetLinkPolicy(o.links == LinksPolicy::kEncrypt ? HALVEX_LINKS_ENCRYPT : HALVEX_LINKS_REFUSE);
+}
+
+// Encrypting in place a file with other names leaves its content readable
+// under them: when the user allows it, each such file is named once.
+void WarnOfOtherNames(const Options& o, const std::vector<InputFile>& files) {
+  if (o.command != Command::kEncrypt || o.selfExtract || o.links != LinksPolicy::kEncrypt) return;
+  for (const InputFile& f : files) {
+    const size_t others = OtherNames(f.native);
+    if (others == 0) continue;
+    std::cerr << "halvex: warning: " << Printable(f.native) << " has " << others << " other name"
+              << (others == 1 ? "" : "s") << "; its content stays readable under " << (others == 1 ? "it" : "them")
+              << "\n";
+  }
 }
 
 int Report(const Options& o, const BatchReport& report, bool listDone) {
@@ -104,6 +119,7 @@ int RunBatch(const Options& o) {
   if (!pw.error.empty()) return UsageError(o, pw.error);
 
   ApplyPolicies(o);
+  WarnOfOtherNames(o, *files);
   if (o.stub) cipher::stubs::Choose(cipher::stubs::Parse(*o.stub));
   BatchReport report;
   bool listDone = false;

@@ -85,6 +85,12 @@ class Expander {
 
 }  // namespace
 
+size_t OtherNames(const std::string& native) {
+  std::error_code ec;
+  const auto links = fs::hard_link_count(native, ec);
+  return ec || links < 1 ? 0 : static_cast<size_t>(links - 1);
+}
+
 Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursive) {
   Expander expander(recursive);
   for (const auto& operand : operands) expander.Operand(operand);

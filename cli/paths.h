@@ -15,6 +15,9 @@ struct InputFile {
   WString library;     // the same file as the library names it
 };
 
+// The names a file has besides this one (hard links); 0 when it cannot be told.
+size_t OtherNames(const std::string& native);
+
 struct Expansion {
   std::vector<InputFile> files;       // in command-line order, folders sorted, no duplicates
   std::vector<std::string> errors;    // each one a reason not to start at all

@@ -55,7 +55,8 @@ CCryptoFile::CCryptoFile(const CCryptoFile& other)
       m_strLastOutput(other.m_strLastOutput),
       m_bTempOutput(other.m_bTempOutput),
       m_strSourceRead(other.m_strSourceRead),
-      m_sourceIdentity(other.m_sourceIdentity) {
+      m_sourceIdentity(other.m_sourceIdentity),
+      m_strSourceKeptAt(other.m_strSourceKeptAt) {
   std::memcpy(m_byRandKey, other.m_byRandKey, sizeof m_byRandKey);
   AdoptOwnRandKey(*this, other);
 }
@@ -81,6 +82,7 @@ CCryptoFile& CCryptoFile::operator=(const CCryptoFile& other) {
   m_bTempOutput = other.m_bTempOutput;
   m_strSourceRead = other.m_strSourceRead;
   m_sourceIdentity = other.m_sourceIdentity;
+  m_strSourceKeptAt = other.m_strSourceKeptAt;
   AdoptOwnRandKey(*this, other);
   return *this;
 }

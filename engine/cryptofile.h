@@ -42,6 +42,10 @@ class HALVEX_API CCryptoFile {
   void DecryptFileW(tagCRYPTOPARAMS* request, uint32_t index);
 
   int32_t DeleteFileW(const WCHAR* path);
+  // Deletes a finished file's source, only while it is the file expected
+  // describes. A source found changed is kept (FES_SOURCE_CHANGED), at its
+  // name or, when that was taken again meanwhile, at m_strSourceKeptAt.
+  int32_t DeleteSourceIfSame(const WCHAR* path, const halvex::platform::FileIdentity& expected);
   int32_t LockFile(const WCHAR* path);
   int32_t CheckFileLocked(const WCHAR* path);
   int32_t CheckFileEncrypted(const WCHAR* path);
@@ -79,4 +83,7 @@ class HALVEX_API CCryptoFile {
   // while it is still that very file, unchanged.
   WString m_strSourceRead;
   std::optional<halvex::platform::FileIdentity> m_sourceIdentity;
+  // Where the last DeleteSourceIfSame left the file it found changed, when
+  // not at its name; else empty.
+  WString m_strSourceKeptAt;
 };

@@ -11,6 +11,16 @@ int32_t Failed(CCryptoFile& engine, uint32_t fesCode, uint32_t apiCode = 0) {
   return 0;
 }
 
+bool Gone() { return GetLastError() == ERROR_FILE_NOT_FOUND; }
+
+// A file that stays gets back the attributes the delete reset when it is the
+// very file they were read from, at its name; a newer file saved over the
+// name keeps its own.
+void RestoreKeptAttributes(const WCHAR* path, const halvex::platform::FileIdentity& expected, DWORD attributes) {
+  const auto now = halvex::platform::GetFileIdentity(path);
+  if (now && now->volume == expected.volume && now->index == expected.index) SetFileAttributesW(path, attributes);
+}
+
 }  // namespace
 
 int32_t CCryptoFile::DeleteFileW(const WCHAR* path) {
@@ -27,6 +37,27 @@ int32_t CCryptoFile::DeleteFileW(const WCHAR* path) {
     return Failed(*this, FES_DELETE_FAILED);
   }
   return 1;
+}
+
+int32_t CCryptoFile::DeleteSourceIfSame(const WCHAR* path, const halvex::platform::FileIdentity& expected) {
+  using halvex::platform::DeleteIfSame;
+  m_strSourceKeptAt.clear();
+  halvex::platform::LookScope looks;
+  // A source gone since it was found unchanged is not a failure to delete
+  // it: the output, then its only copy, stays.
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return Failed(*this, Gone() ? FES_SOURCE_CHANGED : FES_READ_ATTR_FAILED);
+  if (!SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL))
+    return Failed(*this, Gone() ? FES_SOURCE_CHANGED : FES_RESET_ATTR_FAILED);
+  switch (halvex::platform::DeleteFileIfSame(path, expected, &m_strSourceKeptAt)) {
+    case DeleteIfSame::kDeleted: return 1;
+    case DeleteIfSame::kChanged:
+      if (m_strSourceKeptAt.empty()) RestoreKeptAttributes(path, expected, attributes);
+      return Failed(*this, FES_SOURCE_CHANGED);
+    case DeleteIfSame::kFailed: break;
+  }
+  RestoreKeptAttributes(path, expected, attributes);
+  return Failed(*this, FES_DELETE_FAILED);
 }
 
 int32_t CCryptoFile::LockFile(const WCHAR* path) {

@@ -95,6 +95,7 @@ const char* ReasonName(uint32_t reason) {
     case HALVEX_REASON_ERROR_DIALOG: return " (after an error)";
     case HALVEX_REASON_NOT_STARTED: return " (not started)";
     case HALVEX_REASON_WHILE_RUNNING: return " (while it ran)";
+    case HALVEX_REASON_HARD_LINKS: return " (it has other names)";
     default: return "";
   }
 }

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/win32.h"
+#include "platform/wide.h"
 
 namespace halvex::platform {
 
@@ -23,18 +24,41 @@ struct FileIdentity {
   // When the file came into being where the file system keeps that (birth
   // time); else the POSIX change time, which is never earlier.
   int64_t creation = 0;
+  uint32_t links = 0;      // the names the file has (hard links)
 
   // The same file with the same content as far as its metadata tells:
   // everything but the creation time.
   bool SameFileUnchanged(const FileIdentity& other) const {
+    return SameFileSameData(other) && change == other.change;
+  }
+  // The same file, its data and names untouched. The change time is left
+  // out: a rename and an attribute change of our own move it too.
+  bool SameFileSameData(const FileIdentity& other) const {
     return volume == other.volume && index == other.index && size == other.size &&
-           lastWrite == other.lastWrite && change == other.change;
+           lastWrite == other.lastWrite && links == other.links;
   }
 };
 
 // The identity of the file at path (links followed). Nothing, with the last
 // error set, when there is no file to look at.
 std::optional<FileIdentity> GetFileIdentity(LPCWSTR path);
+
+// What DeleteFileIfSame did.
+enum class DeleteIfSame {
+  kDeleted,  // it was the expected file, and it is gone
+  kChanged,  // another file, or the file changed, stood at the name: kept
+  kFailed,   // nothing was deleted or moved; the last error says why
+};
+
+// Deletes the file at path as DeleteFileW does (never a folder or a
+// read-only file, never one held without delete sharing), but only while it
+// is the very file expected describes, its data unchanged (SameFileSameData).
+// A file saved over the name at any moment before the delete is kept: the
+// check and the delete act on one file, never on two files of one name.
+// kChanged with keptAt set: the file found was moved aside to be checked,
+// and its name was taken again before it could go back; keptAt is where it
+// lies now. The last error is kept on kChanged.
+DeleteIfSame DeleteFileIfSame(LPCWSTR path, const FileIdentity& expected, WString* keptAt);
 
 // The clock the file system stamps new files with, read now. A file created
 // after this call never gets a smaller creation time; one created in the same

@@ -4,6 +4,7 @@
 
 #ifndef _WIN32
 #include <cstdint>
+#include <functional>
 
 namespace halvex::platform {
 
@@ -39,9 +40,19 @@ void ClearFaults();
 // ones included: a first run without faults tells a sweep how many there are.
 uint32_t FaultPointCalls(FaultPoint point);
 
+// ---- Another program inside a checked delete --------------------------------
+// A test acts as another program would at the worst moments of
+// DeleteFileIfSame (platform/identity.h): after its last look at the file,
+// before the file leaves its name (kChecked); and while the file lies aside
+// to be compared, before it may go back (kMovedAside).
+enum class DeleteStep { kChecked, kMovedAside };
+// An empty hook removes it.
+void SetDeleteHook(std::function<void(DeleteStep)> hook);
+
 namespace posix {
 // Counts a call at point; returns the errno value it must fail with, or 0.
 int TakeFault(FaultPoint point);
+void RunDeleteHook(DeleteStep step);
 }  // namespace posix
 
 }  // namespace halvex::platform

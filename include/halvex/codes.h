@@ -51,6 +51,9 @@ enum : uint32_t {
   FES_NOT_ENCRYPTED_LOCK = 1307,  // LockFile on a file that is not encrypted
   FES_DECRYPT_DELETE = 1311,      // a decryption returned FES_DELETE_FAILED
   FES_SOURCE_CHANGED = 1312,      // the source changed or went during the call: kept, with the output
+  FES_HARD_LINKED = 1314,         // in-place encryption of a file with other names (hard links),
+                                  // whose content would stay readable under them: refused, nothing
+                                  // written (HalvexSetLinkPolicy allows it)
   FES_ALREADY_ENCRYPTED = 8501,   // encryption of a file that is already encrypted
   FES_NOT_ENCRYPTED = 8502,       // decryption of a file that is not encrypted
 };

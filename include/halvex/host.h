@@ -63,6 +63,16 @@ HALVEX_HOST_API int HalvexSetInteractive(int mode);
 // failed file. All three default to skipping, which loses nothing.
 HALVEX_HOST_API int HalvexSetPolicies(int onExists, int onHidden, int onError);
 
+// Whether in-place encryption takes a file that has other names (hard
+// links). Its content would stay readable under them, so the default refuses
+// it before anything is written (outcome REFUSED, reason
+// HALVEX_REASON_HARD_LINKS, code 1314). Decryption and the batches that keep
+// their sources are never affected. Exported by the library itself
+// (halvex.dll on Windows), which applies it.
+#define HALVEX_LINKS_REFUSE 0   // the default
+#define HALVEX_LINKS_ENCRYPT 1  // encrypt it anyway; the other names keep the plain content
+HALVEX_API int HalvexSetLinkPolicy(int policy);
+
 // Presses the cancel button of the running batch (and of any batch started
 // before HalvexResetCancel): the file in progress is abandoned and left as
 // it was, finished files stay finished, and in type 0 dwStatus reads 1.

@@ -52,6 +52,7 @@ enum {
   HALVEX_REASON_ERROR_DIALOG = 5,   // the error dialog's answer
   HALVEX_REASON_NOT_STARTED = 6,    // the batch ended before this entry's turn
   HALVEX_REASON_WHILE_RUNNING = 7,  // cancelled during its cipher call; left as it was
+  HALVEX_REASON_HARD_LINKS = 8,     // in-place encryption of a file with other names (dwFesCode 1314)
 };
 
 typedef struct tagHALVEXEVENT {
@@ -60,7 +61,8 @@ typedef struct tagHALVEXEVENT {
   uint32_t dwType;         // the request's type
   uint32_t dwIndex;        // the entry's index in the list
   const HALVEX_WCHAR* pwszPath;   // the entry as listed
-  const HALVEX_WCHAR* pwszOutput; // DONE: the output; output-exists question: the file in the way; else null
+  const HALVEX_WCHAR* pwszOutput; // DONE: the output; output-exists question: the file in the way;
+                                  // an outcome with dwFesCode 1312: the output, kept; else null
   int32_t nPercent;        // PERCENT
   uint32_t dwQuestion;     // QUESTION: HALVEX_QUESTION_*
   int32_t nAnswer;         // QUESTION, ERROR: the dialog's nResult
@@ -69,6 +71,10 @@ typedef struct tagHALVEXEVENT {
   uint32_t dwOutcome;      // OUTCOME: HALVEX_OUTCOME_*
   uint32_t dwReason;       // OUTCOME: HALVEX_REASON_*
   uint32_t dwCode;         // OUTCOME: the code the request reports for the entry (dwErrCode; types 3, 4: its result)
+  // OUTCOME with dwFesCode 1312: where the file found at the entry's name was
+  // kept when a newer file took the name again while it was being checked
+  // (a name beside it starting ".hvxdel-"); else null.
+  const HALVEX_WCHAR* pwszKeptAt;
 } tagHALVEXEVENT;
 
 // Called on the thread running Halvex; event and its strings live for the

@@ -16,6 +16,7 @@ struct Fault {
 
 std::mutex faultsMutex;
 Fault faults[kFaultPointCount];
+std::function<void(DeleteStep)> deleteHook;
 
 Fault& At(FaultPoint point) { return faults[static_cast<int>(point)]; }
 
@@ -36,7 +37,21 @@ uint32_t FaultPointCalls(FaultPoint point) {
   return At(point).calls;
 }
 
+void SetDeleteHook(std::function<void(DeleteStep)> hook) {
+  std::lock_guard lock(faultsMutex);
+  deleteHook = std::move(hook);
+}
+
 namespace posix {
+
+void RunDeleteHook(DeleteStep step) {
+  std::function<void(DeleteStep)> hook;
+  {
+    std::lock_guard lock(faultsMutex);
+    hook = deleteHook;
+  }
+  if (hook) hook(step);
+}
 
 int TakeFault(FaultPoint point) {
   std::lock_guard lock(faultsMutex);

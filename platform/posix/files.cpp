@@ -31,9 +31,8 @@ struct FdGuard {
   }
 };
 
-// rename that fails with EEXIST instead of replacing. Returns 0 or errno;
-// where the file system cannot do it atomically, link + unlink stand in for
-// files and a check before the rename for folders.
+}  // namespace
+
 int RenameNoReplace(const std::string& from, const std::string& to) {
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return errno;
@@ -47,6 +46,8 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   unlink(from.c_str());
   return 0;
 }
+
+namespace {
 
 int CopyData(int from, int to) {
   std::vector<char> buffer(1 << 16);

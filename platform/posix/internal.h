@@ -158,5 +158,9 @@ struct ChangeNote {
 // Sets the last error and returns FALSE on failure.
 BOOL CopyNative(const std::string& from, const std::string& to, WStringView fromName, WStringView toName,
                 bool failIfExists, DWORD existsError);
+// rename that fails with EEXIST instead of replacing. Returns 0 or errno;
+// where the file system cannot do it atomically, link + unlink stand in for
+// files and a check before the rename for folders.
+int RenameNoReplace(const std::string& from, const std::string& to);
 
 }  // namespace halvex::platform::posix

@@ -1,6 +1,7 @@
 // GetFileIdentity and FileClockNow on Windows: GetFileInformationByHandle (and
 // the change time of GetFileInformationByHandleEx), and the system time that
-// file times are stamped with.
+// file times are stamped with. DeleteFileIfSame compares and deletes through
+// one handle.
 #include "platform/identity.h"
 
 namespace halvex::platform {
@@ -9,6 +10,24 @@ namespace {
 
 int64_t Ticks(const FILETIME& t) {
   return static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+}
+
+FileIdentity IdentityOf(const BY_HANDLE_FILE_INFORMATION& info) {
+  FileIdentity id;
+  id.volume = info.dwVolumeSerialNumber;
+  id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  id.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  id.lastWrite = Ticks(info.ftLastWriteTime);
+  id.creation = Ticks(info.ftCreationTime);
+  id.links = info.nNumberOfLinks;
+  return id;
+}
+
+// Marks the file of h for deletion when h closes.
+bool DeleteThrough(HANDLE h) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  return SetFileInformationByHandle(h, FileDispositionInfo, &disposition, sizeof disposition) != 0;
 }
 
 }  // namespace
@@ -31,14 +50,35 @@ std::optional<FileIdentity> GetFileIdentity(LPCWSTR path) {
     SetLastError(error);
     return std::nullopt;
   }
-  FileIdentity id;
-  id.volume = info.dwVolumeSerialNumber;
-  id.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  id.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  id.lastWrite = Ticks(info.ftLastWriteTime);
-  id.creation = Ticks(info.ftCreationTime);
+  FileIdentity id = IdentityOf(info);
   if (hasChangeTime) id.change = basic.ChangeTime.QuadPart;
   return id;
+}
+
+DeleteIfSame DeleteFileIfSame(LPCWSTR path, const FileIdentity& expected, WString* keptAt) {
+  if (keptAt) keptAt->clear();
+  // The handle DeleteFileW itself would use: delete access, everything
+  // shared, a link itself rather than its target. The file it opens is the
+  // one compared and the one deleted, whatever is saved over the name
+  // meanwhile.
+  HANDLE h = CreateFileW(path, DELETE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? DeleteIfSame::kChanged : DeleteIfSame::kFailed;
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  DeleteIfSame result = DeleteIfSame::kChanged;
+  if (!GetFileInformationByHandle(h, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) SetLastError(ERROR_ACCESS_DENIED);
+    result = DeleteIfSame::kFailed;
+  } else if (IdentityOf(info).SameFileSameData(expected)) {
+    result = DeleteThrough(h) ? DeleteIfSame::kDeleted : DeleteIfSame::kFailed;
+  }
+  const DWORD error = GetLastError();
+  CloseHandle(h);
+  SetLastError(error);
+  return result;
 }
 
 int64_t FileClockNow() {

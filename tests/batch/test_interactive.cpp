@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
 
+#include "platform/testing.h"
 #include "tests/batch/batch_fixture.h"
 
 namespace halvex::test {
@@ -313,32 +317,66 @@ TEST_F(InteractiveTest, UndeletableSourceUndoesTheFileAndAsks) {
   EXPECT_EQ(options.nSkipped, 1u);
 }
 
-// A source another program changes while it is read is kept with the output.
+// A source another program changes while it is read, or saves over in the
+// moment before its delete, is kept with the output.
 TEST_F(InteractiveTest, SourceChangedDuringTheCallIsKeptWithTheOutput) {
-  const std::function<void(const std::string&)> changes[] = {
-      nullptr,
-      [](const std::string& p) {
-        std::ofstream(p + ".new") << "newer";
-        std::filesystem::rename(p + ".new", p);
-      },
-      [](const std::string& p) {  // same size, modification time set back: only the change time tells
-        const auto written = std::filesystem::last_write_time(p);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-        std::fstream(p, std::ios::in | std::ios::out).write("PLAIN", 5);
-        std::filesystem::last_write_time(p, written);
-      },
-      [](const std::string& p) { std::filesystem::remove(p); }};
+  const auto saveOver = [](const std::string& p, const char* content) {
+    std::ofstream(p + ".new") << content;
+    std::filesystem::rename(p + ".new", p);
+  };
+  struct Change {
+    std::function<void(const std::string&)> during;  // the cipher call
+    std::function<void(const std::string&, int)> inDelete;  // the delete's step (DeleteStep)
+    const char* atName;    // what the name holds afterwards; null: nothing
+    const char* keptAside;  // what lies under an aside name; null: nothing
+  };
+  const Change changes[] = {
+      {nullptr, nullptr, nullptr, nullptr},
+      {[&](const std::string& p) { saveOver(p, "newer"); }, nullptr, "newer", nullptr},
+      {[](const std::string& p) {  // same size, modification time set back: only the change time tells
+         const auto written = std::filesystem::last_write_time(p);
+         std::this_thread::sleep_for(std::chrono::milliseconds(30));
+         std::fstream(p, std::ios::in | std::ios::out).write("PLAIN", 5);
+         std::filesystem::last_write_time(p, written);
+       },
+       nullptr, "PLAIN a.dat", nullptr},
+      {[](const std::string& p) { std::filesystem::remove(p); }, nullptr, nullptr, nullptr},
+#ifndef _WIN32
+      // Saved over, or removed, between the delete's last check and its removal.
+      {nullptr, [&](const std::string& p, int step) { if (step == 0) saveOver(p, "newer"); }, "newer", nullptr},
+      {nullptr, [](const std::string& p, int step) { if (step == 0) std::filesystem::remove(p); }, nullptr, nullptr},
+      // ... and the name taken once more while the newer file was checked.
+      {nullptr,
+       [&](const std::string& p, int step) { saveOver(p, step == 0 ? "newer" : "newest"); }, "newest", "newer"},
+#endif
+  };
   for (size_t i = 0; i < std::size(changes); ++i) {
     fakes::Reset(), options = {};
     std::filesystem::remove(drive.Native("Docs/a.dat.qelmenc"));
     PlainFiles({"a.dat"});
     fakes::script().encryptSteps = {Succeed()};
-    if (changes[i]) fakes::script().encryptSteps[0].during = [&] { changes[i](drive.Native("Docs/a.dat")); };
+    const std::string source = drive.Native("Docs/a.dat");
+    if (changes[i].during) fakes::script().encryptSteps[0].during = [&] { changes[i].during(source); };
+#ifndef _WIN32
+    if (changes[i].inDelete)
+      platform::SetDeleteHook([&](platform::DeleteStep step) { changes[i].inDelete(source, static_cast<int>(step)); });
+#endif
     Encrypt();
+#ifndef _WIN32
+    platform::SetDeleteHook(nullptr);
+#endif
     ASSERT_EQ(ErrorDialogs(), i ? 1u : 0u) << "change " << i << ", code " << request.dwErrCode;
     EXPECT_TRUE(i == 0 || fakes::CallsOf("FF_HandleErrorMsg_Show")[0].args[1] == "1312");
     EXPECT_TRUE(drive.Exists("Docs/a.dat.qelmenc"));
-    EXPECT_EQ(drive.Exists("Docs/a.dat"), i == 1 || i == 2) << "the newer version stays";
+    EXPECT_EQ(drive.Exists("Docs/a.dat"), changes[i].atName != nullptr) << "change " << i;
+    EXPECT_EQ(changes[i].atName ? drive.Read("Docs/a.dat") : "", changes[i].atName ? changes[i].atName : "")
+        << "the newer version stays";
+    std::vector<std::string> aside;
+    for (const auto& e : std::filesystem::directory_iterator(drive.Native("Docs")))
+      if (e.path().filename().string().starts_with(".hvxdel-")) aside.push_back("Docs/" + e.path().filename().string());
+    ASSERT_EQ(aside.size(), changes[i].keptAside ? 1u : 0u) << "change " << i;
+    EXPECT_EQ(aside.empty() ? "" : drive.Read(aside[0]), changes[i].keptAside ? changes[i].keptAside : "");
+    for (const auto& a : aside) std::filesystem::remove(drive.Native(a));
     EXPECT_EQ(options.nSucceeded, i ? 0u : 1u);
   }
 }

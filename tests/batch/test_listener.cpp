@@ -1,6 +1,8 @@
 // What a host's listener learns about every entry, for each request type.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "halvex/listener.h"
 #include "tests/batch/batch_fixture.h"
 
@@ -16,7 +18,7 @@ void HALVEX_CALLBACK Record(void* context, const tagHALVEXEVENT* e) {
   static const char* const kOutcomes[] = {"", "done", "skipped", "passed-over", "failed", "refused", "cancelled",
                                           "rolled-back"};
   static const char* const kReasons[] = {"",       "missing",     "system",      "hidden",
-                                         "exists", "error-dialog", "not-started", "while-running"};
+                                         "exists", "error-dialog", "not-started", "while-running", "hard-links"};
   Names& events = *static_cast<Names*>(context);
   const std::string index = std::to_string(e->dwIndex);
   if (e->dwKind == HALVEX_EVENT_PERCENT) events.push_back(index + " percent " + std::to_string(e->nPercent));
@@ -42,6 +44,7 @@ struct Case {
   Names plain, encrypted, listed;  // files in Docs\ (encrypted: the fake cipher's format)
   std::vector<uint32_t> encryptCodes, decryptCodes, promptAnswers, errorAnswers;
   Names events;
+  Names linked = {};  // plain files that get a second name
 };
 
 void PrintTo(const Case& c, std::ostream* os) { *os << c.label; }
@@ -52,6 +55,8 @@ TEST_P(ListenerTest, ReportsEveryEntrysFate) {
   const Case& c = GetParam();
   for (const std::string& n : c.plain) drive.Write("Docs/" + n, "plain " + n);
   for (const std::string& n : c.encrypted) drive.Write("Docs/" + n, "FAKEENC\n" + n);
+  for (const std::string& n : c.linked)
+    std::filesystem::create_hard_link(drive.Native("Docs/" + n), drive.Native("Docs/" + n + ".link"));
   Names listed;
   for (const std::string& n : c.listed) listed.push_back("Docs\\" + n);
   SetList(listed);
@@ -80,6 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
              {0, 1325}, {}, {5}, {11},
              {"0 percent 100", "0 done a.txtENX", "1 refused missing", "2 asked 2: 5", "2 skipped hidden",
               "3 error 1301/1325: 11", "3 skipped error-dialog 1325"}},
+        Case{"HardLinkedFileRefused", 0, 1, 0, {"a.txt", "b.txt"}, {}, {"a.txt", "b.txt"}, {0}, {}, {}, {},
+             {"0 refused hard-links", "1 percent 100", "1 done b.txtENX"}, {"a.txt"}},
         Case{"DecryptWithAWrongKey", 0, 0, 0, {}, {"a.dat.qelmenc", "b.dat.qelmenc"}, {"a.dat.qelmenc", "b.dat.qelmenc"},
              {}, {1001, 0}, {}, {}, {"0 passed-over 1001", "1 done b.dat"}},
         Case{"OutputExistsThenStop", 0, 1, 0, {"a.txt", "b.txt"}, {"a.txtENX"}, {"a.txt", "b.txt"},

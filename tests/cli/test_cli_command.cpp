@@ -259,6 +259,28 @@ TEST_F(CommandTest, HiddenFilesAreLeftPlainUnlessAskedFor) {
   EXPECT_TRUE(reported);
 }
 
+// A file with other names is not encrypted in place unless asked for: under
+// them its content would stay readable. Decryption takes such files as ever.
+TEST_F(CommandTest, HardLinkedFilesAreRefusedUnlessAskedFor) {
+  Write("doc.txt", "secret");
+  fs::create_hard_link(data_ / "doc.txt", data_ / "other.txt");
+  Outcome r = Halvex({"encrypt", "--json", (data_ / "doc.txt").string()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(ReadFile(data_ / "doc.txt"), "secret");
+  EXPECT_FALSE(fs::exists(data_ / "doc.txtENX"));
+  const json f = json::parse(r.out)["files"][0];
+  EXPECT_EQ(f["code"], 1314);
+  EXPECT_EQ(f["reason"].get<std::string>().rfind("it has 1 other name; its content would stay readable", 0), 0u)
+      << f["reason"];
+
+  r = Halvex({"encrypt", "--links", "encrypt", (data_ / "doc.txt").string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("doc.txt has 1 other name"), std::string::npos) << r.err;
+  fs::create_hard_link(data_ / "doc.txtENX", data_ / "link.enx");
+  EXPECT_EQ(Halvex({"decrypt", (data_ / "doc.txtENX").string()}).status, 0);
+  EXPECT_EQ(ReadFile(data_ / "doc.txt"), "secret");
+}
+
 TEST_F(CommandTest, QuestionsOnATerminalShowNativePathsAndInsist) {
   Write(".notes.txt", "hidden");
   const std::string question = "/data/.notes.txt is a hidden file. Encrypt it?";

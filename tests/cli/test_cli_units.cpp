@@ -35,6 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"encrypt", "--password=secret", "a"}, "never given as an argument"},
         ParseCase{{"decrypt", "--self-extract", "a"}, "does not apply"},
         ParseCase{{"decrypt", "--on-hidden", "skip", "a"}, "does not apply"},
+        ParseCase{{"decrypt", "--links", "encrypt", "a"}, "does not apply"},
+        ParseCase{{"encrypt", "--links=always", "a"}, "not a choice"},
         ParseCase{{"copy", "--on-error", "skip", "a"}, "does not apply"},
         ParseCase{{"encrypt", "--on-exists", "overwrite", "a"}, "not a choice"},
         ParseCase{{"encrypt", "--password-file"}, "needs a value"},

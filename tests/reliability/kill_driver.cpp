@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/testing.h"
 #include "platform/win32.h"
 #include "tests/reliability/kill_scenario.h"
 
@@ -143,6 +144,8 @@ int main() {
   if (const char* at = std::getenv("HALVEX_KILL_AT")) killAt = std::strtoull(at, nullptr, 10);
   cipher::SetKdfParams(kCheapKdf);
   NonInteractive(progress::Choice::kYes, progress::ErrorChoice::kRetryOnce);
+  // A source's delete is two steps: kills also fall between them.
+  platform::SetDeleteHook([](platform::DeleteStep) { Step(); });
 
   BatchResult encrypted = RunBatch(scenario::PhaseOneList(), 1);
 

@@ -186,6 +186,11 @@ inline bool IsCipherTempName(const std::string& name) {
 inline bool IsReplacementTempName(const std::string& name) {
   return name.rfind("jur", 0) == 0 && name.size() > 7 && name.substr(name.size() - 4) == ".TMP";
 }
+// A source moved aside to be compared before its delete: ".hvxdel-XXXXXXXX-NAME".
+constexpr size_t kDeleteAsidePrefix = 17;
+inline bool IsDeleteAsideName(const std::string& name) {
+  return name.rfind(".hvxdel-", 0) == 0 && name.size() > kDeleteAsidePrefix;
+}
 
 // The verdict on one folder after a batch ended, however it ended.
 struct Verdict {
@@ -215,9 +220,12 @@ inline Verdict CheckFolder(const fs::path& folder, const std::map<std::string, s
       continue;
     }
     std::string bytes = ReadFile(folder / name);
-    if (auto original = originals.find(name); original != originals.end()) {
+    // A source caught aside still holds its original, under a name the README tells how to restore.
+    const bool aside = IsDeleteAsideName(name);
+    if (aside) verdict.leftovers.push_back(name);
+    if (auto original = originals.find(aside ? name.substr(kDeleteAsidePrefix) : name); original != originals.end()) {
       if (bytes == original->second) {
-        kept[name] = true;
+        kept[original->first] = true;
         continue;
       }
       auto standIn = standIns.find(name);

@@ -188,7 +188,7 @@ TEST_F(KillSweep, NoKillPointLosesAFile) {
     bool cipherTemp = false, movedAside = false;
     for (const std::string& name : verdict.leftovers) {
       cipherTemp |= IsCipherTempName(name);
-      movedAside |= IsReplacementTempName(name);
+      movedAside |= IsReplacementTempName(name) || IsDeleteAsideName(name);
     }
     withCipherTemp += cipherTemp;
     withMovedAside += movedAside;
