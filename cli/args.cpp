@@ -21,6 +21,7 @@ enum Opt : unsigned {
   kOptNoInput = 1u << 9,
   kOptStrict = 1u << 10,
   kOptStub = 1u << 11,
+  kOptHidden = 1u << 12,
 };
 
 struct CommandInfo {
@@ -34,18 +35,21 @@ constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile |
 
 const std::array<CommandInfo, 6> kCommands{{
     {Command::kEncrypt, "encrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden,
      "usage: halvex encrypt [options] PATH...\n"
      "Encrypts each file in place: the encrypted file replaces the plain one.\n"
      "Without a password the stored key is used.\n"
-     "  -r, --recursive        expand folders into the files below them\n"
+     "  -r, --recursive        expand folders into the files below them; hidden folders\n"
+     "                         (.git, .ssh, ...) are asked about on a terminal, else left alone\n"
+     "      --hidden           also the files in hidden folders, without asking\n"
      "      --self-extract     keep each source and write a self-extracting copy beside it\n"
      "      --stub windows|linux  the program in front of self-extracting copies\n"
      "                         (default: sfx_stub of the settings, else windows)\n"
      "      --ask-password     ask for a password at the terminal (twice)\n"
      "      --password-file F  read the password from the first line of F\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
-     "      --on-hidden P      encrypt|skip hidden files (default skip)\n"
+     "      --on-hidden P      encrypt|skip hidden files (default skip); encrypt also\n"
+     "                         takes the files in hidden folders\n"
      "      --on-error P       skip|stop|retry-once after a failure (default skip)\n"
      "      --no-input         never ask at the terminal; the policies answer\n"
      "      --json             print the result as JSON\n"},
@@ -230,6 +234,7 @@ class Parser {
         {"--ask-password", kOptAskPassword, &Options::askPassword},
         {"--no-input", kOptNoInput, &Options::noInput},
         {"--strict", kOptStrict, &Options::strict},
+        {"--hidden", kOptHidden, &Options::hidden},
     };
     for (const Flag& f : kFlags) {
       if (name != f.name) continue;
