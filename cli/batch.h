@@ -51,6 +51,9 @@ struct BatchReport {
   // encrypt -r: hidden folders whose files were never handed to the batch;
   // like plain files left alone by decryption, no reason for status 1.
   std::vector<HiddenFolder> hiddenLeftOut;
+  // decrypt: a file restored under another name than its own gives is
+  // listed, so no output goes unnamed.
+  bool listRenamed = false;
 };
 
 // Whether f is a file that decryption left alone for not being encrypted,

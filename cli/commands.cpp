@@ -146,6 +146,7 @@ int RunBatch(const Options& o) {
                           o.toTemp ? InPlaceMode::kDecryptToTemp : InPlaceMode::kDecrypt);
       listDone = o.toTemp;
       report.plainLeftAlone = !o.strict;
+      report.listRenamed = true;
       break;
     case Command::kCopy:
       report = RunCopy(*files, *pw.password);

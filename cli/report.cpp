@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/paths.h"
+#include "util/fesutil.h"
 
 namespace halvex::cli {
 namespace {
@@ -31,6 +32,13 @@ std::string Counted(size_t count, const char* one, const char* many) {
 std::string StateName(const FileState& s) {
   if (s.selfExtracting) return "self-extracting";
   return s.encrypted ? "encrypted" : "plain";
+}
+
+// A decryption's output under a name the encrypted file's own does not give.
+bool Renamed(const FileResult& f) {
+  if (f.outputs.empty()) return false;
+  const auto source = platform::FromNativePath(f.path), output = platform::FromNativePath(f.outputs.front());
+  return source && output && !util::IsOwnPlainName(*source, *output);
 }
 
 }  // namespace
@@ -74,7 +82,7 @@ std::string TextReport(const std::string& command, const BatchReport& report, bo
   for (const auto& f : report.files) {
     if (IsLeftAlonePlain(report, f)) continue;
     if (f.status == FileStatus::kDone) {
-      if (!listDone) continue;
+      if (!listDone && !(report.listRenamed && Renamed(f))) continue;
       out << "  done         " << Printable(f.path);
       for (const auto& o : f.outputs) out << " -> " << Printable(o);
       out << "\n";

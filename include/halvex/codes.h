@@ -51,6 +51,8 @@ enum : uint32_t {
   FES_NOT_ENCRYPTED_LOCK = 1307,  // LockFile on a file that is not encrypted
   FES_DECRYPT_DELETE = 1311,      // a decryption returned FES_DELETE_FAILED
   FES_SOURCE_CHANGED = 1312,      // the source changed or went during the call: kept, with the output
+  FES_NAME_TAKEN = 1314,          // a decryption's stored name is not the one the encrypted file's own
+                                  // name gives, and a file of that name exists: it is never replaced
   FES_ALREADY_ENCRYPTED = 8501,   // encryption of a file that is already encrypted
   FES_NOT_ENCRYPTED = 8502,       // decryption of a file that is not encrypted
 };

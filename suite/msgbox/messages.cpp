@@ -31,6 +31,7 @@ constexpr Entry kFes[] = {
     {FES_NOT_ENCRYPTED_LOCK, "the file is not an encrypted file"},
     {FES_DECRYPT_DELETE, "the decrypted file could not be finished"},
     {FES_SOURCE_CHANGED, "the file changed while it was read: it was kept, and so was the new output"},
+    {FES_NAME_TAKEN, "it holds a file of another name, and a file of that name exists: never replaced"},
     {FES_ALREADY_ENCRYPTED, "the file is already encrypted"},
     {FES_NOT_ENCRYPTED, "the file is not an encrypted file"},
 };

@@ -273,6 +273,39 @@ TEST_F(CommandTest, HiddenFilesAndFoldersAreLeftPlainUnlessAskedFor) {
   EXPECT_EQ(ReadFile(data_ / "repo/.git/objects/abc"), "object");
 }
 
+// A file restores under the name stored in it; one that came under another
+// name never replaces the user's file of the stored name, whatever the policy.
+TEST_F(CommandTest, ARenamedFileNeverReplacesAFileOfAnotherName) {
+  const std::string pw = PasswordFile("shared");
+  Write("notes.txt", "sender's notes");
+  Write("other.txt", "encrypted other");
+  ASSERT_EQ(Halvex({"encrypt", "-r", "--password-file", pw, data_.string()}).status, 0);
+  fs::rename(data_ / "notes.txtENX", data_ / "invoice.pdfENX");
+  Write("notes.txt", "the user's notes");
+  Write("other.txt", "replaced: the output of its own name");
+
+  Outcome r = Halvex({"decrypt", "-r", "--no-input", "--on-exists", "replace", "--json", "--password-file", pw,
+                      (data_ / "invoice.pdfENX").string(), (data_ / "other.txtENX").string()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(ReadFile(data_ / "notes.txt"), "the user's notes");
+  EXPECT_EQ(ReadFile(data_ / "other.txt"), "encrypted other");
+  const json j = json::parse(r.out);
+  ASSERT_EQ(j["files"].size(), 2u);
+  EXPECT_EQ(j["files"][0]["status"], "skipped");
+  EXPECT_EQ(j["files"][0]["code"], 1314);
+  EXPECT_NE(j["files"][0]["reason"].get<std::string>().find("a file named " + (data_ / "notes.txt").string() + " exists"),
+            std::string::npos) << j["files"][0];
+  EXPECT_EQ(j["files"][1]["output"], (data_ / "other.txt").string());
+  EXPECT_EQ(j["summary"]["skipped"], 1);
+  EXPECT_EQ(j["summary"]["succeeded"], 1);
+
+  fs::remove(data_ / "notes.txt");
+  Outcome named = Halvex({"decrypt", "--password-file", pw, (data_ / "invoice.pdfENX").string()});
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_NE(named.out.find("invoice.pdfENX -> " + (data_ / "notes.txt").string()), std::string::npos) << named.out;
+  EXPECT_EQ(ReadFile(data_ / "notes.txt"), "sender's notes");
+}
+
 TEST_F(CommandTest, QuestionsOnATerminalShowNativePathsAndInsist) {
   Write(".notes.txt", "hidden");
   Write(".cache/a", "cached");
