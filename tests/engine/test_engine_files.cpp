@@ -226,11 +226,7 @@ TEST_F(ReplaceTest, DecryptionNeverReplacesAFileOfAnotherName) {
   options.dwAction = 0;
   auto& request = Request(0, WTEXT("pw"), {"Docs/invoice.pdfENX"});
   Prepare(request, PROGRESS_DEC);
-  fakes::CipherStep stored;
-  stored.code = ZQCA_ERR_OUTPUT_EXISTS;
-  stored.output = drive.Path("Docs/notes.txt");
-  stored.write = false;
-  fakes::script().decryptSteps.push_back(stored);
+  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_OUTPUT_EXISTS, drive.Path("Docs/notes.txt"), false));
   engine().DecryptFileW(&request, 0);
   EXPECT_EQ(engine().DoFileReplacement(&request, 0), 0);
   EXPECT_EQ(engine().GetFesErrCode(), uint32_t{FES_NAME_TAKEN});
