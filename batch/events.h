@@ -17,8 +17,10 @@ void NotifyError(uint32_t fesCode, uint32_t apiCode, int32_t answer);
 // question's answer, not started.
 void NotifyOutcome(const tagCRYPTOPARAMS* request, uint32_t index, uint32_t outcome, uint32_t reason,
                    const WString* output = nullptr);
-// An outcome with the engine's codes and the request's code for the entry.
-void NotifyOutcomeWithCodes(const tagCRYPTOPARAMS* request, uint32_t index, uint32_t outcome, uint32_t reason);
+// An outcome with the engine's codes and the request's code for the entry;
+// output: the file in its output's way, when that is why.
+void NotifyOutcomeWithCodes(const tagCRYPTOPARAMS* request, uint32_t index, uint32_t outcome, uint32_t reason,
+                            const WString* output = nullptr);
 // Every entry from index on ends without its turn.
 void NotifyNotStarted(const tagCRYPTOPARAMS* request, uint32_t index);
 // An outcome for a file no question was asked about, from the code of its call.

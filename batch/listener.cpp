@@ -82,7 +82,8 @@ void NotifyOutcome(const tagCRYPTOPARAMS* request, uint32_t index, uint32_t outc
   Send(e);
 }
 
-void NotifyOutcomeWithCodes(const tagCRYPTOPARAMS* request, uint32_t index, uint32_t outcome, uint32_t reason) {
+void NotifyOutcomeWithCodes(const tagCRYPTOPARAMS* request, uint32_t index, uint32_t outcome, uint32_t reason,
+                            const WString* output) {
   if (!g_listener) return;
   const CCryptoFile& engine = State().cryptoFile;
   tagHALVEXEVENT e = Event(HALVEX_EVENT_OUTCOME, request, index);
@@ -91,6 +92,7 @@ void NotifyOutcomeWithCodes(const tagCRYPTOPARAMS* request, uint32_t index, uint
   e.dwFesCode = engine.GetFesErrCode();
   e.dwApiCode = engine.GetApiErrCode();
   e.dwCode = request->dwErrCode;
+  if (output) e.pwszOutput = output->c_str();
   // A source found changed is kept beside its output: the host learns both.
   if (e.dwFesCode == FES_SOURCE_CHANGED) {
     e.pwszOutput = engine.m_strLastOutput.c_str();

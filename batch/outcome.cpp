@@ -11,6 +11,7 @@
 #include "suite/progress.h"
 #include "suite/uiexchange.h"
 #include "suite/zqca.h"
+#include "util/fesutil.h"
 
 namespace {
 
@@ -223,14 +224,13 @@ void DiscardOutput(tagCRYPTOPARAMS* request) {
   engine.SetApiErrCode(code);
 }
 
-uint32_t ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
+namespace {
+
+// The error question about entry i, shown under name; blocking: the file in
+// its output's way, when that is the error.
+uint32_t AskAfterError(uint32_t i, tagCRYPTOPARAMS* request, const WString& name, const WString* blocking) {
   BatchState& s = State();
   uint32_t api = s.cryptoFile.GetApiErrCode();
-  if (api == ZQCA_ERR_CANCELLED || api == ZQCA_ERR_NOT_ENCRYPTED)
-    return NotifyOutcomeWithCodes(request, i, OutcomeOfCode(api), HALVEX_REASON_NONE), i + 1;
-  HideProgress(request);
-  WString name = Entry(request, i);
-  name = s.cryptoFile.m_FESUtil.ShortFileName(name, kDisplayTail);
   FF_HandleErrorMsg_Show(name.c_str(), s.cryptoFile.GetFesErrCode(), api, &s.uiError);
   int32_t answer = s.uiError.nResult;
   NotifyError(s.cryptoFile.GetFesErrCode(), api, answer);
@@ -242,13 +242,46 @@ uint32_t ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
     case UI_RETRY: return i - 1;
     case UI_SKIP_ERROR:
       request->pOptions->nSkipped += 1;
-      NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_ERROR_DIALOG);
+      NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_ERROR_DIALOG, blocking);
       return i + 1;
     default:
       s.bCancel = 1;
-      NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_ERROR_DIALOG);
+      NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_ERROR_DIALOG, blocking);
       return i;
   }
+}
+
+// A decryption restores under the name stored in the file, which need not be
+// the name the file came with: a file renamed, by its sender or by anybody
+// who wants a file of the user's gone, must never replace one of another
+// name, whatever the policy or an earlier "yes to all" says. The error
+// question names both; retry serves once the file in the way has moved.
+bool StoredNameIsForeign(uint32_t i, tagCRYPTOPARAMS* request) {
+  return !IsEncryption(request) && !halvex::util::IsOwnPlainName(Entry(request, i), State().cryptoFile.m_strLastOutput);
+}
+
+uint32_t RefuseForeignName(uint32_t i, tagCRYPTOPARAMS* request) {
+  CCryptoFile& engine = State().cryptoFile;
+  engine.SetFesErrCode(FES_NAME_TAKEN);
+  engine.SetApiErrCode(0);
+  const WString blocking = engine.m_strLastOutput;
+  WString entry = Entry(request, i), shown = blocking;
+  const WString name = engine.m_FESUtil.ShortFileName(entry, kDisplayTail) + WTEXT(" (holds ") +
+                       engine.m_FESUtil.GetFileName(shown) + engine.m_FESUtil.GetExtName(shown) + WTEXT(")");
+  HideProgress(request);
+  return AskAfterError(i, request, name, &blocking);
+}
+
+}  // namespace
+
+uint32_t ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
+  BatchState& s = State();
+  uint32_t api = s.cryptoFile.GetApiErrCode();
+  if (api == ZQCA_ERR_CANCELLED || api == ZQCA_ERR_NOT_ENCRYPTED)
+    return NotifyOutcomeWithCodes(request, i, OutcomeOfCode(api), HALVEX_REASON_NONE), i + 1;
+  HideProgress(request);
+  WString name = Entry(request, i);
+  return AskAfterError(i, request, s.cryptoFile.m_FESUtil.ShortFileName(name, kDisplayTail), nullptr);
 }
 
 uint32_t AskReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
@@ -288,6 +321,7 @@ uint32_t DispatchOutcome(uint32_t i, tagCRYPTOPARAMS* request) {
     NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_PASSED_OVER, HALVEX_REASON_NONE);
     return i + 1;
   }
-  if (api == ZQCA_ERR_OUTPUT_EXISTS) return AskReplaceExisting(i, request);
+  if (api == ZQCA_ERR_OUTPUT_EXISTS)
+    return StoredNameIsForeign(i, request) ? RefuseForeignName(i, request) : AskReplaceExisting(i, request);
   return ShowFileError(i, request);
 }

@@ -22,6 +22,7 @@ enum Opt : unsigned {
   kOptStrict = 1u << 10,
   kOptStub = 1u << 11,
   kOptPassphrase = 1u << 12,
+  kOptHidden = 1u << 13,
 };
 
 struct CommandInfo {
@@ -35,18 +36,21 @@ constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile |
 
 const std::array<CommandInfo, 6> kCommands{{
     {Command::kEncrypt, "encrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden,
      "usage: halvex encrypt [options] PATH...\n"
      "Encrypts each file in place: the encrypted file replaces the plain one.\n"
      "Without a password the stored key is used.\n"
-     "  -r, --recursive        expand folders into the files below them\n"
+     "  -r, --recursive        expand folders into the files below them; hidden folders\n"
+     "                         (.git, .ssh, ...) are asked about on a terminal, else left alone\n"
+     "      --hidden           also the files in hidden folders, without asking\n"
      "      --self-extract     keep each source and write a self-extracting copy beside it\n"
      "      --stub windows|linux  the program in front of self-extracting copies\n"
      "                         (default: sfx_stub of the settings, else windows)\n"
      "      --ask-password     ask for a password at the terminal (twice)\n"
      "      --password-file F  read the password from the first line of F\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
-     "      --on-hidden P      encrypt|skip hidden files (default skip)\n"
+     "      --on-hidden P      encrypt|skip hidden files (default skip); encrypt also\n"
+     "                         takes the files in hidden folders\n"
      "      --links P          encrypt|refuse files with other names (hard links), whose\n"
      "                         content stays readable under those names (default refuse)\n"
      "      --on-error P       skip|stop|retry-once after a failure (default skip)\n"
@@ -248,6 +252,7 @@ class Parser {
         {"--no-input", kOptNoInput, &Options::noInput},
         {"--strict", kOptStrict, &Options::strict},
         {"--no-passphrase", kOptPassphrase, &Options::noPassphrase},
+        {"--hidden", kOptHidden, &Options::hidden},
     };
     for (const Flag& f : kFlags) {
       if (name != f.name) continue;

@@ -31,6 +31,7 @@ struct Options {
   bool askPassword = false;   // encrypt/decrypt: prompt instead of using the stored key
   bool noInput = false;       // never ask at the terminal; policies answer
   bool strict = false;        // decrypt: a file that is not encrypted is reported and not done
+  bool hidden = false;        // encrypt -r: also the files in hidden folders, without asking
   std::optional<std::string> passwordFile;
   std::optional<std::string> passphraseFile;  // keystore export and import
   std::optional<std::string> stub;  // the self-extractor: "windows" or "linux"

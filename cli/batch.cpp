@@ -157,9 +157,21 @@ std::string OtherNamesReason(const InputFile& file) {
          " (--links encrypt encrypts it anyway)";
 }
 
+// A file of the name a received file holds, in the way and never replaced.
+std::string NameTaken(const Fate& f, const char* after) {
+  return "a file named " + Printable(f.output) + " exists; this file holds that name but came as another, so "
+         "it never replaces it" + after;
+}
+
 // The fate of an entry of an in-place batch, in the command's words.
 FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
   const uint32_t dialogCode = f.api ? f.api : f.fes;
+  if (f.decided && f.fes == FES_NAME_TAKEN && !f.output.empty() &&
+      (f.outcome == HALVEX_OUTCOME_SKIPPED || f.outcome == HALVEX_OUTCOME_FAILED)) {
+    const bool skipped = f.outcome == HALVEX_OUTCOME_SKIPPED;
+    return Result(file, skipped ? FileStatus::kSkipped : FileStatus::kFailed, FES_NAME_TAKEN,
+                  NameTaken(f, skipped ? "" : "; the batch stopped"));
+  }
   switch (f.decided ? f.outcome : 0) {
     case HALVEX_OUTCOME_DONE: {
       FileResult r = Result(file, FileStatus::kDone, 0, "");

@@ -48,6 +48,12 @@ struct BatchReport {
   // decrypt: files that are not encrypted were skipped without a word; the
   // report sums them up in one line, and they are no reason for status 1.
   bool plainLeftAlone = false;
+  // encrypt -r: hidden folders whose files were never handed to the batch;
+  // like plain files left alone by decryption, no reason for status 1.
+  std::vector<HiddenFolder> hiddenLeftOut;
+  // decrypt: a file restored under another name than its own gives is
+  // listed, so no output goes unnamed.
+  bool listRenamed = false;
 };
 
 // Whether f is a file that decryption left alone for not being encrypted,

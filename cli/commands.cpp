@@ -28,20 +28,54 @@ int UsageError(const Options& o, const std::string& message) {
   return kExitUsage;
 }
 
+std::string FilesText(size_t count) { return std::to_string(count) + (count == 1 ? " file" : " files"); }
+
+std::string HiddenQuestion(const HiddenFolder& folder, bool more) {
+  return Printable(folder.native) + " is a hidden folder with " + FilesText(folder.files) +
+         (folder.files == 1 ? ". Encrypt it?" : ". Encrypt them?") + " [y]es, [n]o" +
+         (more ? ", yes to [a]ll, [s]kip all: " : ": ");
+}
+
+// Asks about each hidden folder on a terminal; the ones chosen are entered,
+// the others stay in the expansion's list of folders left alone.
+void AskAboutHidden(Expansion& e) {
+  constexpr int32_t kYes = 1, kNo = 2, kAll = 3, kNone = 4;
+  std::vector<HiddenFolder> asked = std::move(e.hidden);
+  e.hidden.clear();
+  std::optional<int32_t> kept;
+  for (size_t i = 0; i < asked.size(); ++i) {
+    const HiddenFolder& folder = asked[i];
+    std::optional<int32_t> answer = kept;
+    if (!answer) {
+      const bool more = i + 1 < asked.size();
+      std::vector<progress::Offered> offered{{"y", "yes", kYes}, {"n", "no", kNo}};
+      if (more) offered.insert(offered.end(), {{"a", "yes to all", kAll}, {"s", "skip all", kNone}});
+      answer = progress::AskHost(HiddenQuestion(folder, more), offered);
+      if (answer == kAll || answer == kNone) kept = answer;
+    }
+    if (answer == kYes || answer == kAll) EnterHidden(e, folder);
+    else e.hidden.push_back(folder);
+  }
+}
+
 // The files named on the command line, or the reasons not to start.
-std::optional<std::vector<InputFile>> Inputs(const Options& o, int& status) {
+std::optional<Expansion> Inputs(const Options& o, int& status) {
   if (o.operands.empty()) {
     status = UsageError(o, std::string("no files given (try 'halvex ") + CommandName(o.command) + " --help')");
     return std::nullopt;
   }
-  Expansion e = ExpandOperands(o.operands, o.recursive);
+  // Only encryption in place would break what lives in hidden folders (a
+  // repository, keys); the other commands read or restore, and go everywhere.
+  const bool enterHidden = o.command != Command::kEncrypt || o.hidden || o.onHidden == HiddenPolicy::kEncrypt;
+  Expansion e = ExpandOperands(o.operands, o.recursive, enterHidden);
+  if (e.errors.empty() && !e.hidden.empty() && !o.noInput) AskAboutHidden(e);
   for (const auto& w : e.warnings) std::cerr << "halvex: " << w << "\n";
   if (!e.errors.empty()) {
     for (size_t i = 0; i + 1 < e.errors.size(); ++i) std::cerr << "halvex: " << e.errors[i] << "\n";
     status = UsageError(o, e.errors.back() + "; nothing was touched");
     return std::nullopt;
   }
-  return std::move(e.files);
+  return e;
 }
 
 void ApplyPolicies(const Options& o) {
@@ -108,8 +142,9 @@ int RunBatch(const Options& o) {
   // HOME, an unmounted folder) must be reported, not replaced by a new key.
   keystore::SetMayCreate(o.command != Command::kDecrypt);
   keystore::SetCreatedListener(TellKeyStoreMade);
-  auto files = Inputs(o, status);
-  if (!files) return status;
+  auto inputs = Inputs(o, status);
+  if (!inputs) return status;
+  const std::vector<InputFile>* files = &inputs->files;
 
   const bool encrypting = o.command == Command::kEncrypt;
   const bool needsPassword = o.command == Command::kCopy || o.command == Command::kMail;
@@ -133,6 +168,7 @@ int RunBatch(const Options& o) {
                           o.toTemp ? InPlaceMode::kDecryptToTemp : InPlaceMode::kDecrypt);
       listDone = o.toTemp;
       report.plainLeftAlone = !o.strict;
+      report.listRenamed = true;
       break;
     case Command::kCopy:
       report = RunCopy(*files, *pw.password);
@@ -143,6 +179,7 @@ int RunBatch(const Options& o) {
       break;
   }
   if (pw.password) Wipe(*pw.password);
+  report.hiddenLeftOut = std::move(inputs->hidden);
   return Report(o, report, listDone);
 }
 
@@ -247,8 +284,9 @@ int RunKeystore(const Options& o) {
 
 int RunStatus(const Options& o) {
   int status = kExitDone;
-  auto files = Inputs(o, status);
-  if (!files) return status;
+  auto inputs = Inputs(o, status);
+  if (!inputs) return status;
+  const std::vector<InputFile>* files = &inputs->files;
   CCryptoFile crypto;
   CFESUtil util;
   std::vector<FileState> states;

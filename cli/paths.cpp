@@ -6,6 +6,8 @@
 #include <set>
 #include <system_error>
 
+#include "platform/win32.h"
+
 namespace fs = std::filesystem;
 
 namespace halvex::cli {
@@ -20,9 +22,32 @@ std::string AbsoluteOf(const std::string& operand) {
   return s;
 }
 
+// Hidden as the library sees it: a dot name unless stored attributes say
+// otherwise (on Windows, the folder's own attribute).
+bool IsHiddenFolder(const fs::path& folder) {
+  std::optional<WString> library = platform::FromNativePath(folder.string());
+  if (!library) return folder.filename().string().starts_with('.');
+  const DWORD attributes = GetFileAttributesW(library->c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_HIDDEN);
+}
+
+size_t CountFiles(const std::string& folder) {
+  std::error_code ec;
+  size_t count = 0;
+  for (fs::recursive_directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec))
+    if (it->is_regular_file(ec) && !it->is_symlink(ec)) ++count;
+  return count;
+}
+
 class Expander {
  public:
-  explicit Expander(bool recursive) : recursive_(recursive) {}
+  Expander(bool recursive, bool enterHidden) : recursive_(recursive), enterHidden_(enterHidden) {}
+
+  // Files already taken are not taken twice.
+  void Seen(const std::vector<InputFile>& files) {
+    for (const auto& f : files) seen_.insert(f.native);
+  }
 
   void Operand(const std::string& operand) {
     const std::string native = AbsoluteOf(operand);
@@ -69,7 +94,8 @@ class Expander {
       } else if (fs::is_symlink(st)) {
         out_.warnings.push_back("'" + Printable(child) + "' is a symbolic link, left out");
       } else if (fs::is_directory(st)) {
-        Folder(child, child);
+        if (enterHidden_ || !IsHiddenFolder(entry.path())) Folder(child, child);
+        else out_.hidden.push_back({child, CountFiles(child)});
       } else if (fs::is_regular_file(st)) {
         File(child, child);
       } else {
@@ -79,6 +105,7 @@ class Expander {
   }
 
   bool recursive_;
+  bool enterHidden_;
   std::set<std::string> seen_;
   Expansion out_;
 };
@@ -91,10 +118,20 @@ size_t OtherNames(const std::string& native) {
   return ec || links < 1 ? 0 : static_cast<size_t>(links - 1);
 }
 
-Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursive) {
-  Expander expander(recursive);
+Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursive, bool enterHidden) {
+  Expander expander(recursive, enterHidden);
   for (const auto& operand : operands) expander.Operand(operand);
   return expander.Take();
+}
+
+void EnterHidden(Expansion& expansion, const HiddenFolder& folder) {
+  Expander expander(true, true);
+  expander.Seen(expansion.files);
+  expander.Operand(folder.native);
+  Expansion more = expander.Take();
+  for (auto& f : more.files) expansion.files.push_back(std::move(f));
+  for (auto& w : more.warnings) expansion.warnings.push_back(std::move(w));
+  for (auto& e : more.errors) expansion.errors.push_back(std::move(e));
 }
 
 std::string NativeOf(WStringView libraryPath) {

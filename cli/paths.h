@@ -18,15 +18,27 @@ struct InputFile {
 // The names a file has besides this one (hard links); 0 when it cannot be told.
 size_t OtherNames(const std::string& native);
 
+// A hidden folder below a named one, not entered.
+struct HiddenFolder {
+  std::string native;
+  size_t files = 0;  // regular files anywhere below it
+};
+
 struct Expansion {
   std::vector<InputFile> files;       // in command-line order, folders sorted, no duplicates
   std::vector<std::string> errors;    // each one a reason not to start at all
   std::vector<std::string> warnings;  // entries below a folder that are left out
+  std::vector<HiddenFolder> hidden;   // left out unless entered
 };
 
 // Folders are an error unless recursive; then every regular file below them
-// is taken, without following symbolic links.
-Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursive);
+// is taken, without following symbolic links. Below a named folder, a hidden
+// one (a dot name, or marked hidden) is entered only with enterHidden: a
+// repository's or a program's own folders are not the user's documents.
+Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursive, bool enterHidden = true);
+
+// Adds every file below a hidden folder the user chose after all.
+void EnterHidden(Expansion& expansion, const HiddenFolder& folder);
 
 // A library path in native form for the user; the library form itself if it
 // has no native one.

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/paths.h"
+#include "util/fesutil.h"
 
 namespace halvex::cli {
 namespace {
@@ -22,7 +23,12 @@ std::string Dump(const ordered_json& j) {
 ordered_json SummaryJson(const Summary& s) {
   return {{"succeeded", s.succeeded}, {"skipped", s.skipped},     {"passed_over", s.passedOver},
           {"failed", s.failed},       {"cancelled", s.cancelled}, {"rolled_back", s.rolledBack},
-          {"not_encrypted", s.notEncrypted}};
+          {"not_encrypted", s.notEncrypted}, {"hidden_folders", s.hiddenFolders},
+          {"hidden_folder_files", s.hiddenFiles}};
+}
+
+std::string Counted(size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 std::string StateName(const FileState& s) {
@@ -49,6 +55,13 @@ std::optional<std::string> Created(int64_t seconds, const char* format) {
   return std::string(text);
 }
 
+// A decryption's output under a name the encrypted file's own does not give.
+bool Renamed(const FileResult& f) {
+  if (f.outputs.empty()) return false;
+  const auto source = platform::FromNativePath(f.path), output = platform::FromNativePath(f.outputs.front());
+  return source && output && !util::IsOwnPlainName(*source, *output);
+}
+
 }  // namespace
 
 std::string Hex8(uint32_t id) {
@@ -59,6 +72,8 @@ std::string Hex8(uint32_t id) {
 
 Summary Summarize(const BatchReport& report) {
   Summary s;
+  s.hiddenFolders = report.hiddenLeftOut.size();
+  for (const auto& h : report.hiddenLeftOut) s.hiddenFiles += h.files;
   for (const auto& f : report.files) {
     if (IsLeftAlonePlain(report, f)) {
       ++s.notEncrypted;
@@ -94,7 +109,7 @@ std::string TextReport(const std::string& command, const BatchReport& report, bo
   for (const auto& f : report.files) {
     if (IsLeftAlonePlain(report, f)) continue;
     if (f.status == FileStatus::kDone) {
-      if (!listDone) continue;
+      if (!listDone && !(report.listRenamed && Renamed(f))) continue;
       out << "  done         " << Printable(f.path);
       for (const auto& o : f.outputs) out << " -> " << Printable(o);
       out << "\n";
@@ -106,6 +121,11 @@ std::string TextReport(const std::string& command, const BatchReport& report, bo
     if (f.code) out << " (code " << f.code << ")";
     out << "\n";
   }
+  for (const auto& h : report.hiddenLeftOut)
+    out << "  left alone   " << Printable(h.native) << ": a hidden folder with " << Counted(h.files, "file", "files") << "\n";
+  if (s.hiddenFolders)
+    out << Counted(s.hiddenFolders, "hidden folder", "hidden folders") << " (" << Counted(s.hiddenFiles, "file", "files")
+        << ") left alone; --hidden includes them\n";
   if (s.notEncrypted == 1) out << "1 file was not encrypted and was left alone\n";
   if (s.notEncrypted > 1) out << s.notEncrypted << " files were not encrypted and were left alone\n";
   out << command << ": " << s.succeeded << " succeeded, " << s.skipped << " skipped, " << s.passedOver
@@ -130,6 +150,9 @@ std::string JsonReport(const std::string& command, const BatchReport& report) {
   j["command"] = command;
   if (!report.folder.empty()) j["folder"] = report.folder;
   j["files"] = std::move(files);
+  ordered_json hidden = ordered_json::array();
+  for (const auto& h : report.hiddenLeftOut) hidden.push_back({{"path", h.native}, {"files", h.files}});
+  j["hidden_folders"] = std::move(hidden);
   j["summary"] = SummaryJson(Summarize(report));
   const BatchCounters& c = report.counters;
   j["batch"] = {{"error_code", c.errCode},        {"status", c.status},          {"succeeded", c.succeeded},

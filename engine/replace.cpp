@@ -30,6 +30,13 @@ bool Encrypts(int32_t progressKind) { return progressKind == PROGRESS_ENC || pro
 int32_t CCryptoFile::DoFileReplacement(tagCRYPTOPARAMS* request, uint32_t index) {
   WString source = SourceAt(request, index);
   const WString blocking = m_strLastOutput;
+  // A decryption that would land on a file of another name than its own
+  // says is refused here too, for hosts that call this directly.
+  if (!Encrypts(m_nOutputKind) && !halvex::util::IsOwnPlainName(source, blocking)) {
+    SetFesErrCode(FES_NAME_TAKEN);
+    SetApiErrCode(0);
+    return 0;
+  }
   const WString moved = FreeTemporaryName(m_FESUtil.GetDirectory(source));
 
   const tagFES_STATUS status = m_FESUtil.CheckFileProcessable(blocking.c_str());

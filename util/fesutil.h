@@ -73,4 +73,10 @@ namespace halvex::util {
 // class keeps the members it has always had.
 WString DestEncFilePath(CFESUtil& util, const WCHAR* source, int32_t outputKind);
 
+// Whether a decryption's output is named as the encrypted file's own name
+// says: that name followed by a suffix the library gives encrypted files
+// (".qelmenc", "ENX", ".exe", ".qelmenx"). Compares the final parts of two
+// paths; the suffix in any case.
+bool IsOwnPlainName(WStringView encrypted, WStringView output);
+
 }  // namespace halvex::util

@@ -89,6 +89,14 @@ WString halvex::util::DestEncFilePath(CFESUtil& util, const WCHAR* source, int32
   return destination + (isDocument ? WTEXT("ENX") : WTEXT(".qelmenc"));
 }
 
+bool halvex::util::IsOwnPlainName(WStringView encrypted, WStringView output) {
+  const auto finalPart = [](WStringView path) { return path.substr(path.find_last_of(kBackslash) + 1); };
+  const WStringView name = finalPart(encrypted), plain = finalPart(output);
+  if (plain.empty() || name.size() <= plain.size() || name.substr(0, plain.size()) != plain) return false;
+  const WString suffix = ToUpperAscii(WString(name.substr(plain.size())));
+  return suffix == WTEXT(".QELMENC") || suffix == WTEXT("ENX") || suffix == WTEXT(".EXE") || suffix == WTEXT(".QELMENX");
+}
+
 WString CFESUtil::CreateMsgSubFolder(const WCHAR* folderName, const WCHAR* subFolderName) {
   const WString temp = SuiteTempFolder();
   // Without a temporary folder a relative path would land in the process's

@@ -54,6 +54,8 @@ enum : uint32_t {
   FES_HARD_LINKED = 1314,         // in-place encryption of a file with other names (hard links),
                                   // whose content would stay readable under them: refused, nothing
                                   // written (HalvexSetLinkPolicy allows it)
+  FES_NAME_TAKEN = 1315,          // a decryption's stored name is not the one the encrypted file's own
+                                  // name gives, and a file of that name exists: it is never replaced
   FES_ALREADY_ENCRYPTED = 8501,   // encryption of a file that is already encrypted
   FES_NOT_ENCRYPTED = 8502,       // decryption of a file that is not encrypted
 };

@@ -61,8 +61,9 @@ typedef struct tagHALVEXEVENT {
   uint32_t dwType;         // the request's type
   uint32_t dwIndex;        // the entry's index in the list
   const HALVEX_WCHAR* pwszPath;   // the entry as listed
-  const HALVEX_WCHAR* pwszOutput; // DONE: the output; output-exists question: the file in the way;
-                                  // an outcome with dwFesCode 1312: the output, kept; else null
+  const HALVEX_WCHAR* pwszOutput; // DONE: the output; output-exists question, and an outcome with
+                                  // dwFesCode 1315: the file in the way; an outcome with dwFesCode
+                                  // 1312: the output, kept; else null
   int32_t nPercent;        // PERCENT
   uint32_t dwQuestion;     // QUESTION: HALVEX_QUESTION_*
   int32_t nAnswer;         // QUESTION, ERROR: the dialog's nResult

@@ -32,6 +32,7 @@ constexpr Entry kFes[] = {
     {FES_DECRYPT_DELETE, "the decrypted file could not be finished"},
     {FES_SOURCE_CHANGED, "the file changed while it was read: it was kept, and so was the new output"},
     {FES_HARD_LINKED, "the file has other names (hard links); its content would stay readable under them"},
+    {FES_NAME_TAKEN, "it holds a file of another name, and a file of that name exists: never replaced"},
     {FES_ALREADY_ENCRYPTED, "the file is already encrypted"},
     {FES_NOT_ENCRYPTED, "the file is not an encrypted file"},
 };

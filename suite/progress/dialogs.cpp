@@ -83,11 +83,7 @@ int32_t PolicyError(const std::string& name) {
   return UI_SKIP_ERROR;
 }
 
-struct Answer {
-  const char* letter;
-  const char* word;
-  int32_t code;
-};
+using Answer = Offered;
 
 // Asks until the whole answer is one of the offered letters or words; Enter
 // alone takes no default. Nothing at end of input.
@@ -122,6 +118,11 @@ void ClearInteractiveOverride() { InteractiveOverride().reset(); }
 void SetAnswerSource(AnswerSource source) { Source() = std::move(source); }
 void SetQuietSkip(QuietSkip which) { Quiet() = std::move(which); }
 void ForgetRetries() { Retried().clear(); }
+
+std::optional<int32_t> AskHost(const std::string& question, const std::vector<Offered>& offered) {
+  if (!Interactive()) return std::nullopt;
+  return AskChoice(question, offered);
+}
 
 }  // namespace halvex::progress
 

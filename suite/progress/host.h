@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace halvex::progress {
 
@@ -49,5 +50,15 @@ void ClearInteractiveOverride();
 // function restores the default.
 using AnswerSource = std::function<std::optional<std::string>(const std::string& question)>;
 void SetAnswerSource(AnswerSource source);
+
+// A host's own question, asked as the library asks its own: only when
+// someone may be asked, and again until one of the offered letters or
+// words is typed. Nothing when nobody may be asked or input ended.
+struct Offered {
+  const char* letter;
+  const char* word;
+  int32_t code;
+};
+std::optional<int32_t> AskHost(const std::string& question, const std::vector<Offered>& offered);
 
 }  // namespace halvex::progress

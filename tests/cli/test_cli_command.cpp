@@ -240,23 +240,65 @@ TEST_F(CommandTest, EncryptThenDecryptTreeRestoresEveryByteAndTime) {
   EXPECT_EQ(Snapshot(), before);
 }
 
-TEST_F(CommandTest, HiddenFilesAreLeftPlainUnlessAskedFor) {
+TEST_F(CommandTest, HiddenFilesAndFoldersAreLeftPlainUnlessAskedFor) {
   Write("visible.txt", "seen");
   Write(".secret", "unseen");
-  Outcome r = Halvex({"encrypt", "-r", "--json", data_.string()});
+  Write("repo/.git/objects/abc", "object");
+  Write(".ssh/id_rsa", "key");
+  Outcome r = Halvex({"encrypt", "-r", "--no-input", "--json", data_.string()});
   EXPECT_EQ(r.status, 1) << r.err;
   auto states = States();
-  EXPECT_EQ(states[".secret"], "plain");
-  EXPECT_EQ(ReadFile(data_ / ".secret"), "unseen");
+  for (const char* name : {".secret", "repo/.git/objects/abc", ".ssh/id_rsa"}) EXPECT_EQ(states[name], "plain") << name;
+  EXPECT_EQ(ReadFile(data_ / "repo/.git/objects/abc"), "object");
   json j = json::parse(r.out);
-  bool reported = false;
+  ASSERT_EQ(j["files"].size(), 2u) << "files in hidden folders are not in the list";
   for (const auto& f : j["files"])
     if (f["path"].get<std::string>().ends_with(".secret")) {
-      reported = true;
       EXPECT_EQ(f["status"], "skipped");
       EXPECT_NE(f["reason"].get<std::string>().find("hidden"), std::string::npos) << f["reason"];
     }
-  EXPECT_TRUE(reported);
+  EXPECT_EQ(j["summary"], json::parse(R"({"succeeded": 1, "skipped": 1, "passed_over": 0, "failed": 0, "cancelled": 0,
+      "rolled_back": 0, "not_encrypted": 0, "hidden_folders": 2, "hidden_folder_files": 2})"));
+  EXPECT_NE(r.err.find("2 hidden folders (2 files) left alone; --hidden includes them"), std::string::npos) << r.err;
+
+  // Left out by default is no failure; --hidden takes them, decrypt -r goes everywhere.
+  Write("more.txt", "more");
+  EXPECT_EQ(Halvex({"encrypt", "-r", "--no-input", (data_ / "repo").string(), (data_ / "more.txt").string()}).status, 0);
+  EXPECT_EQ(Halvex({"encrypt", "-r", "--hidden", (data_ / "repo").string()}).status, 0);
+  EXPECT_EQ(States()["repo/.git/objects/abc.qelmenc"], "encrypted");
+  EXPECT_EQ(Halvex({"decrypt", "-r", data_.string()}).status, 0);
+  EXPECT_EQ(ReadFile(data_ / "repo/.git/objects/abc"), "object");
+}
+
+// A file restores under the name stored in it; one that came under another
+// name never replaces the user's file of the stored name, whatever the policy.
+TEST_F(CommandTest, ARenamedFileNeverReplacesAFileOfAnotherName) {
+  const std::string pw = PasswordFile("shared");
+  Write("notes.txt", "sender's notes");
+  Write("other.txt", "encrypted other");
+  ASSERT_EQ(Halvex({"encrypt", "-r", "--password-file", pw, data_.string()}).status, 0);
+  fs::rename(data_ / "notes.txtENX", data_ / "invoice.pdfENX");
+  Write("notes.txt", "the user's notes");
+  Write("other.txt", "replaced: the output of its own name");
+
+  Outcome r = Halvex({"decrypt", "-r", "--no-input", "--on-exists", "replace", "--json", "--password-file", pw,
+                      (data_ / "invoice.pdfENX").string(), (data_ / "other.txtENX").string()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(ReadFile(data_ / "notes.txt"), "the user's notes");
+  EXPECT_EQ(ReadFile(data_ / "other.txt"), "encrypted other");
+  const json j = json::parse(r.out);
+  ASSERT_EQ(j["files"].size(), 2u);
+  EXPECT_EQ(j["files"][0]["status"].get<std::string>() + " " + j["files"][0]["reason"].get<std::string>(),
+            "skipped a file named " + (data_ / "notes.txt").string() +
+                " exists; this file holds that name but came as another, so it never replaces it");
+  EXPECT_EQ(j["files"][1]["output"], (data_ / "other.txt").string());
+  EXPECT_EQ(j["summary"]["skipped"].get<int>() + j["summary"]["succeeded"].get<int>(), 2);
+
+  fs::remove(data_ / "notes.txt");
+  Outcome named = Halvex({"decrypt", "--password-file", pw, (data_ / "invoice.pdfENX").string()});
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_NE(named.out.find("invoice.pdfENX -> " + (data_ / "notes.txt").string()), std::string::npos) << named.out;
+  EXPECT_EQ(ReadFile(data_ / "notes.txt"), "sender's notes");
 }
 
 // A file with other names is not encrypted in place unless asked for: under
@@ -283,14 +325,23 @@ TEST_F(CommandTest, HardLinkedFilesAreRefusedUnlessAskedFor) {
 
 TEST_F(CommandTest, QuestionsOnATerminalShowNativePathsAndInsist) {
   Write(".notes.txt", "hidden");
+  Write(".cache/a", "cached");
+  Write(".config/b", "setting");
+  const std::string folder = "/data/.cache is a hidden folder with 1 file. Encrypt it?";
   const std::string question = "/data/.notes.txt is a hidden file. Encrypt it?";
-  Outcome r = OnTerminal({"encrypt", "-r", data_.string()}, {{question, "yn"}, {question, "y"}});
+  Outcome r = OnTerminal({"encrypt", "-r", data_.string()},
+                         {{folder, "all?"}, {folder, "n"}, {"/data/.config", "yes"}, {question, "yn"}, {question, "y"}});
   EXPECT_EQ(r.status, 0) << r.out;
-  const size_t first = r.out.find(question);
-  ASSERT_NE(first, std::string::npos) << r.out;
-  EXPECT_NE(r.out.find(question, first + 1), std::string::npos) << "'yn' must ask again: " << r.out;
+  for (const std::string& asked : {folder, question}) {
+    const size_t first = r.out.find(asked);
+    ASSERT_NE(first, std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(asked, first + 1), std::string::npos) << "a wrong answer must ask again: " << r.out;
+  }
   EXPECT_EQ(r.out.find('\\'), std::string::npos) << "a Windows-form path was shown: " << r.out;
   EXPECT_FALSE(fs::exists(data_ / ".notes.txt")) << r.out;
+  EXPECT_EQ(ReadFile(data_ / ".cache/a"), "cached");
+  EXPECT_FALSE(fs::exists(data_ / ".config/b")) << r.out;
+  EXPECT_NE(r.out.find("1 hidden folder (1 file) left alone"), std::string::npos) << r.out;
 }
 
 TEST_F(CommandTest, WrongPasswordLeavesEveryFileEncrypted) {

@@ -218,6 +218,22 @@ TEST_F(ReplaceTest, DecryptionKindRedoesADecryption) {
   EXPECT_EQ(DocsEntries(), std::vector<std::string>{"a.bin"});
 }
 
+// The stored name a renamed file brings never takes the place of a file of
+// another name, for a host calling the replacement itself too.
+TEST_F(ReplaceTest, DecryptionNeverReplacesAFileOfAnotherName) {
+  drive.Write("Docs/invoice.pdfENX", "FAKEENC\nsender's notes");
+  drive.Write("Docs/notes.txt", "the user's notes");
+  options.dwAction = 0;
+  auto& request = Request(0, WTEXT("pw"), {"Docs/invoice.pdfENX"});
+  Prepare(request, PROGRESS_DEC);
+  fakes::script().decryptSteps.push_back(Step(ZQCA_ERR_OUTPUT_EXISTS, drive.Path("Docs/notes.txt"), false));
+  engine().DecryptFileW(&request, 0);
+  EXPECT_EQ(engine().DoFileReplacement(&request, 0), 0);
+  EXPECT_EQ(engine().GetFesErrCode(), uint32_t{FES_NAME_TAKEN});
+  EXPECT_EQ(drive.Read("Docs/notes.txt"), "the user's notes");
+  EXPECT_EQ(DocsEntries(), (std::vector<std::string>{"invoice.pdfENX", "notes.txt"}));
+}
+
 TEST_F(ReplaceTest, AttributeResetFailureMovesTheFileBack) {
 #ifndef HALVEX_TEST_WRAP_SETATTR
   GTEST_SKIP() << "needs the linker's --wrap to make the attribute reset fail";

@@ -46,5 +46,8 @@ if [ "$kind" = linux ]; then
   echo other >good/report.doc
   if ./report.doc.exe --password-file pw --to good 2>err; then fail "replaced an existing file"; fi
   [ "$(cat good/report.doc)" = other ] || fail "the existing file changed"
+  cp report.doc.exe invoice.pdf.exe && mkdir renamed
+  ./invoice.pdf.exe --password-file pw --to renamed | grep -q "^Restored .*/renamed/report.doc$" ||
+    fail "a renamed file did not name what it restored"
 fi
 echo "ok: the $kind self-extractor ($(stat -c %s report.doc.exe) bytes with a 300000-byte file)"

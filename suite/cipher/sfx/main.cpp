@@ -159,6 +159,8 @@ int Run(const std::vector<std::string>& args) {
     ErrorLine(Message(code, output));
     return 1;
   }
+  // The name restored is the one stored, which a renamed file does not show.
+  std::fprintf(stdout, "%s\n", Message(code, output).c_str());
   return 0;
 }
 
