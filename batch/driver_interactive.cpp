@@ -11,6 +11,7 @@
 #include "batch/outcome.h"
 #include "batch/progress.h"
 #include "batch/state.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "suite/krvdevice.h"
 #include "suite/zq.h"

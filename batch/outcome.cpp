@@ -5,6 +5,7 @@
 #include "batch/events.h"
 #include "batch/progress.h"
 #include "batch/state.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "suite/krvdevice.h"
 #include "suite/msgbox.h"

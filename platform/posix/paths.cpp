@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/paths.h"
+#include "platform/durable.h"
 #include "platform/posix/internal.h"
 #include "platform/testing.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/msgbox/messages.h"
 #include "suite/msgbox/windowed.h"

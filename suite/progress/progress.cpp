@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/msgbox/windowed.h"
 #include "suite/progress.h"
