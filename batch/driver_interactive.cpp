@@ -11,6 +11,7 @@
 #include "batch/outcome.h"
 #include "batch/progress.h"
 #include "batch/state.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "suite/krvdevice.h"
 #include "suite/zq.h"
@@ -19,9 +20,6 @@ namespace {
 
 // Room for settings value 25, in characters.
 constexpr uint32_t kVaultSettingChars = 256;
-
-// What the loop does after one step.
-enum class Next { kNextFile, kRetry, kStop, kProcess };
 
 // Settings value 25 is read for every file, so a change during a batch
 // counts from the next file on.
@@ -70,10 +68,10 @@ Next CheckBeforeEncrypting(tagCRYPTOPARAMS* request, uint32_t i, const WString& 
   if (RefusedForOtherNames(path))
     return NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_HARD_LINKS), Next::kNextFile;
   if (!kind.hidden) return Next::kProcess;
-  uint32_t r = AskHiddenFile(request, i);
-  if (r == i + 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_HIDDEN_FILE), Next::kNextFile;
-  if (r == i - 1) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_HIDDEN_FILE), Next::kStop;
-  return Next::kProcess;
+  const Next answer = AskHiddenFile(request, i);
+  if (answer == Next::kNextFile) NotifyOutcome(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_HIDDEN_FILE);
+  if (answer == Next::kStop) NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_HIDDEN_FILE);
+  return answer;
 }
 
 // One turn of the loop for entry i.
@@ -111,20 +109,15 @@ Next ProcessEntry(tagCRYPTOPARAMS* request, uint32_t i) {
   // hidden ends the batch quietly: the user locked it on purpose.
   if (s.bOnVaultDrive && VaultDriveGone())
     return NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_NONE), Next::kStop;
-  uint32_t r = DispatchOutcome(i, request);
-  if (r == i - 1) return Next::kRetry;
-  if (r == i) return Next::kStop;
-  return Next::kNextFile;
+  return DispatchOutcome(i, request);
 }
 
 void RunLoop(tagCRYPTOPARAMS* request) {
-  // Unsigned arithmetic throughout: a retry of entry 0 wraps to 0xFFFFFFFF
-  // and the increment brings it back to 0.
-  for (uint32_t i = 0; i < request->pFileList->m_nFileCount; ++i) {
-    if (i >= request->pFileList->m_vecFiles.size()) break;
-    Next next = ProcessEntry(request, i);
+  // The count is read afresh each turn: the host's list is the batch's.
+  for (uint32_t i = 0; i < request->pFileList->m_nFileCount && i < request->pFileList->m_vecFiles.size();) {
+    const Next next = ProcessEntry(request, i);
     if (next == Next::kStop) return NotifyNotStarted(request, i + 1);
-    if (next == Next::kRetry) i = i - 1;
+    if (next != Next::kRetry) ++i;
   }
 }
 

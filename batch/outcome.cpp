@@ -5,6 +5,7 @@
 #include "batch/events.h"
 #include "batch/progress.h"
 #include "batch/state.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "suite/krvdevice.h"
 #include "suite/msgbox.h"
@@ -152,24 +153,25 @@ void ReshowProgress(tagCRYPTOPARAMS* request, uint32_t i) {
   SetProgressFile(request, i);
 }
 
-// The replacement the user agreed to; returns the next index.
-uint32_t ReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
+// The replacement the user agreed to.
+Next ReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
   BatchState& s = State();
-  if (!Exists(Entry(request, i))) return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING), i + 1;
-  if (s.cryptoFile.DoFileReplacement(request, i)) return i + 1;
-  if (s.bCancel) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_WHILE_RUNNING), i;
+  if (!Exists(Entry(request, i)))
+    return NotifyOutcome(request, i, HALVEX_OUTCOME_REFUSED, HALVEX_REASON_MISSING), Next::kNextFile;
+  if (s.cryptoFile.DoFileReplacement(request, i)) return Next::kNextFile;
+  if (s.bCancel) return NotifyOutcome(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_WHILE_RUNNING), Next::kStop;
   KeepRemaining(request, i);
   NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_OUTPUT_EXISTS);
-  if (s.bOnVaultDrive && !VaultDriveShown()) return i + 1;
+  if (s.bOnVaultDrive && !VaultDriveShown()) return Next::kNextFile;
   HideProgress(request);
   ShowErrorMessage(0, s.cryptoFile.GetFesErrCode(), s.cryptoFile.GetApiErrCode(), 0);
   ReshowProgress(request, i);
-  return i + 1;
+  return Next::kNextFile;
 }
 
 }  // namespace
 
-uint32_t AskHiddenFile(tagCRYPTOPARAMS* request, uint32_t i) {
+Next AskHiddenFile(tagCRYPTOPARAMS* request, uint32_t i) {
   BatchState& s = State();
   // The file may change while the user thinks: what follows looks afresh.
   halvex::platform::EndLookScopes();
@@ -182,15 +184,15 @@ uint32_t AskHiddenFile(tagCRYPTOPARAMS* request, uint32_t i) {
       s.bHiddenAnswerKept = 1;
       s.nHiddenAnswer = answer;
     }
-    if (answer == UI_CANCEL) return i - 1;
+    if (answer == UI_CANCEL) return Next::kStop;
     if (answer != UI_STOP) ReshowProgress(request, i);
   }
   switch (answer) {
     case UI_CANCEL:
-    case UI_STOP: return i - 1;
+    case UI_STOP: return Next::kStop;
     case UI_SKIP:
-    case UI_SKIP_ALL: return i + 1;
-    default: return i;
+    case UI_SKIP_ALL: return Next::kNextFile;
+    default: return Next::kProcess;
   }
 }
 
@@ -228,7 +230,7 @@ namespace {
 
 // The error question about entry i, shown under name; blocking: the file in
 // its output's way, when that is the error.
-uint32_t AskAfterError(uint32_t i, tagCRYPTOPARAMS* request, const WString& name, const WString* blocking) {
+Next AskAfterError(uint32_t i, tagCRYPTOPARAMS* request, const WString& name, const WString* blocking) {
   BatchState& s = State();
   uint32_t api = s.cryptoFile.GetApiErrCode();
   FF_HandleErrorMsg_Show(name.c_str(), s.cryptoFile.GetFesErrCode(), api, &s.uiError);
@@ -239,15 +241,15 @@ uint32_t AskAfterError(uint32_t i, tagCRYPTOPARAMS* request, const WString& name
   // not left behind for the host.
   if (request->dwErrCode == ERR_KEYSTORE_UNAVAILABLE) request->dwErrCode = 0;
   switch (answer) {
-    case UI_RETRY: return i - 1;
+    case UI_RETRY: return Next::kRetry;
     case UI_SKIP_ERROR:
       request->pOptions->nSkipped += 1;
       NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_ERROR_DIALOG, blocking);
-      return i + 1;
+      return Next::kNextFile;
     default:
       s.bCancel = 1;
       NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_FAILED, HALVEX_REASON_ERROR_DIALOG, blocking);
-      return i;
+      return Next::kStop;
   }
 }
 
@@ -260,7 +262,7 @@ bool StoredNameIsForeign(uint32_t i, tagCRYPTOPARAMS* request) {
   return !IsEncryption(request) && !halvex::util::IsOwnPlainName(Entry(request, i), State().cryptoFile.m_strLastOutput);
 }
 
-uint32_t RefuseForeignName(uint32_t i, tagCRYPTOPARAMS* request) {
+Next RefuseForeignName(uint32_t i, tagCRYPTOPARAMS* request) {
   CCryptoFile& engine = State().cryptoFile;
   engine.SetFesErrCode(FES_NAME_TAKEN);
   engine.SetApiErrCode(0);
@@ -274,17 +276,17 @@ uint32_t RefuseForeignName(uint32_t i, tagCRYPTOPARAMS* request) {
 
 }  // namespace
 
-uint32_t ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
+Next ShowFileError(uint32_t i, tagCRYPTOPARAMS* request) {
   BatchState& s = State();
   uint32_t api = s.cryptoFile.GetApiErrCode();
   if (api == ZQCA_ERR_CANCELLED || api == ZQCA_ERR_NOT_ENCRYPTED)
-    return NotifyOutcomeWithCodes(request, i, OutcomeOfCode(api), HALVEX_REASON_NONE), i + 1;
+    return NotifyOutcomeWithCodes(request, i, OutcomeOfCode(api), HALVEX_REASON_NONE), Next::kNextFile;
   HideProgress(request);
   WString name = Entry(request, i);
   return AskAfterError(i, request, s.cryptoFile.m_FESUtil.ShortFileName(name, kDisplayTail), nullptr);
 }
 
-uint32_t AskReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
+Next AskReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
   BatchState& s = State();
   int32_t answer = s.nReplaceAnswer;
   if (!s.bReplaceAnswerKept) {
@@ -305,21 +307,21 @@ uint32_t AskReplaceExisting(uint32_t i, tagCRYPTOPARAMS* request) {
     case UI_SKIP_ALL:
       request->pOptions->nSkipped += 1;
       NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_SKIPPED, HALVEX_REASON_OUTPUT_EXISTS);
-      return i + 1;
+      return Next::kNextFile;
     default:
       s.bCancel = 1;
       NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_CANCELLED, HALVEX_REASON_OUTPUT_EXISTS);
-      return i;
+      return Next::kStop;
   }
 }
 
-uint32_t DispatchOutcome(uint32_t i, tagCRYPTOPARAMS* request) {
+Next DispatchOutcome(uint32_t i, tagCRYPTOPARAMS* request) {
   uint32_t api = State().cryptoFile.GetApiErrCode();
   if (IsPassedOverCode(api)) {
     request->pOptions->nPassedOver += 1;
     KeepRemaining(request, i);
     NotifyOutcomeWithCodes(request, i, HALVEX_OUTCOME_PASSED_OVER, HALVEX_REASON_NONE);
-    return i + 1;
+    return Next::kNextFile;
   }
   if (api == ZQCA_ERR_OUTPUT_EXISTS)
     return StoredNameIsForeign(i, request) ? RefuseForeignName(i, request) : AskReplaceExisting(i, request);

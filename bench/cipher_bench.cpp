@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/crypto.h"
 

@@ -6,6 +6,7 @@
 #include <set>
 #include <system_error>
 
+#include "platform/paths.h"
 #include "platform/win32.h"
 
 namespace fs = std::filesystem;

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/paths.h"
+#include "platform/paths.h"
 #include "util/fesutil.h"
 
 namespace halvex::cli {

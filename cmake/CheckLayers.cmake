@@ -11,6 +11,13 @@
 # A file may include its own layer and those the table below lists; headers
 # without a folder ("internal.h") and <system> headers are not layers.
 # tests/, bench/ and fuzz/ may include anything and are not read.
+#
+# The operating system is platform's alone: no other layer of the library
+# includes the system's own headers (<unistd.h>, <fcntl.h>, <sys/...>,
+# <windows.h> ...); they reach files, terminals and locks through platform/.
+# The command (cli) is a host program of its own, and so are the
+# self-extractors (suite/cipher/sfx): both may.
+cmake_policy(SET CMP0057 NEW)  # if(... IN_LIST ...)
 if(NOT ROOT)
   message(FATAL_ERROR "usage: cmake -DROOT=<source tree> -P CheckLayers.cmake")
 endif()
@@ -23,6 +30,9 @@ set(may_use_util     util suite halvex platform)
 set(may_use_engine   engine util suite halvex platform)
 set(may_use_batch    batch engine util suite halvex platform)
 set(may_use_cli      cli batch engine util suite halvex platform)
+
+set(os_headers_refused_in suite records util engine batch halvex)
+set(os_header_pattern "^[ \t]*#[ \t]*include[ \t]*<((unistd|fcntl|termios|dirent|poll|signal|pthread|dlfcn|pwd|grp|windows|io)\\.h|sys/[^>]*)>")
 
 set(violations "")
 foreach(layer halvex platform suite records util engine batch cli)
@@ -40,6 +50,14 @@ foreach(layer halvex platform suite records util engine batch cli)
     set(number 0)
     foreach(line IN LISTS lines)
       math(EXPR number "${number} + 1")
+      if(line MATCHES "${os_header_pattern}" AND layer IN_LIST os_headers_refused_in
+         AND NOT source MATCHES "/suite/cipher/sfx/")
+        file(RELATIVE_PATH shown ${ROOT} ${source})
+        string(STRIP "${line}" line)
+        string(APPEND violations
+          "${shown}:${number}: only platform/ includes the system's headers (${line}); go through platform/\n")
+        continue()
+      endif()
       if(NOT line MATCHES "^[ \t]*#[ \t]*include[ \t]*\"([^\"/]+)/[^\"]*\"")
         continue()
       endif()

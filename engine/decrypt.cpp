@@ -3,6 +3,7 @@
 
 #include "engine/cryptofile.h"
 #include "engine/internal.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "suite/zq.h"
 #include "suite/zqca.h"

@@ -1,5 +1,6 @@
 // CCryptoFile: deleting whole files, and the cipher library's lock and tests.
 #include "engine/cryptofile.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "suite/zqca.h"
 

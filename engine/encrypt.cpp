@@ -1,6 +1,7 @@
 // CCryptoFile::EncryptFileW: one list entry into its encrypted counterpart.
 #include "engine/cryptofile.h"
 #include "engine/internal.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "suite/zqca.h"
 

@@ -7,6 +7,7 @@
 
 #include "engine/cryptofile.h"
 #include "platform/identity.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "suite/zq.h"
 

@@ -18,6 +18,7 @@
 
 #include "fuzz/checksum.h"
 #include "fuzz/fuzz_keys.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/cipher/cipher.h"
 

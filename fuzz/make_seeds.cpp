@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fuzz/fuzz_keys.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/cipher/cipher.h"
 

@@ -3,6 +3,7 @@
 // Ctrl-C at their prompts gives the terminal back as it was on every system.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace halvex::platform {
@@ -19,6 +20,14 @@ enum class HiddenRead {
 // ends it instead of the process. Whatever was typed before an incomplete
 // line is wiped, never returned.
 HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line);
+
+// Whether standard error (standard input) is a terminal someone reads (types at).
+bool StderrIsTerminal();
+bool StdinIsTerminal();
+// Writes question where the user sees it and reads one line of answer, as
+// typed (echoed), from the controlling terminal where there is one, else
+// from standard input; nothing at the end of the input.
+std::optional<std::string> AskLine(const std::string& question);
 
 // Overwrites memory that held a secret so the compiler cannot drop the store.
 void WipeMemory(void* data, size_t size);

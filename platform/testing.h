@@ -22,7 +22,7 @@ int ComInitCount();
 enum class FaultPoint {
   kWrite,          // WriteFile
   kFlush,          // FlushFileBuffers
-  kSyncFolder,     // SyncDirectory (which then returns false): a folder flush
+  kSyncFolder,     // a folder flush: SyncDirectory, and SyncFolder of platform/private_files.h
   kMove,           // MoveFileW: a rename
   kCopy,           // CopyFileW
   kDelete,         // DeleteFileW

@@ -2,6 +2,7 @@
 // whether the engine may process a file.
 #include <string>
 
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "platform/win32.h"
 #include "suite/zqca.h"

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace halvex::platform {
@@ -86,5 +87,24 @@ HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
 }
 
 void WipeMemory(void* data, size_t size) { explicit_bzero(data, size); }
+
+bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+std::optional<std::string> AskLine(const std::string& question) {
+  // The controlling terminal, so that questions work while stdin carries data.
+  FILE* tty = std::fopen("/dev/tty", "r+e");
+  FILE* out = tty ? tty : stderr;
+  FILE* in = tty ? tty : stdin;
+  std::fputs(question.c_str(), out);
+  std::fflush(out);
+  std::string line;
+  int c;
+  while ((c = std::fgetc(in)) != EOF && c != '\n') line += static_cast<char>(c);
+  bool ended = c == EOF && line.empty();
+  if (tty) std::fclose(tty);
+  if (ended) return std::nullopt;
+  return line;
+}
 
 }  // namespace halvex::platform

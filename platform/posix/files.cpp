@@ -11,6 +11,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/durable.h"
 #include "platform/posix/internal.h"
 #include "platform/testing.h"
 

@@ -9,6 +9,9 @@
 #include <mutex>
 #include <unordered_set>
 
+#include "platform/durable.h"
+#include "platform/looks.h"
+#include "platform/permissions.h"
 #include "platform/posix/internal.h"
 #include "platform/testing.h"
 

@@ -163,4 +163,9 @@ BOOL CopyNative(const std::string& from, const std::string& to, WStringView from
 // files and a check before the rename for folders.
 int RenameNoReplace(const std::string& from, const std::string& to);
 
+// ---- paths.cpp -------------------------------------------------------------
+// Flushes the folder at native so that the names made in it last. Returns 0
+// or errno (0 too where the file system cannot flush a folder at all).
+int SyncNativeFolder(const std::string& native);
+
 }  // namespace halvex::platform::posix

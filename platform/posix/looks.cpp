@@ -13,6 +13,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/looks.h"
 #include "platform/posix/internal.h"
 
 namespace halvex::platform::posix {

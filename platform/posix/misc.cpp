@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/durable.h"
 #include "platform/posix/internal.h"
 #include "platform/testing.h"
 #include "platform/win32.h"

@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/paths.h"
+#include "platform/durable.h"
 #include "platform/posix/internal.h"
 #include "platform/testing.h"
 
@@ -171,18 +173,21 @@ void ReloadDriveMap() {
 bool SyncDirectory(WStringView folder) {
   auto native = ToNativePath(folder);
   if (!native) return false;
-  if (posix::TakeFault(FaultPoint::kSyncFolder) != 0) return false;
-  int fd = open(native->c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  int rc = fsync(fd);
-  // Some file systems cannot sync a folder and say so with EINVAL; their
-  // renames are as durable as they will ever be.
-  bool ok = rc == 0 || errno == EINVAL;
-  close(fd);
-  return ok;
+  return posix::SyncNativeFolder(*native) == 0;
 }
 
 namespace posix {
+
+int SyncNativeFolder(const std::string& native) {
+  if (int fault = TakeFault(FaultPoint::kSyncFolder)) return fault;
+  int fd = open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = fsync(fd) == 0 ? 0 : errno;
+  close(fd);
+  // Some file systems cannot sync a folder and say so with EINVAL; their
+  // renames are as durable as they will ever be.
+  return error == EINVAL ? 0 : error;
+}
 
 std::optional<std::string> NativeOrFail(LPCWSTR path) {
   if (!path) {

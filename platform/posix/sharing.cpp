@@ -3,14 +3,14 @@
 // refuses others, as open-file-description locks on bytes far past any data.
 // The kernel drops them when the handle closes or its process dies.
 //
-// Where this differs from Windows (the design note's table lives outside
-// this tree, so the reasons stand here): the locks are advisory, so a program
-// that does not use this layer is never seen as holding a file, nor kept
-// out; a file deleted while a handle that shares deletion holds it goes at
-// once (POSIX has no pending delete), so its name is free again before that
-// handle closes; a writer that may not read the file (mode without read
-// permission) records with exclusive locks, which refuse a second such
-// writer even where both share writing.
+// Where this differs from Windows (docs/design.md, "Share modes and the
+// gate", has the whole picture; the reasons stand here): the locks are
+// advisory, so a program that does not use this layer is never seen as
+// holding a file, nor kept out; a file deleted while a handle that shares
+// deletion holds it goes at once (POSIX has no pending delete), so its name
+// is free again before that handle closes; a writer that may not read the
+// file (mode without read permission) records with exclusive locks, which
+// refuse a second such writer even where both share writing.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>

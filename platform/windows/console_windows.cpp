@@ -1,6 +1,9 @@
 // The console on Windows: CONIN$ with ENABLE_ECHO_INPUT cleared, typed
 // characters read as UTF-16 and handed on as UTF-8.
+#include <io.h>
+
 #include <atomic>
+#include <cstdio>
 
 #include "platform/console.h"
 #include "platform/wide.h"
@@ -87,5 +90,19 @@ HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
 }
 
 void WipeMemory(void* data, size_t size) { SecureZeroMemory(data, size); }
+
+bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
+bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
+
+std::optional<std::string> AskLine(const std::string& question) {
+  std::fputs(question.c_str(), stderr);
+  std::fflush(stderr);
+  std::string line;
+  int c;
+  while ((c = std::fgetc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
+  if (c == EOF && line.empty()) return std::nullopt;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
 
 }  // namespace halvex::platform

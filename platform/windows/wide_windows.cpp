@@ -4,6 +4,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/durable.h"
+#include "platform/looks.h"
+#include "platform/paths.h"
+#include "platform/permissions.h"
 #include "platform/wide.h"
 
 namespace halvex::platform {

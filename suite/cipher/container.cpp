@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/looks.h"
 #include "suite/zqca.h"
 
 namespace halvex::cipher::container {

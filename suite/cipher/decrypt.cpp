@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/permissions.h"
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/container.h"
 #include "suite/cipher/crypto.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/permissions.h"
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/crypto.h"
 #include "suite/cipher/fileio.h"

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/durable.h"
 #include "suite/cipher/crypto.h"
 #include "suite/zqca.h"
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/krvdevice.h"
 #include "suite/zq.h"

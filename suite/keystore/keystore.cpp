@@ -12,8 +12,8 @@
 #include <system_error>
 
 #include "platform/gcrypt.h"
+#include "platform/private_files.h"
 #include "suite/keystore/backup.h"
-#include "suite/keystore/keyfile_os.h"
 #include "suite/keystore/ring.h"
 #include "suite/zqkm.h"
 
@@ -21,6 +21,7 @@ namespace halvex::keystore {
 namespace {
 
 namespace fs = std::filesystem;
+namespace os = halvex::platform;
 using ring::kKeyLength;
 using ring::Ring;
 using ring::Secret;
@@ -76,7 +77,8 @@ os::Publish WriteNoReplace(const fs::path& target, const std::vector<uint8_t>& d
   os::Publish result = os::PublishNoReplace(temporary, target);
   std::error_code ec;
   fs::remove(temporary, ec);  // a link leaves the temporary name behind; a rename does not
-  if (result == os::Publish::kDone) os::SyncFolder(FolderOf(target));
+  // A key file whose name a power cut could still take must not key any file.
+  if (result == os::Publish::kDone && !os::SyncFolder(FolderOf(target))) return os::Publish::kFailed;
   return result;
 }
 
@@ -96,7 +98,7 @@ Replaced ReplaceIfUnchanged(const fs::path& path, const Secret& before, const Se
     result = os::PublishReplace(temporary, path) ? Replaced::kDone : Replaced::kFailed;
   std::error_code ec;
   if (result != Replaced::kDone) fs::remove(temporary, ec);
-  if (result == Replaced::kDone) os::SyncFolder(FolderOf(path));
+  if (result == Replaced::kDone && !os::SyncFolder(FolderOf(path))) result = Replaced::kFailed;
   return result;
 }
 
@@ -194,7 +196,7 @@ Status Publish(const fs::path& target, const std::vector<uint8_t>& data) {
 
 fs::path KeyFilePath() {
   if (const char* set = std::getenv("HALVEX_KEYSTORE"); set && *set) return fs::path(set);
-  return os::DefaultKeyFilePath();
+  return os::UserConfigFile("keystore");
 }
 
 // A backup without a passphrase is the key file as it is, so a single-key

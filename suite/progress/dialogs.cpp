@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/msgbox/messages.h"
 #include "suite/msgbox/windowed.h"
@@ -53,7 +55,7 @@ std::set<std::string>& Retried() {
 
 bool Interactive() {
   if (InteractiveOverride()) return *InteractiveOverride();
-  return terminal::StdinIsTerminal();
+  return platform::StdinIsTerminal();
 }
 
 // A host that said nobody may be asked gets no dialog either: a service has
@@ -62,7 +64,7 @@ bool DialogsAllowed() { return halvex::msgbox::Windowed() && InteractiveOverride
 
 std::optional<std::string> AskUser(const std::string& question) {
   if (Source()) return Source()(question);
-  return terminal::Ask(question);
+  return platform::AskLine(question);
 }
 
 int32_t CodeOf(Choice choice) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/msgbox/windowed.h"
 #include "suite/progress/host.h"

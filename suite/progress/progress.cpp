@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/console.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/msgbox/windowed.h"
 #include "suite/progress.h"
@@ -66,7 +68,7 @@ std::string Bar(int32_t percent) {
 
 void Draw(Window& w) {
   if (w.native || !w.shown || halvex::msgbox::Quiet()) return;
-  if (!w.toTerminal) w.toTerminal = terminal::StderrIsTerminal();
+  if (!w.toTerminal) w.toTerminal = platform::StderrIsTerminal();
   if (!*w.toTerminal) return;
   std::string line = "\r" + std::string(Title(w)) + " " + w.name + " " + Bar(w.percent) + " " +
                      std::to_string(std::clamp(w.percent, 0, 100)) + "%\x1b[K";

@@ -1,9 +1,5 @@
-// The progress library's console and lock on Windows: a named mutex.
+// The progress library's lock on Windows: a named mutex.
 #include "platform/win32.h"
-
-#include <io.h>
-
-#include <cstdio>
 
 #include "suite/progress/terminal.h"
 
@@ -13,20 +9,6 @@ namespace {
 HANDLE g_mutex = nullptr;
 
 }  // namespace
-
-bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
-bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
-
-std::optional<std::string> Ask(const std::string& question) {
-  std::fputs(question.c_str(), stderr);
-  std::fflush(stderr);
-  std::string line;
-  int c;
-  while ((c = std::fgetc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
-  if (c == EOF && line.empty()) return std::nullopt;
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
 
 Lock TakeUiLock() {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, L"Local\\HalvexMessageBatch");

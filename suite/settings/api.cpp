@@ -3,6 +3,7 @@
 #include <ctime>
 #include <string>
 
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/settings/settings.h"
 #include "suite/zq.h"

@@ -12,13 +12,14 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/private_files.h"
 #include "platform/wide.h"
-#include "suite/settings/settings_os.h"
 
 namespace halvex::settings {
 namespace {
 
 namespace fs = std::filesystem;
+namespace os = halvex::platform;
 
 std::string_view Trim(std::string_view s) {
   const char* space = " \t\r\n";
@@ -79,7 +80,7 @@ std::vector<std::string> CachedLines(const fs::path& file) {
 
 fs::path SettingsFilePath() {
   if (const char* set = std::getenv("HALVEX_CONFIG"); set && *set) return fs::path(set);
-  return os::DefaultSettingsFile();
+  return os::UserConfigFile("settings.ini");
 }
 
 fs::path StateFilePath() {
@@ -105,28 +106,27 @@ bool WriteValue(const fs::path& file, std::string_view key, std::string_view val
   }
   if (!replaced) lines.push_back(entry);
 
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
   std::error_code ec;
   if (file.has_parent_path()) fs::create_directories(file.parent_path(), ec);
+  // Written whole and flushed under a temporary name, then renamed over the
+  // file: a crash leaves the old settings or the new, never half of them.
   fs::path temporary = file;
   temporary += ".new";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    for (const std::string& line : lines) out << line << '\n';
-    out.flush();
-    if (!out) {
-      fs::remove(temporary, ec);
-      return false;
-    }
+  fs::remove(temporary, ec);  // what an interrupted write left
+  if (!os::WriteNewPrivateFile(temporary, reinterpret_cast<const uint8_t*>(text.data()), text.size())) return false;
+  if (!os::PublishReplace(temporary, file)) {
+    fs::remove(temporary, ec);
+    return false;
   }
-  fs::rename(temporary, file, ec);
-  if (ec) fs::remove(temporary, ec);
-  return !ec;
+  return os::SyncFolder(file.has_parent_path() ? file.parent_path() : fs::path("."));
 }
 
 std::optional<fs::path> PrivateTempFolder() {
   fs::path folder;
   if (auto set = ReadValue(SettingsFilePath(), kTempFolderKey); set && !set->empty()) folder = *set;
-  else folder = os::DefaultTempFolder();
+  else folder = os::DefaultPrivateTempFolder();
   if (folder.empty() || !folder.is_absolute() || !os::EnsurePrivateFolder(folder)) return std::nullopt;
   return folder;
 }

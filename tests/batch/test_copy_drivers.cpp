@@ -3,6 +3,7 @@
 // one result per entry (types 3 and 4).
 #include <gtest/gtest.h>
 
+#include "platform/paths.h"
 #include "tests/batch/batch_fixture.h"
 
 namespace halvex::test {

@@ -12,6 +12,7 @@
 #include "halvex/filelist.h"
 #include "halvex/halvex.h"
 #include "halvex/records.h"
+#include "platform/paths.h"
 #include "tests/e2e/host_paths.h"
 
 using halvex::example::LibraryPath;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/paths.h"
 #include "platform/win32.h"
 
 namespace halvex::example {

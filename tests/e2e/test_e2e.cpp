@@ -13,6 +13,7 @@
 #include "halvex/filelist.h"
 #include "halvex/halvex.h"
 #include "halvex/records.h"
+#include "platform/paths.h"
 #include "tests/e2e/host_paths.h"
 
 namespace {

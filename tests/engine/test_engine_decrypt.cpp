@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "engine_fixture.h"
+#include "platform/paths.h"
 #include "platform/testing.h"
 #include "suite/zqca.h"
 

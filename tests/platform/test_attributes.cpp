@@ -8,6 +8,7 @@
 #endif
 
 #include "platform/identity.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "tests/platform/helpers.h"
 #include "tests/support/temp_drive.h"

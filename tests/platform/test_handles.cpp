@@ -12,6 +12,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/durable.h"
+#include "platform/looks.h"
 #include "platform/wide.h"
 #include "tests/platform/helpers.h"
 #include "tests/support/temp_drive.h"

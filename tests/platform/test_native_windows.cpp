@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/paths.h"
 #include "platform/wide.h"
 
 using halvex::platform::FromNativePath;

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "platform/durable.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "tests/support/temp_drive.h"
 

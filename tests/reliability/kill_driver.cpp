@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/paths.h"
 #include "platform/testing.h"
 #include "platform/win32.h"
 #include "tests/reliability/kill_scenario.h"

@@ -23,6 +23,7 @@
 #include "halvex/filelist.h"
 #include "halvex/halvex.h"
 #include "halvex/records.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/cipher/cipher.h"
 #include "suite/progress/host.h"

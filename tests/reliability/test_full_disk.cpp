@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 
+#include "platform/paths.h"
 #include "platform/testing.h"
 #include "tests/reliability/observer.h"
 #include "tests/reliability/reliability.h"

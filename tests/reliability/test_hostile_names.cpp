@@ -8,6 +8,7 @@
 #include <functional>
 #include <set>
 
+#include "platform/paths.h"
 #include "suite/cipher/crypto.h"
 #include "suite/cipher/format.h"
 #include "suite/cipher/keys.h"

@@ -1,4 +1,5 @@
 // The drive-admin library: the vault counts as shown only while mapped and present.
+#include "platform/paths.h"
 #include "suite/krvdevice.h"
 
 #include <gtest/gtest.h>

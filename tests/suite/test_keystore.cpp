@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/testing.h"
 #include "suite/keystore/backup.h"
 #include "suite/zqkm.h"
 
@@ -129,6 +130,13 @@ TEST_F(KeystoreTest, UnreadableOrUncreatableKeyFileGivesTheMatchingError) {
   WriteBytes(dir_ / "plainfile", "x");
   UseKeyFile(dir_ / "plainfile" / "keystore");  // its folder cannot exist
   EXPECT_EQ("error 2", FetchKey());
+  // A new key file whose name the folder's flush did not make durable keys
+  // nothing: a power cut could take the name and orphan every file it keyed.
+  UseKeyFile(dir_ / "fresh" / "keystore");
+  halvex::platform::InjectFault(halvex::platform::FaultPoint::kSyncFolder, 1, EIO);
+  EXPECT_EQ("error 2", FetchKey());
+  halvex::platform::ClearFaults();
+  EXPECT_EQ(FetchKey().size(), 24u) << "the complete file serves the next call";
 }
 
 TEST_F(KeystoreTest, ProcessesRacingOnFirstUseEndWithOneKey) {

@@ -1,4 +1,5 @@
 // The settings library: value 25, the private temporary folder, the last-use record.
+#include "platform/paths.h"
 #include "suite/settings/settings.h"
 
 #include <gtest/gtest.h>

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/paths.h"
 #include "platform/wide.h"
 
 namespace halvex::test {

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/zqca.h"
 #include "suite/zqkm.h"

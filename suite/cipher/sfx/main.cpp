@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/console.h"
+#include "platform/paths.h"
 #include "platform/wide.h"
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/sfx/sfx.h"

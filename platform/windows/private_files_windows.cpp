@@ -1,18 +1,27 @@
-// The key store's files on Windows: created exclusively, moved into place.
+// Private files and folders on Windows: the user's profile folders are
+// private already; files are created exclusively and moved into place
+// written through.
+#include "platform/private_files.h"
+
 #include "platform/win32.h"
 
 #include <cstdlib>
 
-#include "suite/keystore/keyfile_os.h"
-
-namespace halvex::keystore::os {
+namespace halvex::platform {
 
 namespace fs = std::filesystem;
 
-fs::path DefaultKeyFilePath() {
+fs::path UserConfigFile(std::string_view name) {
   if (const wchar_t* appdata = _wgetenv(L"APPDATA"); appdata && *appdata)
-    return fs::path(appdata) / L"Halvex" / L"keystore";
+    return fs::path(appdata) / L"Halvex" / name;
   return {};
+}
+
+fs::path DefaultPrivateTempFolder() {
+  wchar_t temp[MAX_PATH + 1];
+  DWORD n = GetTempPathW(MAX_PATH + 1, temp);
+  if (n == 0 || n > MAX_PATH) return {};
+  return fs::path(temp) / L"Halvex";
 }
 
 ReadResult ReadPrivateFile(const fs::path& path, uint8_t* out, size_t size, size_t* got) {
@@ -34,10 +43,16 @@ ReadResult ReadPrivateFile(const fs::path& path, uint8_t* out, size_t size, size
   return ok ? ReadResult::kOk : ReadResult::kFailed;
 }
 
-// The user's profile folders are private to the user already.
 bool MakePrivateFolders(const fs::path& dir) {
   std::error_code ec;
   fs::create_directories(dir, ec);
+  return fs::is_directory(dir, ec);
+}
+
+bool EnsurePrivateFolder(const fs::path& dir) {
+  std::error_code ec;
+  fs::create_directories(dir, ec);
+  if (fs::is_symlink(fs::symlink_status(dir, ec))) return false;
   return fs::is_directory(dir, ec);
 }
 
@@ -47,7 +62,7 @@ bool WriteNewPrivateFile(const fs::path& path, const uint8_t* data, size_t size)
   DWORD written = 0;
   bool ok = WriteFile(h, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
   ok = FlushFileBuffers(h) && ok;
-  CloseHandle(h);
+  ok = CloseHandle(h) && ok;
   if (!ok) DeleteFileW(path.c_str());
   return ok;
 }
@@ -62,7 +77,24 @@ bool PublishReplace(const fs::path& from, const fs::path& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-// NTFS journals the rename.
-void SyncFolder(const fs::path&) {}
+// The moves above are written through, and NTFS journals them.
+bool SyncFolder(const fs::path&) { return true; }
 
-}  // namespace halvex::keystore::os
+std::optional<FileStamp> StampOf(const fs::path& file) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  const auto join = [](DWORD high, DWORD low) { return (static_cast<uint64_t>(high) << 32) | low; };
+  return FileStamp{join(data.nFileSizeHigh, data.nFileSizeLow),
+                   join(data.ftLastWriteTime.dwHighDateTime, data.ftLastWriteTime.dwLowDateTime),
+                   join(data.ftCreationTime.dwHighDateTime, data.ftCreationTime.dwLowDateTime),
+                   data.dwFileAttributes, 0};
+}
+
+bool RecentlyChanged(const FileStamp& stamp) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t nowTicks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return stamp[1] + 30'000'000u > nowTicks;  // the last write, within 3 s (FAT keeps 2 s)
+}
+
+}  // namespace halvex::platform
