@@ -1,10 +1,11 @@
-// Encrypts one file in place with the stored key and decrypts it again,
-// through the installed library only.
+// Encrypts one file in place with the stored key and decrypts it again, then
+// makes a self-extracting copy, through the installed library only.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "halvex/codes.h"
 #include "halvex/halvex.h"
 #include "halvex/host.h"
 #include "halvex/listener.h"
@@ -49,6 +50,9 @@ bool RunOne(const LibraryString& path, uint32_t action, LibraryString& output) {
 
 }  // namespace
 
+// classes.cpp: what the host's own CFESUtil names as the output of source.
+LibraryString DestinationOf(const LibraryString& source);
+
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const std::string native = std::string(argv[1]) + "/letter.txt";
@@ -61,6 +65,24 @@ int main(int argc, char** argv) {
   if (!RunOne(encrypted, 0, restored)) return 1;
   if (restored != LibraryPath(native)) return std::puts("restored under another name"), 1;
   if (Read(native) != content) return std::puts("the content differs"), 1;
-  std::puts("outside host: encrypted and restored one file");
+
+  int major = -1, minor = -1, patch = -1;
+  const std::string version = HalvexVersion(&major, &minor, &patch);
+  if (version != std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch))
+    return std::puts("the version's text and numbers differ"), 1;
+  if (std::string(HalvexDescribeCode(4242)) != "unknown code 4242") return std::puts("code 4242 described"), 1;
+  LibraryString password(HalvexPasswordFromUtf8("p\xC3\xA4ss", nullptr, 0), 0);
+  if (HalvexPasswordFromUtf8("p\xC3\xA4ss", password.data(), password.size()) != 5 || password[1] != 0xE4)
+    return std::puts("the password was not converted"), 1;
+  LibraryString entry = LibraryPath(native), end;
+  HALVEX_WCHAR* paths[] = {entry.data(), end.data()};
+  CFileList list(paths);
+  tagCRYPTOPARAMS request{REQ_SELF_EXTRACT, password.c_str(), &list, 0, nullptr};
+  Halvex(&request);
+  if (request.dwErrCode != 0 || list.m_nOutCount != 1 || list.m_vecOutFiles[0] != entry + u".exe")
+    return std::printf("self-extracting copy: %s\n", HalvexDescribeCode(request.dwErrCode)), 1;
+  // The host's own CFESUtil names for the batch that ran last.
+  if (DestinationOf(entry) != entry + u".exe") return std::puts("the host's CFESUtil names no .exe"), 1;
+  std::printf("outside host: encrypted and restored one file, and copied it, with Halvex %s\n", version.c_str());
   return 0;
 }
