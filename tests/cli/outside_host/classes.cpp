@@ -1,7 +1,4 @@
-// The part of the outside host that uses an exported class, through the
-// headers a host takes on purpose (Halvex::classes).
-#include <string>
-
+// The outside host's use of an exported class, through Halvex::classes.
 #include "util/fesutil.h"
 
 std::basic_string<HALVEX_WCHAR> DestinationOf(const std::basic_string<HALVEX_WCHAR>& source) {
