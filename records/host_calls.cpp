@@ -17,15 +17,19 @@ struct CodeText {
 // Every value of halvex/codes.h once, with each of its meanings and where a
 // host reads each. Request types are not codes and have no entry.
 constexpr CodeText kCodes[] = {
-    {ZQCA_OK, "Done: the file succeeded (as dwErrCode: the last file that reached the engine succeeded, or none did)."},
-    {ZQCA_ERR_SOURCE_BUSY, "Two meanings. From the cipher: the source is held by another program (the library retries on a copy). "
-        "From the key store: the key file cannot be read or fails its check."},
+    {ZQCA_OK,
+     "Done: the file succeeded (as dwErrCode: the last file that reached the engine succeeded, or none did)."},
+    {ZQCA_ERR_SOURCE_BUSY,
+     "Two meanings. From the cipher: the source is held by another program (the library retries on a copy). "
+     "From the key store: the key file cannot be read or fails its check."},
     {ZQKM_ERR_CREATE, "No key store existed and none could be made (its folder cannot be written); no file was touched."},
     {ERR_KEYSTORE_UNAVAILABLE,
      "The key store exists but cannot be read or is damaged; it is never replaced, and no file was touched."},
     {ERR_NO_MEMORY, "The library ran out of memory."},
     {ZQCA_ERR_OUTPUT_EXISTS, "The output file exists already and was left alone."},
-    {ZQCA_ERR_PATH_TOO_LONG, "A path is too long: a destination would have more than 245 characters."},
+    {ZQCA_ERR_PATH_TOO_LONG,
+     "A path is too long: an encryption's destination would have more than 245 characters, or the cipher found "
+     "a path too long for it."},
     {ZQCA_ERR_DISK_FULL, "The disk is full."},
     {ERR_NO_MSG_FOLDER, "No message folder could be made in the temporary folder."},
     {ERR_INVALID_REQUEST,

@@ -1,13 +1,15 @@
 // What a host program controls besides the request itself: whether anybody
 // may be asked, how questions are answered when nobody is, cancelling a
 // running batch, whether the library may write to the terminal, and turning
-// its own paths into the library's form and back.
+// its own paths and passwords into the library's form; and what the library
+// tells about itself: its version and a sentence for each code.
 //
 // Plain C types only, so the same calls work from any compiler across the
 // Windows DLL boundary. On Linux these functions live in libhalvex.so; on
 // Windows most live in the progress library's DLL (libhalvex_progress.dll),
-// whose windows obey them, and those marked so in halvex.dll. Set the controls before calling Halvex; only HalvexCancel is
-// meant to be called while a batch runs (from any thread).
+// whose windows obey them, and those marked so in halvex.dll. Set the
+// controls before calling Halvex; only HalvexCancel is meant to be called
+// while a batch runs (from any thread).
 #pragma once
 
 #include <stddef.h>

@@ -200,7 +200,7 @@ TEST(Win32, SmallAnswersAsWindows) {
       {"delete_star", [&] { return DeleteFileW(p("*.txt").c_str()); }, ERROR_INVALID_NAME},
       {"get_attributes", [&] { return GetFileAttributesW(p("a.tx?").c_str()) != INVALID_FILE_ATTRIBUTES; },
        ERROR_INVALID_NAME},
-      {"set_attributes", [&] { return SetFileAttributesW(p("a>b").c_str(), FILE_ATTRIBUTE_NORMAL); }, ERROR_INVALID_NAME},
+      {"set_attr", [&] { return SetFileAttributesW(p("a>b").c_str(), FILE_ATTRIBUTE_NORMAL); }, ERROR_INVALID_NAME},
       {"read_nothing_unreadable", [&] { return io(GENERIC_WRITE, false, &byte, 0); }, ERROR_ACCESS_DENIED},
       {"read_nothing_null", [&] { return io(GENERIC_READ, false, nullptr, 0); }, 0},
       {"write_nothing_unwritable", [&] { return io(GENERIC_READ, true, &byte, 0); }, ERROR_ACCESS_DENIED},
