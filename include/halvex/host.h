@@ -112,9 +112,10 @@ HALVEX_API const char* HalvexDescribeCode(uint32_t code);
 // A password typed or stored as UTF-8 in the wide form a request takes
 // (pwszPassword), as the halvex command turns its own: sizes and writes as the
 // path calls below do (the units needed with the final NUL; nothing written
-// unless all of it fits), and 0 for bytes that are not UTF-8. Nothing is
-// copied on the way: wipe the buffer (and the UTF-8 text) once the batch is
-// over.
+// unless all of it fits), and 0 for bytes that are not UTF-8 (the
+// three-byte form of a lone surrogate is taken, as the command takes it).
+// Nothing is copied on the way: wipe the buffer (and the UTF-8 text) once
+// the batch is over.
 HALVEX_API size_t HalvexPasswordFromUtf8(const char* utf8, HALVEX_WCHAR* buffer, size_t capacity);
 
 // ---- Paths -----------------------------------------------------------------
