@@ -4,6 +4,7 @@
 #include "batch/outcome.h"
 #include "batch/progress.h"
 #include "batch/state.h"
+#include "records/output_kind.h"
 
 void LinkEngineToBatch(CCryptoFile& engine) {
   engine.m_pfnProgress = OnProgressPercent;
@@ -17,6 +18,9 @@ bool StartBatch(tagCRYPTOPARAMS* request) {
   OpenProgress(request);
   ShowProgress(request);
   uint32_t rc = s.cryptoFile.InitCrypto(request);
+  // The window chose the kind and the set-up may have made it self-extracting:
+  // from here every CFESUtil of the process names destinations for it.
+  halvex::records::SetBatchOutputKind(s.cryptoFile.m_nOutputKind);
   if (rc != 0) {
     request->dwErrCode = rc;
     EndBatch(request);

@@ -6,6 +6,7 @@
 #include "cli/args.h"
 #include "cli/commands.h"
 #include "cli/report.h"
+#include "halvex/host.h"
 
 #ifdef _WIN32
 #include "platform/wide.h"
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
   }
   const Options& o = parsed.options;
   if (o.version) {
-    std::cout << "halvex " << HALVEX_VERSION << "\n";
+    std::cout << "halvex " << HalvexVersion(nullptr, nullptr, nullptr) << "\n";
     return kExitDone;
   }
   if (o.help) {

@@ -7,6 +7,8 @@
 #   platform                   the Win32 subset (its wide character and export
 #                              mark are the host headers' own)
 #   suite                      the suite's declarations and our suite libraries
+#   records                    what the host's headers declare, and the
+#                              process-wide state of the batch that util reads
 #   util < engine < batch < cli
 # A file may include its own layer and those the table below lists; headers
 # without a folder ("internal.h") and <system> headers are not layers.
@@ -25,11 +27,11 @@ endif()
 set(may_use_halvex   halvex)
 set(may_use_platform platform halvex)
 set(may_use_suite    suite halvex platform)
-set(may_use_records  halvex platform)
-set(may_use_util     util suite halvex platform)
-set(may_use_engine   engine util suite halvex platform)
-set(may_use_batch    batch engine util suite halvex platform)
-set(may_use_cli      cli batch engine util suite halvex platform)
+set(may_use_records  records halvex platform)
+set(may_use_util     util records suite halvex platform)
+set(may_use_engine   engine util records suite halvex platform)
+set(may_use_batch    batch engine util records suite halvex platform)
+set(may_use_cli      cli batch engine util records suite halvex platform)
 
 set(os_headers_refused_in suite records util engine batch halvex)
 set(os_header_pattern "^[ \t]*#[ \t]*include[ \t]*<((unistd|fcntl|termios|dirent|poll|signal|pthread|dlfcn|pwd|grp|windows|io)\\.h|sys/[^>]*)>")

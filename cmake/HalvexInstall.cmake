@@ -1,23 +1,33 @@
 # What `cmake --install` puts in place: the shared library with its public
-# headers and a package config (find_package(Halvex) gives Halvex::halvex),
-# and the halvex command (cli/CMakeLists.txt).
+# headers and a package config (find_package(Halvex) gives Halvex::halvex, and
+# Halvex::classes for hosts of the exported classes), and the halvex command
+# (cli/CMakeLists.txt).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(HALVEX_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/halvex)
+set(HALVEX_INSTALL_CLASSESDIR ${HALVEX_INSTALL_INCLUDEDIR}/classes)
 set(HALVEX_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Halvex)
 
-# The host interface and everything it includes; the headers reach each other
-# from the top of the tree ("halvex/records.h", "util/fesutil.h"), so the tree
-# is kept.
+# The host's headers: C and C++ records, codes and calls that bring no Win32
+# names (include/halvex/ in the tree and in the prefix).
 set(HALVEX_PUBLIC_HEADERS
-  halvex/halvex.h
-  halvex/records.h
-  halvex/filelist.h
-  halvex/codes.h
-  halvex/types.h
-  halvex/listener.h
-  halvex/host.h
+  halvex.h
+  records.h
+  filelist.h
+  codes.h
+  types.h
+  listener.h
+  host.h)
+foreach(header ${HALVEX_PUBLIC_HEADERS})
+  install(FILES include/halvex/${header} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR})
+endforeach()
+
+# What the exported classes CCryptoFile and CFESUtil need. These bring the
+# library's Win32 names (WCHAR, DWORD, TRUE, ...) with them, so they lie in a
+# folder of their own that only a host linking Halvex::classes has on its
+# path; they reach each other from its top ("platform/win32.h").
+set(HALVEX_CLASS_HEADERS
   engine/cryptofile.h
   util/fesutil.h
   platform/win32.h
@@ -26,21 +36,22 @@ set(HALVEX_PUBLIC_HEADERS
   platform/identity.h
   suite/zqca.h
   suite/uiexchange.h)
-foreach(header ${HALVEX_PUBLIC_HEADERS})
+foreach(header ${HALVEX_CLASS_HEADERS})
   get_filename_component(dir ${header} DIRECTORY)
-  if(dir STREQUAL "halvex")
-    # The host's own headers: include/halvex/ in the tree and in the prefix.
-    install(FILES include/${header} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/halvex)
-  else()
-    # What they include, reached from include/halvex/ ("platform/win32.h").
-    install(FILES ${header} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR}/${dir})
-  endif()
+  install(FILES ${header} DESTINATION ${HALVEX_INSTALL_CLASSESDIR}/${dir})
 endforeach()
 
 target_include_directories(halvex INTERFACE
   $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
-  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
-  $<INSTALL_INTERFACE:${HALVEX_INSTALL_INCLUDEDIR}>)
+  $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+# Halvex::classes: the library with the class headers on the include path
+# (#include "engine/cryptofile.h", "util/fesutil.h").
+add_library(halvex_classes INTERFACE)
+set_target_properties(halvex_classes PROPERTIES EXPORT_NAME classes)
+target_link_libraries(halvex_classes INTERFACE halvex)
+target_include_directories(halvex_classes INTERFACE
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+  $<INSTALL_INTERFACE:${HALVEX_INSTALL_CLASSESDIR}>)
 # The headers use C++20 (char16_t strings, std::basic_string_view); a host
 # compiles as C++20 or later.
 target_compile_features(halvex INTERFACE cxx_std_20)
@@ -68,7 +79,7 @@ if(WIN32)
   target_link_libraries(halvex INTERFACE
     $<INSTALL_INTERFACE:$<INSTALL_PREFIX>/${CMAKE_INSTALL_LIBDIR}/${CMAKE_IMPORT_LIBRARY_PREFIX}halvex_progress${CMAKE_IMPORT_LIBRARY_SUFFIX}>)
 endif()
-install(TARGETS halvex EXPORT HalvexTargets
+install(TARGETS halvex halvex_classes EXPORT HalvexTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "halvex/codes.h"
 #include "halvex/halvex.h"
 #include "halvex/host.h"
 #include "halvex/listener.h"
@@ -135,11 +136,18 @@ struct Batch {
     request.pFileList = list;
     request.pOptions = &options;
     if (secret) {
-      for (const char* c = secret; *c; ++c) password.push_back(static_cast<HALVEX_WCHAR>(*c));
+      // UTF-8, as typed or stored, in the wide form the request takes.
+      password.assign(HalvexPasswordFromUtf8(secret, nullptr, 0), HALVEX_WCHAR{0});
+      if (password.empty() || HalvexPasswordFromUtf8(secret, password.data(), password.size()) != password.size())
+        password.assign(1, HALVEX_WCHAR{0});  // not UTF-8: an empty password, which the library refuses
       request.pwszPassword = password.c_str();
     }
   }
-  ~Batch() { delete list; }
+  ~Batch() {
+    // The password lies only here: wipe it before its memory goes back.
+    for (volatile HALVEX_WCHAR& c : password) c = 0;
+    delete list;
+  }
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
 
@@ -152,7 +160,7 @@ struct Batch {
     Halvex(&request);
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     // dwStatus shares its slot with pdwFileResults (types 3 and 4).
-    const bool hasStatus = request.dwType != 3 && request.dwType != 4;
+    const bool hasStatus = request.dwType != REQ_MESSAGE && request.dwType != REQ_MESSAGE_COPY;
     std::printf("%s: code %u, status %s, succeeded %u, skipped %u, passed over %u, outputs %u (%lld ms)\n", title,
                 request.dwErrCode, hasStatus ? std::to_string(options.dwStatus).c_str() : "-", options.nSucceeded,
                 options.nSkipped, options.nPassedOver, list->m_nOutCount, static_cast<long long>(ms.count()));
@@ -161,7 +169,8 @@ struct Batch {
       const Fate& f = fates[i];
       std::printf("  %s: %s%s", ToNative(entries[i]).filename().string().c_str(), OutcomeName(f.outcome),
                   ReasonName(f.reason));
-      if (f.outcome == HALVEX_OUTCOME_PASSED_OVER || f.outcome == HALVEX_OUTCOME_FAILED) std::printf(", code %u", f.code);
+      if (f.outcome == HALVEX_OUTCOME_PASSED_OVER || f.outcome == HALVEX_OUTCOME_FAILED)
+        std::printf(", code %u: %s", f.code, HalvexDescribeCode(f.code));
       if (!f.output.empty()) std::printf(" -> %s", f.output.filename().string().c_str());
       std::printf("\n");
     }
@@ -175,7 +184,7 @@ struct Batch {
   }
 };
 
-const char* kPassword = "correct horse battery staple";
+const char* kPassword = "correct horse battery st\xC3\xA4ple";
 
 }  // namespace
 
@@ -186,6 +195,12 @@ int main(int argc, char** argv) {
   }
   const fs::path folder = fs::absolute(argv[1]);
   fs::create_directories(folder);
+
+  // The library this program runs with, which may be newer than the headers
+  // it was built with.
+  int major = 0, minor = 0;
+  std::printf("Halvex %s\n", HalvexVersion(&major, &minor, nullptr));
+  Expect(major == 0 && minor >= 1, "a library of the 0.1 interface or later");
 
   // Nobody is asked and nothing is printed, terminal or not; every question
   // is answered "skip".
@@ -210,7 +225,7 @@ int main(int argc, char** argv) {
   {
     std::vector<fs::path> files = plain;
     files.insert(files.begin() + 1, missing);
-    Batch b(0, files, kPassword);
+    Batch b(REQ_IN_PLACE, files, kPassword);
     b.options.dwAction = 1;
     b.Run("encrypt a, missing, b, c");
     encrypted = b.Outputs();
@@ -224,16 +239,17 @@ int main(int argc, char** argv) {
   // 2. Encrypting an encrypted file again is refused (8501); the error the
   //    library would show is answered "skip" silently.
   {
-    Batch b(0, {encrypted[0]});
+    Batch b(REQ_IN_PLACE, {encrypted[0]});
     b.options.dwAction = 1;
     b.Run("encrypt an encrypted file");
-    Expect(b.options.nSucceeded == 0 && b.options.nSkipped == 1 && b.request.dwErrCode == 8501,
+    Expect(b.options.nSucceeded == 0 && b.options.nSkipped == 1 && b.request.dwErrCode == FES_ALREADY_ENCRYPTED,
            "refused as already encrypted, skipped");
+    std::printf("  %s\n", HalvexDescribeCode(b.request.dwErrCode));
   }
 
   // 3. Type 0 decryption with the stored key alone: every file comes back.
   {
-    Batch b(0, encrypted);
+    Batch b(REQ_IN_PLACE, encrypted);
     b.options.dwAction = 0;
     b.Run("decrypt with the stored key");
     Expect(b.options.nSucceeded == 3 && b.list->m_nFileCount == 0, "three restored, none left encrypted");
@@ -245,7 +261,7 @@ int main(int argc, char** argv) {
   //    Types 1 to 5 leave nSucceeded at 0; the outputs say what was made.
   std::vector<fs::path> copies;
   {
-    Batch b(5, {plain[0], plain[1]}, kPassword);
+    Batch b(REQ_SELF_EXTRACT, {plain[0], plain[1]}, kPassword);
     b.Run("self-extracting copies");
     copies = b.Outputs();
     Expect(b.request.dwErrCode == 0 && copies.size() == 2 && fs::exists(plain[0]), "two copies beside the sources");
@@ -254,18 +270,18 @@ int main(int argc, char** argv) {
   // 5. A wrong password opens nothing: passed over (1001), handed back in the
   //    list as still encrypted. The right one restores into a fresh folder.
   {
-    Batch b(0, {copies[0]}, "wrong password");
+    Batch b(REQ_IN_PLACE, {copies[0]}, "wrong password");
     b.Run("decrypt a copy with a wrong password");
-    Expect(b.request.dwErrCode == 1001 && b.options.nPassedOver == 1 && b.list->m_nFileCount == 1,
+    Expect(b.request.dwErrCode == ZQCA_ERR_WRONG_KEY && b.options.nPassedOver == 1 && b.list->m_nFileCount == 1,
            "passed over with 1001, still listed");
-    Expect(b.fates[0].outcome == HALVEX_OUTCOME_PASSED_OVER && b.fates[0].apiCode == 1001,
+    Expect(b.fates[0].outcome == HALVEX_OUTCOME_PASSED_OVER && b.fates[0].apiCode == ZQCA_ERR_WRONG_KEY,
            "the wrong key is reported for the file");
   }
   {
     const fs::path elsewhere = folder / "elsewhere";
     fs::create_directories(elsewhere);
     fs::copy_file(copies[1], elsewhere / copies[1].filename());
-    Batch b(0, {elsewhere / copies[1].filename()}, kPassword);
+    Batch b(REQ_IN_PLACE, {elsewhere / copies[1].filename()}, kPassword);
     b.Run("decrypt a copy with the password");
     const std::vector<fs::path> out = b.Outputs();
     Expect(b.options.nSucceeded == 1 && out.size() == 1 && Read(elsewhere / "b.txt") == "the content of b.txt\n",
@@ -274,12 +290,12 @@ int main(int argc, char** argv) {
 
   // 6. Type 3: a message folder; one result per entry, 1015 for a missing one.
   {
-    Batch b(3, {plain[2], missing}, kPassword);
+    Batch b(REQ_MESSAGE, {plain[2], missing}, kPassword);
     b.results.assign(2, 0xFFFFFFFFu);
     b.options.pdwFileResults = b.results.data();
     b.Run("message folder");
     const std::vector<fs::path> out = b.Outputs();
-    Expect(b.results[0] == 0 && b.results[1] == 1015 && out.size() == 2, "results 0 and 1015");
+    Expect(b.results[0] == 0 && b.results[1] == RESULT_ENTRY_MISSING && out.size() == 2, "results 0 and 1015");
     if (out.size() == 2)
       std::printf("  c.txt -> a file in %s, missing.txt -> result %u\n", out[0].parent_path().filename().string().c_str(),
                   b.results[1]);
@@ -301,7 +317,7 @@ int main(int argc, char** argv) {
       while (!over && fs::exists(files[0])) std::this_thread::sleep_for(std::chrono::milliseconds(1));
       HalvexCancel();
     });
-    Batch b(0, files);
+    Batch b(REQ_IN_PLACE, files);
     b.options.dwAction = 1;
     b.Run("encrypt four large files, cancelled");
     over = true;

@@ -13,7 +13,8 @@ namespace halvex::platform {
 // The native form of a library path. On POSIX: "X:\a\b" -> the directory the
 // drive map gives X plus "/a/b" (HALVEX_DRIVES, e.g. "C=/srv/c;V=/media/vault";
 // "Z:" is "/" unless mapped otherwise), each name unmapped (see below). A path
-// without a mapped drive letter, holding a "/", ":" or NUL inside a name, or a
+// without a mapped drive letter, holding a "/", NUL or a character Windows
+// refuses in a name (control characters and " * : < > ? |) inside a name, or a
 // name that would become "." or ".." only once unmapped, gives nothing. On
 // Windows: the path itself, as UTF-8.
 //

@@ -37,14 +37,25 @@ static void PutUtf8(uint8_t* out, size_t& n, char32_t cp) {
   }
 }
 
-void AppendUtf16(WString& out, char32_t cp) {
+// One code point as UTF-16 at out[n] (only counted when out is null).
+static void PutUtf16(WCHAR* out, size_t& n, char32_t cp) {
+  auto put = [&](char32_t unit) {
+    if (out) out[n] = static_cast<WCHAR>(unit);
+    ++n;
+  };
   if (cp < 0x10000) {
-    out += static_cast<WCHAR>(cp);
+    put(cp);
   } else {
     cp -= 0x10000;
-    out += static_cast<WCHAR>(0xD800 + (cp >> 10));
-    out += static_cast<WCHAR>(0xDC00 + (cp & 0x3FF));
+    put(0xD800 + (cp >> 10)), put(0xDC00 + (cp & 0x3FF));
   }
+}
+
+void AppendUtf16(WString& out, char32_t cp) {
+  WCHAR units[2];
+  size_t n = 0;
+  PutUtf16(units, n, cp);
+  out.append(units, n);
 }
 
 namespace {
@@ -138,6 +149,21 @@ std::optional<WString> FromUtf8(std::string_view text) {
     AppendUtf16(out, *cp);
   }
   return out;
+}
+
+size_t FromUtf8Into(std::string_view text, WCHAR* out, size_t capacity) {
+  // Counted first, so that nothing is written unless all of it fits.
+  size_t units = 0;
+  for (size_t pos = 0; pos < text.size();) {
+    auto cp = DecodeOne(text, pos);
+    if (!cp) return 0;
+    PutUtf16(nullptr, units, *cp);
+  }
+  if (!out || capacity <= units) return units + 1;
+  size_t n = 0;
+  for (size_t pos = 0; pos < text.size();) PutUtf16(out, n, *DecodeOne(text, pos));
+  out[n] = 0;
+  return units + 1;
 }
 
 WString Widen(std::string_view text) {

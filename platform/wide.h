@@ -25,6 +25,11 @@ std::string ToUtf8(WStringView text);
 size_t EncodeUtf8(WStringView text, uint8_t* out);
 // UTF-8 (WTF-8) -> UTF-16. Returns nothing for bytes that are not WTF-8.
 std::optional<WString> FromUtf8(std::string_view text);
+// The same into out, with a final NUL, only when all of it fits in capacity
+// units; returns the units it needs with that NUL, 0 for bytes that are not
+// WTF-8. Nothing is copied on the way, so a secret lies only where the
+// caller put it.
+size_t FromUtf8Into(std::string_view text, WCHAR* out, size_t capacity);
 // Convenience for literals and messages; invalid bytes become U+FFFD.
 WString Widen(std::string_view text);
 // Strict UTF-8: the code point at text[pos], advancing pos, or nothing (pos

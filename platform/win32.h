@@ -135,6 +135,7 @@ typedef struct _WIN32_FIND_DATAW {
 #define ERROR_NEGATIVE_SEEK 131         // a seek before the start of the file
 #define ERROR_FILE_TOO_LARGE 223
 #define ERROR_DIRECTORY 267             // a folder was expected
+#define ERROR_NOACCESS 998              // a buffer the call may not touch (EFAULT)
 #define ERROR_IO_DEVICE 1117            // EIO
 #define ERROR_CANT_RESOLVE_FILENAME 1921  // a loop of symbolic links
 

@@ -37,8 +37,9 @@ class HALVEX_API CFESUtil {
   void ListExtName();
   void PushToList(WString extension);
 
-  // Destination naming. GetDestEncFilePath names an in-place encryption's
-  // output (PROGRESS_ENC); DestEncFilePath below names any kind's.
+  // Destination naming. GetDestEncFilePath names the output for the output
+  // kind of the batch that runs or ran last in this process; DestEncFilePath
+  // below names it for any kind.
   WString GetDestEncFilePath(const WCHAR* source);
   WString CreateMsgSubFolder(const WCHAR* folderName, const WCHAR* subFolderName);
   WString GetMsgDestEncFilePath(const WCHAR* folder, const WCHAR* source);

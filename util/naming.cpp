@@ -4,6 +4,7 @@
 #include <array>
 
 #include "platform/win32.h"
+#include "records/output_kind.h"
 #include "suite/zq.h"
 #include "util/fesutil.h"
 
@@ -73,7 +74,10 @@ WString MakeTickFolder(const WString& parent) {
 }  // namespace
 
 WString CFESUtil::GetDestEncFilePath(const WCHAR* source) {
-  return halvex::util::DestEncFilePath(*this, source, PROGRESS_ENC);
+  // The kind of the process's batch, so that a host's own instance names what
+  // the batch's engine would. Kinds that name no encryption (none yet, or a
+  // decryption) keep the in-place names hosts have always been given.
+  return halvex::util::DestEncFilePath(*this, source, halvex::records::BatchOutputKind());
 }
 
 WString halvex::util::DestEncFilePath(CFESUtil& util, const WCHAR* source, int32_t outputKind) {

@@ -1,13 +1,15 @@
 // What a host program controls besides the request itself: whether anybody
 // may be asked, how questions are answered when nobody is, cancelling a
 // running batch, whether the library may write to the terminal, and turning
-// its own paths into the library's form and back.
+// its own paths and passwords into the library's form; and what the library
+// tells about itself: its version and a sentence for each code.
 //
 // Plain C types only, so the same calls work from any compiler across the
 // Windows DLL boundary. On Linux these functions live in libhalvex.so; on
-// Windows in the progress library's DLL (libhalvex_progress.dll), whose windows
-// obey them. Set the controls before calling Halvex; only HalvexCancel is
-// meant to be called while a batch runs (from any thread).
+// Windows most live in the progress library's DLL (libhalvex_progress.dll),
+// whose windows obey them, and those marked so in halvex.dll. Set the
+// controls before calling Halvex; only HalvexCancel is meant to be called
+// while a batch runs (from any thread).
 #pragma once
 
 #include <stddef.h>
@@ -89,6 +91,32 @@ HALVEX_HOST_API int HalvexCancelRequested(void);
 // message lines) and opens no progress window or message box. Questions are
 // still asked when HalvexSetInteractive allows it.
 HALVEX_HOST_API void HalvexSetQuiet(int quiet);
+
+// ---- The library itself ----------------------------------------------------
+// These three are exported by the library itself (halvex.dll on Windows).
+
+// The library's version as text ("0.1.0"), and as numbers into whichever of
+// major, minor and patch are not null. Before 1.0 a minor version may change
+// the interface: compare it with the version the host was built against
+// (the CMake package's Halvex_VERSION).
+HALVEX_API const char* HalvexVersion(int* major, int* minor, int* patch);
+
+// One constant English sentence for a code of halvex/codes.h, as a host shows
+// it to a user or writes it to a log: a request's dwErrCode, an element of
+// pdwFileResults, or either code of an error question or a listener event.
+// A value with two meanings (1015, 1301, 1313, ...) gets a sentence naming
+// both and where each is read. Any other value gives "unknown code N", text
+// that stays valid until the next call on the same thread. Never null.
+HALVEX_API const char* HalvexDescribeCode(uint32_t code);
+
+// A password typed or stored as UTF-8 in the wide form a request takes
+// (pwszPassword), as the halvex command turns its own: sizes and writes as the
+// path calls below do (the units needed with the final NUL; nothing written
+// unless all of it fits), and 0 for bytes that are not UTF-8 (the
+// three-byte form of a lone surrogate is taken, as the command takes it).
+// Nothing is copied on the way: wipe the buffer (and the UTF-8 text) once
+// the batch is over.
+HALVEX_API size_t HalvexPasswordFromUtf8(const char* utf8, HALVEX_WCHAR* buffer, size_t capacity);
 
 // ---- Paths -----------------------------------------------------------------
 // The library names files the Windows way ("Z:\home\ann\a.txt" for

@@ -60,6 +60,7 @@ DWORD ErrorFromErrno(int err) {
     case ENOTSUP: return ERROR_NOT_SUPPORTED;
     case EFBIG: return ERROR_FILE_TOO_LARGE;
     case EIO: return ERROR_IO_DEVICE;
+    case EFAULT: return ERROR_NOACCESS;  // a null or unmapped buffer, as Windows tells it
     default: return ERROR_GEN_FAILURE;
   }
 }

@@ -67,12 +67,15 @@ int CopyData(int from, int to) {
 }
 
 // Refuses a copy onto an existing target that Windows would refuse: a
-// folder, a read-only file, a file another handle keeps from writers. Windows
-// writes the target through a handle that shares reading and writing.
-BOOL CheckTarget(const std::string& to, bool failIfExists, DWORD existsError) {
+// folder, a read-only file, a file another handle keeps from writers, the
+// source itself (under its own or another name: its reading handle keeps the
+// writer out). Windows writes the target through a handle that shares
+// reading and writing.
+BOOL CheckTarget(const std::string& to, bool failIfExists, DWORD existsError, const struct stat& source) {
   struct stat st;
   if (stat(to.c_str(), &st) != 0) return errno == ENOENT ? TRUE : FailErrno(errno, to);
   if (failIfExists) return Fail(existsError);
+  if (st.st_dev == source.st_dev && st.st_ino == source.st_ino) return Fail(ERROR_SHARING_VIOLATION);
   if (!S_ISREG(st.st_mode) || IsReadOnlyMode(st.st_mode)) return Fail(ERROR_ACCESS_DENIED);
   return ProbeShare(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE) ? TRUE : FALSE;
 }
@@ -205,7 +208,7 @@ BOOL CopyNative(const std::string& from, const std::string& to, WStringView from
   if (int err = TakeShareLocks(src.fd, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, true)) {
     return Fail(ErrorFromErrno(err));
   }
-  if (!CheckTarget(to, failIfExists, existsError)) return FALSE;
+  if (!CheckTarget(to, failIfExists, existsError, st)) return FALSE;
 
   std::string temp = NativeParent(to) + "/.halvex-copy-XXXXXX";
   FdGuard dst{mkostemp(temp.data(), O_CLOEXEC)};

@@ -39,7 +39,8 @@ std::string NativeParent(const std::string& native);
 // NativeName gives the same bytes back (see ToNativePath in wide.h).
 WString LibraryName(std::string_view native);
 // One library name component in native form, or nothing for a name that
-// cannot stand (a "/", ":" or NUL, or mapped dots that would make "." or "..").
+// cannot stand: a "/" or NUL, a character Windows refuses in a name (control
+// characters and " * : < > ? \ |), or mapped dots that would make "." or "..".
 std::optional<std::string> NativeName(WStringView name);
 
 // ---- attributes.cpp ------------------------------------------------------

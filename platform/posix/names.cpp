@@ -106,7 +106,10 @@ std::optional<std::string> NativeName(WStringView name) {
         continue;
       }
     }
-    if (unit == 0 || unit == u'/' || unit == u':' || unit == u'\\') return std::nullopt;
+    // What Windows refuses in a name is refused here too (123), rather than
+    // written to the disk as a name no Windows program could open; the
+    // mapped U+F0xx forms below are how such native names are reached.
+    if (unit == u'/' || (unit != 0x7F && IsRefusedAnywhere(unit)) || unit == 0) return std::nullopt;
     if (unit >= kEscapeBase + 0x80 && unit <= kEscapeBase + 0xFF) {
       out += static_cast<char>(unit - kEscapeBase);
     } else if ((unit & ~char32_t{0xFF}) == kMapBase && IsMappable(unit - kMapBase)) {

@@ -84,6 +84,22 @@ INSTANTIATE_TEST_SUITE_P(
                       WindowCase{"Type4MutexNonZeroResult19", 4, 0, 0, 1, 19, kMessageShown}),
     [](const auto& info) { return std::string(info.param.label); });
 
+// Any CFESUtil of the process, a host's own included, names a destination for
+// the kind of the batch that ran last.
+TEST_F(BatchTest, DestinationNamesFollowTheLastBatch) {
+  const struct { uint32_t type, action, status, selfExtract; const char* named; } cases[] = {
+      {0, 1, 0, 0, "plan.docENX"}, {5, 1, 0, 0, "plan.doc.exe"}, {0, 0, 0, 0, "plan.docENX"},
+      {1, 1, 1, 0, "plan.doc.exe"}, {0, 1, 0, 1, "plan.doc.exe"}, {6, 1, 0, 0, "plan.docENX"}};
+  for (const auto& c : cases) {
+    options = tagCRYPTOOPTIONS{};
+    options.dwStatus = c.status, options.dwAction = c.action, options.bSelfExtract = c.selfExtract;
+    Run(c.type);
+    CFESUtil host;
+    host.ListExtName();
+    EXPECT_EQ(Utf8(host.GetDestEncFilePath(WTEXT("C:\\Docs\\plan.doc"))), std::string("C:\\Docs\\") + c.named);
+  }
+}
+
 TEST_F(BatchTest, MutexIsAskedForOnceWithValueOne) {
   Run(3);
   auto init = fakes::CallsOf("FF_UI_InitMutex");

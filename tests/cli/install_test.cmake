@@ -21,15 +21,21 @@ set(prefix ${WORK_DIR}/prefix)
 run(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix})
 
 foreach(f bin/halvex include/halvex/halvex.h include/halvex/records.h include/halvex/filelist.h
-          include/halvex/codes.h include/halvex/listener.h include/halvex/util/fesutil.h
-          include/halvex/engine/cryptofile.h include/halvex/platform/win32.h
-          include/halvex/platform/wide.h include/halvex/platform/export.h
-          include/halvex/suite/uiexchange.h include/halvex/host.h lib/cmake/Halvex/HalvexConfig.cmake
+          include/halvex/codes.h include/halvex/listener.h include/halvex/classes/util/fesutil.h
+          include/halvex/classes/engine/cryptofile.h include/halvex/classes/platform/win32.h
+          include/halvex/classes/platform/wide.h include/halvex/classes/platform/export.h
+          include/halvex/classes/suite/uiexchange.h include/halvex/host.h lib/cmake/Halvex/HalvexConfig.cmake
           lib/cmake/Halvex/HalvexConfigVersion.cmake)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()
 endforeach()
+# Beside the host's headers only the classes' folder, which a host takes on purpose.
+file(GLOB beside LIST_DIRECTORIES true RELATIVE ${prefix}/include/halvex ${prefix}/include/halvex/*)
+list(FILTER beside EXCLUDE REGEX "\\.h$|^classes$")
+if(beside)
+  message(FATAL_ERROR "beside the host's headers: ${beside}")
+endif()
 file(GLOB libs ${prefix}/lib/libhalvex.so*)
 if(NOT libs)
   message(FATAL_ERROR "not installed: lib/libhalvex.so")

@@ -174,6 +174,47 @@ TEST(Win32, SmallAnswersAsWindows) {
   TempDrive drive;
   drive.Write("a.txt", "old");
   const WString a = drive.Path("a.txt");
+  // A name Windows refuses fails with 123 in every call that takes a path;
+  // reads and writes of nothing still check the handle's access.
+  const auto p = [&](const char* name) { return drive.Path(name); };
+  const auto openFile = [](const WString& path, DWORD access, DWORD creation) {
+    return CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, creation, 0, nullptr);
+  };
+  const auto io = [&](DWORD access, bool write, void* buffer, DWORD size) {
+    HANDLE h = openFile(a, access, OPEN_EXISTING);
+    DWORD done = 7;  // nothing is ever moved here
+    const BOOL ok = write ? WriteFile(h, buffer, size, &done, nullptr) : ReadFile(h, buffer, size, &done, nullptr);
+    return CloseHandle(h), ok && done == 0;
+  };
+  char byte;
+  const struct { const char* label; std::function<bool()> call; DWORD error; /* 0: succeeds */ } cases[] = {
+      {"create_folder_star", [&] { return CreateDirectoryW(p("W*M").c_str(), nullptr); }, ERROR_INVALID_NAME},
+      {"create_folder_tab", [&] { return CreateDirectoryW(p("W\tM").c_str(), nullptr); }, ERROR_INVALID_NAME},
+      {"remove_folder_query", [&] { return RemoveDirectoryW(p("W?M").c_str()); }, ERROR_INVALID_NAME},
+      {"move_onto_wildcard", [&] { return MoveFileW(a.c_str(), p("b*.txt").c_str()); }, ERROR_INVALID_NAME},
+      {"move_from_wildcard", [&] { return MoveFileW(p("a?txt").c_str(), p("c").c_str()); }, ERROR_INVALID_NAME},
+      {"copy_onto_pipe", [&] { return CopyFileW(a.c_str(), p("b|.txt").c_str(), FALSE); }, ERROR_INVALID_NAME},
+      {"copy_onto_itself", [&] { return CopyFileW(a.c_str(), a.c_str(), FALSE); }, ERROR_SHARING_VIOLATION},
+      {"open_angle", [&] { return openFile(p("a<b\""), GENERIC_WRITE, OPEN_ALWAYS) != INVALID_HANDLE_VALUE; },
+       ERROR_INVALID_NAME},
+      {"delete_star", [&] { return DeleteFileW(p("*.txt").c_str()); }, ERROR_INVALID_NAME},
+      {"get_attributes", [&] { return GetFileAttributesW(p("a.tx?").c_str()) != INVALID_FILE_ATTRIBUTES; },
+       ERROR_INVALID_NAME},
+      {"set_attr", [&] { return SetFileAttributesW(p("a>b").c_str(), FILE_ATTRIBUTE_NORMAL); }, ERROR_INVALID_NAME},
+      {"read_nothing_unreadable", [&] { return io(GENERIC_WRITE, false, &byte, 0); }, ERROR_ACCESS_DENIED},
+      {"read_nothing_null", [&] { return io(GENERIC_READ, false, nullptr, 0); }, 0},
+      {"write_nothing_unwritable", [&] { return io(GENERIC_READ, true, &byte, 0); }, ERROR_ACCESS_DENIED},
+      {"write_nothing_null", [&] { return io(GENERIC_WRITE, true, nullptr, 0); }, 0},
+      {"read_into_null", [&] { return io(GENERIC_READ, false, nullptr, 1); }, ERROR_NOACCESS},
+      {"write_from_null", [&] { return io(GENERIC_WRITE, true, nullptr, 1); }, ERROR_NOACCESS},
+  };
+  for (const auto& c : cases) {
+    SetLastError(ERROR_SUCCESS);
+    EXPECT_EQ(c.call(), c.error == 0) << c.label;
+    EXPECT_EQ(GetLastError(), c.error) << c.label;
+  }
+  EXPECT_EQ(drive.Read("a.txt"), "old");
+  EXPECT_EQ(EntriesIn(drive.Root()), 1u) << "nothing was made";
   EXPECT_TRUE(MoveFileW(a.c_str(), a.c_str()));
   EXPECT_FALSE(DeleteFileW(nullptr));
   EXPECT_EQ(GetLastError(), DWORD{ERROR_PATH_NOT_FOUND});

@@ -3,6 +3,7 @@
 #include "platform/wide.h"
 
 using halvex::platform::FromUtf8;
+using halvex::platform::FromUtf8Into;
 using halvex::platform::ToUtf8;
 using halvex::platform::Widen;
 
@@ -24,6 +25,11 @@ TEST_P(WideRoundTrip, EncodesAndDecodesBack) {
   auto back = FromUtf8(c.utf8);
   ASSERT_TRUE(back.has_value());
   EXPECT_EQ(*back, c.wide);
+  WString into(c.wide.size() + 1, u'#');  // into a caller's buffer: written only whole, with its NUL
+  EXPECT_EQ(FromUtf8Into(c.utf8, into.data(), into.size() - 1), into.size());
+  EXPECT_EQ(into[0], u'#') << "nothing written when it does not fit";
+  EXPECT_EQ(FromUtf8Into(c.utf8, into.data(), into.size()), into.size());
+  EXPECT_EQ(into, c.wide + WCHAR{0});
 }
 
 WString Units(std::initializer_list<unsigned> units) {
@@ -60,7 +66,8 @@ TEST(FromUtf8, RefusesBytesThatAreNotWtf8) {
       "\xED\xA0\xBD\xED\xB8\x80",  // a pair as two halves: only the four-byte form is valid
       "ok\xC3",                    // truncated at the end
   };
-  for (const char* bytes : cases) EXPECT_FALSE(FromUtf8(bytes).has_value()) << ::testing::PrintToString(bytes);
+  for (const char* bytes : cases)
+    EXPECT_TRUE(!FromUtf8(bytes) && FromUtf8Into(bytes, nullptr, 0) == 0) << ::testing::PrintToString(bytes);
 }
 
 TEST(Widen, ReplacesInvalidBytes) {

@@ -1,10 +1,11 @@
-// Encrypts one file in place with the stored key and decrypts it again,
-// through the installed library only.
+// Encrypts one file in place with the stored key and decrypts it again, then
+// makes a self-extracting copy, through the installed library only.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "halvex/codes.h"
 #include "halvex/halvex.h"
 #include "halvex/host.h"
 #include "halvex/listener.h"
@@ -49,6 +50,9 @@ bool RunOne(const LibraryString& path, uint32_t action, LibraryString& output) {
 
 }  // namespace
 
+// classes.cpp: what the host's own CFESUtil names as the output of source.
+LibraryString DestinationOf(const LibraryString& source);
+
 int main(int argc, char** argv) {
   if (argc != 2) return 2;
   const std::string native = std::string(argv[1]) + "/letter.txt";
@@ -61,6 +65,18 @@ int main(int argc, char** argv) {
   if (!RunOne(encrypted, 0, restored)) return 1;
   if (restored != LibraryPath(native)) return std::puts("restored under another name"), 1;
   if (Read(native) != content) return std::puts("the content differs"), 1;
-  std::puts("outside host: encrypted and restored one file");
+
+  // A self-extracting copy under a UTF-8 password; the host's own CFESUtil
+  // then names for the batch that ran last.
+  LibraryString password(HalvexPasswordFromUtf8("p\xC3\xA4ss", nullptr, 0), 0), entry = LibraryPath(native), end;
+  HalvexPasswordFromUtf8("p\xC3\xA4ss", password.data(), password.size());
+  HALVEX_WCHAR* paths[] = {entry.data(), end.data()};
+  CFileList list(paths);
+  tagCRYPTOPARAMS request{REQ_SELF_EXTRACT, password.c_str(), &list, 0, nullptr};
+  Halvex(&request);
+  if (password != u"p\u00E4ss" + end + u'\0' || list.m_nOutCount != 1 || DestinationOf(entry) != entry + u".exe")
+    return std::printf("self-extracting copy: %s\n", HalvexDescribeCode(request.dwErrCode)), 1;
+  std::printf("outside host: encrypted and restored one file, and copied it, with Halvex %s\n",
+              HalvexVersion(nullptr, nullptr, nullptr));
   return 0;
 }
