@@ -179,6 +179,7 @@ bool SyncDirectory(WStringView folder) {
   // renames are as durable as they will ever be.
   bool ok = rc == 0 || errno == EINVAL;
   close(fd);
+  if (ok) posix::RecordPathCall(FsCall::kSyncFolder, *native);
   return ok;
 }
 
