@@ -78,12 +78,6 @@ PasswordResult FromPrompt(bool confirm, const std::string& word) {
 
 }  // namespace
 
-std::string FirstLine(const std::string& content) {
-  std::string line = content.substr(0, content.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
-
 void Wipe(std::string& secret) {
   platform::WipeMemory(secret.data(), secret.size());
   secret.clear();
