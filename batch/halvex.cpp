@@ -66,6 +66,24 @@ bool HasWhatItsTypeReads(const tagCRYPTOPARAMS& request) {
   return request.dwType == REQ_SELF_EXTRACT || request.pOptions != nullptr;
 }
 
+// Flushes the folders the batch deleted sources from on every way out:
+// one flush per folder, not per file, before the host hears the batch ended.
+// Until then a power cut may bring a deleted source back beside its output
+// (never lose one); once the batch returned, none comes back.
+class DeletesFlushed {
+ public:
+  DeletesFlushed() = default;
+  ~DeletesFlushed() {
+    try {
+      FlushFoldersOfDeletes();
+    } catch (...) {
+      // Nothing may unwind into the host.
+    }
+  }
+  DeletesFlushed(const DeletesFlushed&) = delete;
+  DeletesFlushed& operator=(const DeletesFlushed&) = delete;
+};
+
 void ClearPerBatchFlags(BatchState& state) {
   state.bHiddenAnswerKept = 0;
   state.bReplaceAnswerKept = 0;
@@ -75,6 +93,7 @@ void ClearPerBatchFlags(BatchState& state) {
   // The answers kept "for all" belong to the flags above.
   state.nHiddenAnswer = 0;
   state.nReplaceAnswer = 0;
+  state.vecFoldersOfDeletes.clear();
 }
 
 void Dispatch(tagCRYPTOPARAMS* request) {
@@ -106,6 +125,7 @@ extern "C" void Halvex(tagCRYPTOPARAMS* request) {
   }
   // Nothing may unwind into the host, which knows only result codes.
   try {
+    DeletesFlushed flushed;
     FrameTearDown tearDown(request);
     ClearPerBatchFlags(State());
     Dispatch(request);

@@ -89,7 +89,10 @@ uint32_t DeleteSourceOf(const WString& source) {
   }
   // The delete checks again that it removes that file and no newer one saved
   // over the name since.
-  if (s.cryptoFile.DeleteSourceIfSame(source.c_str(), *s.cryptoFile.m_sourceIdentity)) return 1;
+  if (s.cryptoFile.DeleteSourceIfSame(source.c_str(), *s.cryptoFile.m_sourceIdentity)) {
+    NoteDeleteIn(source);
+    return 1;
+  }
   if (s.cryptoFile.GetFesErrCode() == FES_SOURCE_CHANGED) return 0;
   return UndoForUndeletableSource();
 }

@@ -31,7 +31,17 @@ struct BatchState {
   CCryptoFile cryptoFile;
   WString strVaultDrive;
   std::vector<WString> vecRemaining;
+  // The folders a source was deleted from in the running batch: each is
+  // flushed once more before the batch returns (FlushFoldersOfDeletes).
+  std::vector<WString> vecFoldersOfDeletes;
 };
 
 // The one instance.
 BatchState& State();
+
+// Notes the folder of a source just deleted, once.
+void NoteDeleteIn(const WString& source);
+// Flushes every folder noted since the batch began, once each, so that no
+// deleted source comes back after a power cut once the batch has returned.
+// Returns false when a flush failed (the deletes may then not last).
+bool FlushFoldersOfDeletes();

@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "platform/console.h"
 
@@ -37,16 +35,15 @@ PasswordResult FromText(std::string& text, const std::string& where) {
   return r;
 }
 
+// Only the first line is read, through a wiped buffer: a stream's own buffer
+// would be given back holding the password.
 PasswordResult FromFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Fail("cannot read the password file '" + path + "': " + strerror(errno));
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    Wipe(content);
-    return Fail("cannot read the password file '" + path + "'");
-  }
-  std::string line = FirstLine(content);
-  Wipe(content);
+  std::string line;
+  const HiddenRead read = platform::ReadSecretFileLine(path, line);
+  if (read == HiddenRead::kTooLong)
+    return Fail("the first line of '" + path + "' is longer than " + std::to_string(platform::kSecretLineMax) +
+                " bytes");
+  if (read != HiddenRead::kLine) return Fail("cannot read the password file '" + path + "': " + strerror(errno));
   return FromText(line, "'" + path + "'");
 }
 
@@ -70,19 +67,16 @@ PasswordResult FromPrompt(bool confirm, const std::string& word) {
     Wipe(first);
     PasswordResult r;
     r.interrupted = read == HiddenRead::kInterrupted;
-    if (!r.interrupted) r.error = "no " + word + " was typed";
+    if (read == HiddenRead::kTooLong)
+      r.error = "the " + word + " typed is longer than " + std::to_string(platform::kSecretLineMax) + " bytes";
+    else if (!r.interrupted)
+      r.error = "no " + word + " was typed";
     return r;
   }
   return FromText(first, "the terminal");
 }
 
 }  // namespace
-
-std::string FirstLine(const std::string& content) {
-  std::string line = content.substr(0, content.find('\n'));
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return line;
-}
 
 void Wipe(std::string& secret) {
   platform::WipeMemory(secret.data(), secret.size());

@@ -30,9 +30,6 @@ PasswordResult ObtainPassword(const PasswordSource& source);
 // files' password, and a backup sealed with it would fall with it.
 PasswordResult ObtainPassphrase(const std::optional<std::string>& file, bool confirm, bool noInput);
 
-// The first line of a password file's content, without its line ending.
-std::string FirstLine(const std::string& content);
-
 // Overwrites a secret before its memory is given back.
 void Wipe(std::string& secret);
 void Wipe(WString& secret);

@@ -3,6 +3,7 @@
 // Ctrl-C at their prompts gives the terminal back as it was on every system.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 
@@ -13,13 +14,25 @@ enum class HiddenRead {
   kNoTerminal,   // the process has no terminal to ask on
   kEnded,        // the input ended before a line was complete
   kInterrupted,  // Ctrl-C: the read stopped and the echo is back
+  kTooLong,      // the line (or a file's first line) is longer than kSecretLineMax
 };
+
+// The longest secret line read, in bytes. The string a line is read into
+// holds this much from the start, so that it never grows: growing would leave
+// copies of what was typed in memory given back unwiped.
+constexpr size_t kSecretLineMax = 4096;
 
 // Writes prompt to the terminal (never to a redirected standard output) and
 // reads one line there with the echo off, as UTF-8. Ctrl-C during the read
 // ends it instead of the process. Whatever was typed before an incomplete
 // line is wiped, never returned.
 HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line);
+
+// The first line of the file at path (native; UTF-8 on Windows), without its
+// line ending, for a password: read through a fixed buffer that is wiped,
+// never a stream's buffer, into line as above. kLine, kTooLong or kEnded (the
+// file cannot be read; errno, or the last error on Windows, says why).
+HiddenRead ReadSecretFileLine(const std::string& path, std::string& line);
 
 // Whether standard error (standard input) is a terminal someone reads (types at).
 bool StderrIsTerminal();
@@ -31,5 +44,16 @@ std::optional<std::string> AskLine(const std::string& question);
 
 // Overwrites memory that held a secret so the compiler cannot drop the store.
 void WipeMemory(void* data, size_t size);
+
+// The end of ReadSecretFileLine on every system: err 0 or why reading failed.
+inline HiddenRead FinishSecretLine(std::string& line, int err) {
+  if (err == 0 && line.size() <= kSecretLineMax) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return HiddenRead::kLine;
+  }
+  WipeMemory(line.data(), line.size());
+  line.clear();
+  return err == 0 ? HiddenRead::kTooLong : HiddenRead::kEnded;
+}
 
 }  // namespace halvex::platform

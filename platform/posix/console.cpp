@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -50,6 +51,7 @@ void WriteAll(int fd, const std::string& text) {
 
 HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
   line.clear();
+  line.reserve(kSecretLineMax + 1);
   const int fd = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return HiddenRead::kNoTerminal;
   InterruptGuard guard;
@@ -62,7 +64,7 @@ HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
     tcsetattr(fd, TCSAFLUSH, &quiet);
   }
   WriteAll(fd, prompt);
-  bool complete = false;
+  bool complete = false, tooLong = false;
   for (char c; !g_interrupted;) {
     ssize_t n = read(fd, &c, 1);
     if (n < 0 && errno == EINTR) continue;
@@ -71,7 +73,9 @@ HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
       complete = true;
       break;
     }
-    line.push_back(c);
+    if (line.size() < kSecretLineMax) line.push_back(c);
+    else tooLong = true;
+    c = 0;
   }
   if (haveTermios) tcsetattr(fd, TCSAFLUSH, &saved);
   const bool interrupted = g_interrupted != 0;
@@ -83,7 +87,32 @@ HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
     return interrupted ? HiddenRead::kInterrupted : HiddenRead::kEnded;
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  return HiddenRead::kLine;
+  if (!tooLong) return HiddenRead::kLine;
+  WipeMemory(line.data(), line.size());
+  line.clear();
+  return HiddenRead::kTooLong;
+}
+
+HiddenRead ReadSecretFileLine(const std::string& path, std::string& line) {
+  line.clear();
+  line.reserve(kSecretLineMax);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return HiddenRead::kEnded;
+  char chunk[512];
+  ssize_t n = 0;
+  bool done = false;
+  while (!done && ((n = read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR))) {
+    const size_t got = n > 0 ? static_cast<size_t>(n) : 0;
+    const char* end = static_cast<const char*>(memchr(chunk, '\n', got));
+    const size_t take = end ? static_cast<size_t>(end - chunk) : got;
+    done = end != nullptr || line.size() + take > kSecretLineMax;
+    line.append(chunk, std::min(take, kSecretLineMax + 1 - line.size()));
+  }
+  const int err = errno;
+  WipeMemory(chunk, sizeof chunk);
+  close(fd);
+  errno = err;
+  return FinishSecretLine(line, n < 0 ? err : 0);
 }
 
 void WipeMemory(void* data, size_t size) { explicit_bzero(data, size); }

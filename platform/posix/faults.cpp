@@ -1,4 +1,7 @@
 // Fault injection for tests: counted calls at a few points of the layer.
+#include <sys/stat.h>
+
+#include <atomic>
 #include <mutex>
 
 #include "platform/testing.h"
@@ -17,6 +20,17 @@ struct Fault {
 std::mutex faultsMutex;
 Fault faults[kFaultPointCount];
 std::function<void(DeleteStep)> deleteHook;
+std::atomic<bool> namedForced{false};
+
+std::atomic<bool> recording{false};
+std::mutex recordMutex;
+std::string recordRoot;
+std::vector<FsCall>* recorded = nullptr;
+
+bool Below(const std::string& path) {
+  return path.size() >= recordRoot.size() && path.compare(0, recordRoot.size(), recordRoot) == 0 &&
+         (path.size() == recordRoot.size() || path[recordRoot.size()] == '/');
+}
 
 Fault& At(FaultPoint point) { return faults[static_cast<int>(point)]; }
 
@@ -37,12 +51,45 @@ uint32_t FaultPointCalls(FaultPoint point) {
   return At(point).calls;
 }
 
+void ForceNamedTemporaries(bool force) { namedForced = force; }
+
+void RecordFsCalls(const std::string& root, std::vector<FsCall>* calls) {
+  std::lock_guard lock(recordMutex);
+  recordRoot = root;
+  recorded = calls;
+  recording = calls != nullptr;
+}
+
 void SetDeleteHook(std::function<void(DeleteStep)> hook) {
   std::lock_guard lock(faultsMutex);
   deleteHook = std::move(hook);
 }
 
 namespace posix {
+
+bool NamedTemporariesForced() { return namedForced; }
+
+bool Recording() { return recording.load(std::memory_order_relaxed); }
+
+void RecordPathCall(FsCall::Kind kind, const std::string& path, const std::string& path2) {
+  if (!Recording()) return;
+  std::lock_guard lock(recordMutex);
+  if (recorded && (Below(path) || (!path2.empty() && Below(path2))))
+    recorded->push_back(FsCall{kind, 0, path, path2, 0, {}});
+}
+
+// Calls on a descriptor are kept whatever file it holds: the recording's
+// reader knows the files below the root by their inodes.
+void RecordFileCall(FsCall::Kind kind, int fd, const std::string& path, uint64_t offset, const void* bytes,
+                    size_t size) {
+  if (!Recording()) return;
+  struct stat st;
+  if (fstat(fd, &st) != 0) return;
+  std::lock_guard lock(recordMutex);
+  if (!recorded || (!path.empty() && !Below(path))) return;
+  recorded->push_back(FsCall{kind, static_cast<uint64_t>(st.st_ino), path, {}, offset,
+                             bytes ? std::string(static_cast<const char*>(bytes), size) : std::string()});
+}
 
 void RunDeleteHook(DeleteStep step) {
   std::function<void(DeleteStep)> hook;

@@ -32,9 +32,7 @@ struct FdGuard {
   }
 };
 
-}  // namespace
-
-int RenameNoReplace(const std::string& from, const std::string& to) {
+int RenameOnce(const std::string& from, const std::string& to) {
   if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
   if (errno != EINVAL && errno != ENOSYS) return errno;
   struct stat st;
@@ -48,11 +46,19 @@ int RenameNoReplace(const std::string& from, const std::string& to) {
   return 0;
 }
 
+}  // namespace
+
+int RenameNoReplace(const std::string& from, const std::string& to) {
+  const int err = RenameOnce(from, to);
+  if (err == 0) RecordPathCall(halvex::platform::FsCall::kRename, from, to);
+  return err;
+}
+
 namespace {
 
 int CopyData(int from, int to) {
   std::vector<char> buffer(1 << 16);
-  for (;;) {
+  for (uint64_t at = 0;;) {
     ssize_t n = read(from, buffer.data(), buffer.size());
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return errno;
@@ -63,6 +69,8 @@ int CopyData(int from, int to) {
       if (w <= 0) return w < 0 ? errno : ENOSPC;
       done += w;
     }
+    RecordFileCall(halvex::platform::FsCall::kWrite, to, {}, at, buffer.data(), static_cast<size_t>(n));
+    at += static_cast<uint64_t>(n);
   }
 }
 
@@ -90,7 +98,9 @@ int FillCopy(int src, int dst, const struct stat& st, WStringView fromName, WStr
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   if (futimens(dst, times) != 0) return errno;
   if (fchmod(dst, st.st_mode & 0777) != 0) return errno;
-  return fsync(dst) == 0 ? 0 : errno;
+  if (fsync(dst) != 0) return errno;
+  RecordFileCall(FsCall::kFlush, dst);
+  return 0;
 }
 
 bool HasWildcard(WStringView text) { return text.find_first_of(WTEXT("*?")) != WStringView::npos; }
@@ -213,6 +223,7 @@ BOOL CopyNative(const std::string& from, const std::string& to, WStringView from
   std::string temp = NativeParent(to) + "/.halvex-copy-XXXXXX";
   FdGuard dst{mkostemp(temp.data(), O_CLOEXEC)};
   if (dst.fd < 0) return FailErrno(errno, to);
+  RecordFileCall(FsCall::kCreate, dst.fd, temp);
   int err = FillCopy(src.fd, dst.fd, st, fromName, toName);
   if (err == 0) {
     err = close(dst.fd) == 0 ? 0 : errno;
@@ -220,13 +231,14 @@ BOOL CopyNative(const std::string& from, const std::string& to, WStringView from
   }
   if (err == 0) {
     err = failIfExists ? RenameNoReplace(temp, to) : (rename(temp.c_str(), to.c_str()) == 0 ? 0 : errno);
+    if (err == 0 && !failIfExists) RecordPathCall(FsCall::kRename, temp, to);
     if (err == EEXIST) {
-      unlink(temp.c_str());
+      if (unlink(temp.c_str()) == 0) RecordPathCall(FsCall::kUnlink, temp);
       return Fail(existsError);
     }
   }
   if (err != 0) {
-    unlink(temp.c_str());
+    if (unlink(temp.c_str()) == 0) RecordPathCall(FsCall::kUnlink, temp);
     return FailErrno(err, to);
   }
   SetLastError(ERROR_SUCCESS);  // nothing stale from the steps on the way
@@ -237,6 +249,7 @@ BOOL CopyNative(const std::string& from, const std::string& to, WStringView from
 
 using namespace halvex::platform::posix;
 using halvex::platform::FaultPoint;
+using halvex::platform::FsCall;
 
 BOOL DeleteFileW(LPCWSTR path) {
   auto native = NativeOrFail(path);
@@ -253,6 +266,7 @@ BOOL DeleteFileW(LPCWSTR path) {
     if (!ProbeShare(*native, kDeleteAccess, kShareAll, &probe.fd)) return FALSE;
   }
   if (unlink(native->c_str()) != 0) return FailErrno(errno, *native);
+  RecordPathCall(FsCall::kUnlink, *native);
   return TRUE;
 }
 
@@ -281,10 +295,11 @@ BOOL MoveFileW(LPCWSTR from, LPCWSTR to) {
       return FALSE;
     if (!ProbeShare(*source, kDeleteAccess, kShareAll, &probe.fd)) {
       const DWORD held = GetLastError();
-      unlink(target->c_str());  // the copy made here, not a file that was there
+      if (unlink(target->c_str()) == 0) RecordPathCall(FsCall::kUnlink, *target);  // the copy made here
       return Fail(held);
     }
     err = unlink(source->c_str()) == 0 ? 0 : errno;
+    if (err == 0) RecordPathCall(FsCall::kUnlink, *source);
   }
   if (err == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
   if (err != 0) return FailErrno(err, *target);
@@ -304,7 +319,7 @@ bool NameHeldFile(HANDLE file, WStringView to, Name name) {
   if (!target) return false;
   const posix::HandleObject* object = posix::LookupHandle(file, posix::HandleObject::Kind::File);
   if (!object) return false;
-  if (int err = posix::TakeFault(FaultPoint::kMove)) return posix::FailErrno(err, *target);
+  if (int err = posix::TakeFault(FaultPoint::kName)) return posix::FailErrno(err, *target);
   posix::ChangeNote note;
   const int err = name(object->fd, *target);
   if (err == EEXIST) return posix::Fail(ERROR_ALREADY_EXISTS);
@@ -326,8 +341,12 @@ HANDLE CreateUnnamedFile(WStringView folder) {
   static const bool canName = access("/proc/self/fd", X_OK) == 0;
   auto native = NativeOrFail(WString(folder).c_str());
   if (!native) return INVALID_HANDLE_VALUE;
-  if (!canName) {
+  if (!canName || posix::NamedTemporariesForced()) {
     SetLastError(ERROR_NOT_SUPPORTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (int err = posix::TakeFault(FaultPoint::kCreateUnnamed)) {
+    posix::SetErrorFromErrno(err, *native);
     return INVALID_HANDLE_VALUE;
   }
   const int fd = open(native->c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -335,6 +354,7 @@ HANDLE CreateUnnamedFile(WStringView folder) {
     SetErrorFromErrno(errno, *native);
     return INVALID_HANDLE_VALUE;
   }
+  posix::RecordFileCall(FsCall::kCreate, fd);
   // No share mode is recorded: nobody can open a file without a name, and
   // once it has one it is complete and flushed, and closed at once.
   SetLastError(ERROR_SUCCESS);
@@ -344,12 +364,13 @@ HANDLE CreateUnnamedFile(WStringView folder) {
 bool NameUnnamedFile(HANDLE file, WStringView to) {
   return NameHeldFile(file, to, [](int fd, const std::string& target) {
     // linkat never replaces what stands at the name.
-    if (linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0) return 0;
-    if (errno == ENOENT || errno == EPERM) {
+    int err = linkat(fd, "", AT_FDCWD, target.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+    if (err == ENOENT || err == EPERM) {
       const std::string self = "/proc/self/fd/" + std::to_string(fd);
-      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+      err = linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
     }
-    return errno;
+    if (err == 0) posix::RecordFileCall(FsCall::kLink, fd, target);
+    return err;
   });
 }
 
@@ -368,7 +389,7 @@ BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES) {
   ChangeNote note;
   auto native = NativeOrFail(path);
   if (!native) return FALSE;
-  if (mkdir(native->c_str(), 0777) == 0) return TRUE;
+  if (mkdir(native->c_str(), 0777) == 0) return RecordPathCall(FsCall::kMkdir, *native), TRUE;
   if (errno == EEXIST) return Fail(ERROR_ALREADY_EXISTS);
   return FailErrno(errno, *native);
 }
@@ -381,6 +402,7 @@ BOOL RemoveDirectoryW(LPCWSTR path) {
   if (lstat(native->c_str(), &st) != 0) return FailErrno(errno, *native);
   if (!S_ISDIR(st.st_mode)) return Fail(ERROR_DIRECTORY);
   if (rmdir(native->c_str()) != 0) return FailErrno(errno, *native);
+  RecordPathCall(FsCall::kUnlink, *native);
   return TRUE;
 }
 
@@ -412,6 +434,7 @@ UINT GetTempFileNameW(LPCWSTR folder, LPCWSTR prefix, UINT unique, LPWSTR name) 
     if (!native) return 0;
     int fd = open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
+      RecordFileCall(FsCall::kCreate, fd, *native);
       close(fd);
       return CopyName(candidate, name) ? n : 0;
     }

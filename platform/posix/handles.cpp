@@ -148,6 +148,7 @@ BOOL SetUpOpenFile(int fd, DWORD access, DWORD share, DWORD creation, bool reada
   } else if ((creation == CREATE_ALWAYS || creation == TRUNCATE_EXISTING) && st.st_size > 0) {
     handle.openedFresh = false;
     if (ftruncate(fd, 0) != 0) err = errno;
+    else RecordFileCall(FsCall::kTruncate, fd);
   }
   if (err == 0 && code == ERROR_SUCCESS) return handle.fd = fd, TRUE;
   close(fd);
@@ -174,6 +175,7 @@ int CreateNewFile(const std::string& native, DWORD access, DWORD share, mode_t m
     SetErrorFromErrno(err);
     return -1;
   }
+  RecordFileCall(FsCall::kCreate, fd, native);
   return fd;
 }
 
@@ -240,6 +242,7 @@ HandleObject* UnregisterHandle(HANDLE handle, HandleObject::Kind kind) {
 
 using namespace halvex::platform::posix;
 using halvex::platform::FaultPoint;
+using halvex::platform::FsCall;
 
 HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES, DWORD creation, DWORD,
                    HANDLE) {
@@ -270,6 +273,7 @@ HANDLE CreateFileW(LPCWSTR path, DWORD access, DWORD shareMode, LPSECURITY_ATTRI
     return INVALID_HANDLE_VALUE;
   }
   if (!SetUpOpenFile(fd, access, shareMode, creation, readable, *object)) return INVALID_HANDLE_VALUE;
+  if (!existed && creation != OPEN_EXISTING) RecordFileCall(FsCall::kCreate, fd, *native);
   // As on Windows, success still tells whether the file was there already.
   const bool reportsExisting = creation == CREATE_ALWAYS || creation == OPEN_ALWAYS;
   SetLastError(reportsExisting && existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -281,8 +285,12 @@ BOOL CloseHandle(HANDLE handle) {
   if (!object) return FALSE;
   // Closing ends the open file description, and with it the lock; a look's
   // descriptor has none, and may serve the next open in its scope.
-  if (!ParkLookHandle(object)) close(object->fd);
-  return TRUE;
+  if (ParkLookHandle(object)) return TRUE;
+  const int fault = TakeFault(FaultPoint::kClose);
+  // A write the system deferred (a network file system, a quota) may fail
+  // only here. The descriptor is gone either way, EINTR included.
+  if (close(object->fd) != 0 && errno != EINTR) return Fail(ErrorFromErrno(errno));
+  return fault ? Fail(ErrorFromErrno(fault)) : TRUE;
 }
 
 BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, void*) {
@@ -315,6 +323,7 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written
     return FALSE;
   }
   ChangeNote note;
+  const off_t at = Recording() ? lseek(fd, 0, SEEK_CUR) : 0;
   DWORD done = 0;
   while (done < toWrite) {
     ssize_t n = ::write(fd, static_cast<const char*>(buffer) + done, toWrite - done);
@@ -327,6 +336,7 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written
     done += static_cast<DWORD>(n);
   }
   if (written) *written = done;
+  RecordFileCall(FsCall::kWrite, fd, {}, static_cast<uint64_t>(at), buffer, done);
   return TRUE;
 }
 
@@ -360,6 +370,7 @@ BOOL SetEndOfFile(HANDLE handle) {
   ChangeNote note;
   off_t position = lseek(fd, 0, SEEK_CUR);
   if (position < 0 || ftruncate(fd, position) != 0) return Fail(ErrorFromErrno(errno));
+  RecordFileCall(FsCall::kTruncate, fd, {}, static_cast<uint64_t>(position));
   return TRUE;
 }
 
@@ -368,6 +379,7 @@ BOOL FlushFileBuffers(HANDLE handle) {
   if (fd < 0) return FALSE;
   if (int err = TakeFault(FaultPoint::kFlush)) return Fail(ErrorFromErrno(err));
   if (fsync(fd) != 0) return Fail(ErrorFromErrno(errno));
+  RecordFileCall(FsCall::kFlush, fd);
   return TRUE;
 }
 

@@ -70,6 +70,7 @@ int MoveAside(const std::string& native, std::string& aside) {
     err = renameat2(AT_FDCWD, native.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0 ? 0 : errno;
     if (err == EINVAL || err == ENOSYS) err = rename(native.c_str(), aside.c_str()) == 0 ? 0 : errno;
   }
+  if (err == 0) posix::RecordPathCall(FsCall::kRename, native, aside);
   return err;
 }
 
@@ -117,7 +118,10 @@ DeleteIfSame CheckAndDelete(const std::string& native, LPCWSTR path, const FileI
   posix::RunDeleteHook(DeleteStep::kMovedAside);
   const auto found = FreshIdentity(aside);
   if (!found || !found->SameFileSameData(expected)) return PutBack(aside, native, path, keptAt);
-  if (unlink(aside.c_str()) == 0) return DeleteIfSame::kDeleted;
+  if (unlink(aside.c_str()) == 0) {
+    posix::RecordPathCall(FsCall::kUnlink, aside);
+    return DeleteIfSame::kDeleted;
+  }
   const int err = errno;
   if (PutBack(aside, native, path, keptAt) == DeleteIfSame::kChanged && keptAt && !keptAt->empty())
     return DeleteIfSame::kChanged;  // both files kept: the caller must not undo anything

@@ -186,7 +186,9 @@ int SyncNativeFolder(const std::string& native) {
   close(fd);
   // Some file systems cannot sync a folder and say so with EINVAL; their
   // renames are as durable as they will ever be.
-  return error == EINVAL ? 0 : error;
+  if (error == EINVAL) error = 0;
+  if (error == 0) RecordPathCall(FsCall::kSyncFolder, native);
+  return error;
 }
 
 std::optional<std::string> NativeOrFail(LPCWSTR path) {

@@ -12,12 +12,12 @@
 // file (mode without read permission) records with exclusive locks, which
 // refuse a second such writer even where both share writing.
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "platform/posix/internal.h"
@@ -30,6 +30,9 @@ namespace {
 // this far, so the bytes never touch data.
 constexpr off_t kShareBytes = off_t{0x7FFF'FFFF'0000'0000};
 constexpr int kKinds = 3;  // read, write, delete
+// The gate's byte, just past the records. A lock of its own kind, so that a
+// program's whole-file flock, reader or writer, never meets it.
+constexpr off_t kGateByte = kShareBytes + 2 * kKinds;
 
 struct Sharing {
   unsigned access = 0;  // bit i: this open may do kind i
@@ -112,16 +115,36 @@ int Record(int fd, Sharing s, short type) {
 }
 
 // The gate: taken for the short time between looking for a conflict and
-// recording an open, so two opens cannot both pass the look. Waits a little
+// recording an open, so two opens cannot both pass the look. A descriptor
+// open for reading can only hold a shared lock, so the gate is a shared lock
+// on its byte held by nobody else: each opener locks the byte, then looks
+// whether another holds it too, and lets go to try again when one does. Of
+// two openers at once, the later look sees the earlier lock, so at most one
+// passes. A write-only descriptor takes the byte exclusively. Waits a little
 // for another opener, never for long. Returns 0 or EWOULDBLOCK.
-int TakeGate(int fd) {
+int TakeGate(int fd, bool readable) {
   const auto give_up = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
-  while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (errno != EWOULDBLOCK && errno != EINTR) return errno;
+  // Microseconds, drawn apart for two threads or processes that meet.
+  unsigned pause = 50 + static_cast<unsigned>((std::hash<std::thread::id>{}(std::this_thread::get_id()) + getpid()) % 64);
+  for (;;) {
+    struct flock lock = ByteLock(readable ? F_RDLCK : F_WRLCK, kGateByte);
+    int err = fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 0 : errno;
+    if (err == 0) {
+      err = Held(fd, kGateByte);
+      if (err == 0) return 0;
+      struct flock release = ByteLock(F_UNLCK, kGateByte);
+      fcntl(fd, F_OFD_SETLK, &release);
+    }
+    if (err != EWOULDBLOCK && err != EAGAIN && err != EACCES && err != EINTR) return err;
     if (std::chrono::steady_clock::now() > give_up) return EWOULDBLOCK;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    std::this_thread::sleep_for(std::chrono::microseconds(pause));
+    pause = std::min(pause * 2, 2000u);
   }
-  return 0;
+}
+
+void OpenGate(int fd) {
+  struct flock release = ByteLock(F_UNLCK, kGateByte);
+  fcntl(fd, F_OFD_SETLK, &release);
 }
 
 }  // namespace
@@ -131,12 +154,12 @@ int TakeShareLocks(int fd, DWORD access, DWORD share, bool readable) {
   // An open that may neither read, write nor delete is never checked and
   // never stands in another's way.
   if (s.access == 0) return 0;
-  if (int err = TakeGate(fd)) return err;
+  if (int err = TakeGate(fd, readable)) return err;
   int err = Conflict(fd, s);
   // A shared lock needs a descriptor open for reading; a write-only one
   // (a file its owner may not read) records with exclusive locks instead.
   if (err == 0) err = Record(fd, s, readable ? F_RDLCK : F_WRLCK);
-  flock(fd, LOCK_UN);
+  OpenGate(fd);
   // On failure the caller closes fd, which drops whatever was taken.
   return err;
 }
@@ -162,7 +185,7 @@ bool ProbeShare(const std::string& native, DWORD access, DWORD share, int* keepF
     SetErrorFromErrno(errno, native);
     return false;
   }
-  int err = TakeGate(fd);
+  int err = TakeGate(fd, true);
   if (err == 0) err = Conflict(fd, SharingOf(access, share));
   if (err != 0) {
     close(fd);

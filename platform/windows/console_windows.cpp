@@ -2,8 +2,11 @@
 // characters read as UTF-16 and handed on as UTF-8.
 #include <io.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/console.h"
 #include "platform/wide.h"
@@ -65,7 +68,8 @@ HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
                                    ENABLE_PROCESSED_INPUT);
   console.Write(prompt);
   WString typed;
-  bool complete = false;
+  typed.reserve(kSecretLineMax);  // never grows: no copy of it is left behind
+  bool complete = false, tooLong = false;
   while (!g_interrupted) {
     WCHAR c = 0;
     DWORD read = 0;
@@ -74,7 +78,9 @@ HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
       complete = true;
       break;
     }
-    if (c != L'\r') typed.push_back(c);
+    if (c == L'\r') continue;
+    if (typed.size() < kSecretLineMax) typed.push_back(c);
+    else tooLong = true;
   }
   SetConsoleMode(console.In(), saved);
   SetConsoleCtrlHandler(OnControl, FALSE);
@@ -83,10 +89,39 @@ HiddenRead ReadHiddenLine(const std::string& prompt, std::string& line) {
   const bool interrupted = g_interrupted;
   if (complete) line = ToUtf8(typed);
   WipeMemory(typed.data(), typed.size() * sizeof(WCHAR));
-  if (complete && !interrupted) return HiddenRead::kLine;
+  if (complete && !interrupted && !tooLong) return HiddenRead::kLine;
   WipeMemory(line.data(), line.size());
   line.clear();
-  return interrupted ? HiddenRead::kInterrupted : HiddenRead::kEnded;
+  return interrupted ? HiddenRead::kInterrupted : tooLong ? HiddenRead::kTooLong : HiddenRead::kEnded;
+}
+
+HiddenRead ReadSecretFileLine(const std::string& path, std::string& line) {
+  line.clear();
+  line.reserve(kSecretLineMax + 1);
+  const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ENOENT
+            : error == ERROR_ACCESS_DENIED                                  ? EACCES
+                                                                            : EIO;
+    return HiddenRead::kEnded;
+  }
+  char chunk[512];
+  DWORD got = 0;
+  bool ok = true, done = false;
+  while (!done && (ok = ReadFile(file, chunk, sizeof chunk, &got, nullptr) != 0) && got > 0) {
+    const char* end = static_cast<const char*>(memchr(chunk, '\n', got));
+    const size_t take = end ? static_cast<size_t>(end - chunk) : got;
+    done = end != nullptr || line.size() + take > kSecretLineMax;
+    line.append(chunk, std::min(take, kSecretLineMax + 1 - line.size()));
+  }
+  const DWORD err = ok ? 0 : GetLastError();
+  WipeMemory(chunk, sizeof chunk);
+  CloseHandle(file);
+  SetLastError(err);
+  errno = ok ? errno : EIO;
+  return FinishSecretLine(line, ok ? 0 : EIO);
 }
 
 void WipeMemory(void* data, size_t size) { SecureZeroMemory(data, size); }

@@ -5,6 +5,7 @@
 #include <pty.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -238,6 +239,21 @@ TEST_F(CommandTest, EncryptThenDecryptTreeRestoresEveryByteAndTime) {
   Outcome dec = Halvex({"decrypt", "-r", data_.string()});
   ASSERT_EQ(dec.status, 0) << dec.out << dec.err;
   EXPECT_EQ(Snapshot(), before);
+}
+
+// A program's own whole-file flock, shared or exclusive, is not a share mode
+// of ours: the file is encrypted, never skipped as in use.
+TEST_F(CommandTest, AnOrdinaryFlockHolderDoesNotMakeAFileInUse) {
+  for (int how : {LOCK_SH, LOCK_EX}) {
+    Write("held.txt", "held by a reader or a writer");
+    const int fd = open((data_ / "held.txt").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(fd, how | LOCK_NB), 0);
+    Outcome r = Halvex({"encrypt", (data_ / "held.txt").string()});
+    close(fd);
+    EXPECT_EQ(r.status, 0) << how << r.out << r.err;
+    EXPECT_EQ(States(), (std::map<std::string, std::string>{{"held.txtENX", "encrypted"}})) << how;
+    fs::remove(data_ / "held.txtENX");
+  }
 }
 
 TEST_F(CommandTest, HiddenFilesAndFoldersAreLeftPlainUnlessAskedFor) {

@@ -139,10 +139,33 @@ BOOL WrapSetFileTime(HANDLE h, const FILETIME* created, const FILETIME* accessed
   return RealSetFileTime(h, created, accessed, written);
 }
 
+// The output's own steps: made without a name (or under a temporary one),
+// named, and its folder flushed.
+#define HALVEX_WRAP(ret, name, mangled, params, args)                      \
+  ret Real##name params __asm__("__real_" mangled);                       \
+  ret Wrap##name params __asm__("__wrap_" mangled);                       \
+  ret Wrap##name params {                                                 \
+    Step();                                                               \
+    return Real##name args;                                               \
+  }
+HALVEX_WRAP(HANDLE, CreateUnnamedFile, "_ZN6halvex8platform17CreateUnnamedFileESt17basic_string_viewIDsSt11char_traitsIDsEE",
+            (WStringView folder), (folder))
+HALVEX_WRAP(bool, NameUnnamedFile, "_ZN6halvex8platform15NameUnnamedFileEPvSt17basic_string_viewIDsSt11char_traitsIDsEE",
+            (HANDLE file, WStringView to), (file, to))
+HALVEX_WRAP(HANDLE, CreatePrivateFile, "_ZN6halvex8platform17CreatePrivateFileESt17basic_string_viewIDsSt11char_traitsIDsEE",
+            (WStringView path), (path))
+HALVEX_WRAP(bool, RenameHeldFile,
+            "_ZN6halvex8platform14RenameHeldFileEPvSt17basic_string_viewIDsSt11char_traitsIDsEES5_",
+            (HANDLE file, WStringView from, WStringView to), (file, from, to))
+HALVEX_WRAP(bool, SyncDirectory, "_ZN6halvex8platform13SyncDirectoryESt17basic_string_viewIDsSt11char_traitsIDsEE",
+            (WStringView folder), (folder))
+
 int main() {
   using namespace halvex;
   using namespace halvex::reliability;
   if (const char* at = std::getenv("HALVEX_KILL_AT")) killAt = std::strtoull(at, nullptr, 10);
+  // Outputs under a temporary name, as on a file system without unnamed files.
+  platform::ForceNamedTemporaries(std::getenv("HALVEX_KILL_NAMED") != nullptr);
   cipher::SetKdfParams(kCheapKdf);
   NonInteractive(progress::Choice::kYes, progress::ErrorChoice::kRetryOnce);
   // A source's delete is two steps: kills also fall between them.

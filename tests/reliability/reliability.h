@@ -17,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -205,10 +206,12 @@ struct Verdict {
 // the allowed stand-ins (a decoy the test put there); any other final name
 // must be a complete encrypted file that opens. Each original must then be
 // there as itself, or inside an encrypted file, or both.
+// With movedAside, a file moved out of an output's way (jur*.TMP) must hold
+// one of those contents.
 inline Verdict CheckFolder(const fs::path& folder, const std::map<std::string, std::string>& originals,
                            const std::map<std::string, std::string>& standIns,
                            const fs::path& scratchNative, const WString& scratch,
-                           const std::string& folderRel) {
+                           const std::string& folderRel, const std::set<std::string>* movedAside = nullptr) {
   Verdict verdict;
   std::map<std::string, bool> kept;
   for (const auto& [name, bytes] : originals) kept[name] = false;
@@ -218,6 +221,8 @@ inline Verdict CheckFolder(const fs::path& folder, const std::map<std::string, s
   for (const std::string& name : names) {
     if (IsCipherTempName(name) || IsReplacementTempName(name)) {
       verdict.leftovers.push_back(name);
+      if (movedAside && IsReplacementTempName(name) && !movedAside->count(ReadFile(folder / name)))
+        verdict.losses.push_back(name + ": a moved-aside file that holds neither file that stood in the way");
       continue;
     }
     std::string bytes = ReadFile(folder / name);

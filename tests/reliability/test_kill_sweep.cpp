@@ -25,11 +25,13 @@ struct DriverRun {
   std::string output;
 };
 
-DriverRun RunDriver(uint64_t killAt, const fs::path& outputFile) {
+DriverRun RunDriver(uint64_t killAt, const fs::path& outputFile, bool named = false) {
   pid_t pid = fork();
   if (pid == 0) {
     if (killAt) setenv("HALVEX_KILL_AT", std::to_string(killAt).c_str(), 1);
     else unsetenv("HALVEX_KILL_AT");
+    if (named) setenv("HALVEX_KILL_NAMED", "1", 1);
+    else unsetenv("HALVEX_KILL_NAMED");
     int fd = open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (fd >= 0) dup2(fd, STDOUT_FILENO), dup2(fd, STDERR_FILENO);
     execl(HALVEX_KILL_DRIVER, HALVEX_KILL_DRIVER, static_cast<char*>(nullptr));
@@ -52,11 +54,11 @@ uint64_t OpsOf(const std::string& output) {
   return 0;
 }
 
-// Every point in a long run; otherwise 150 spread evenly over the batch,
+// Every point in a long run; otherwise 100 spread evenly over the batch,
 // first and last included.
 std::vector<uint64_t> KillPoints(uint64_t ops) {
   std::vector<uint64_t> points;
-  const uint64_t wanted = Long() ? ops : std::min<uint64_t>(ops, 150);
+  const uint64_t wanted = Long() ? ops : std::min<uint64_t>(ops, 100);
   for (uint64_t k = 0; k < wanted; ++k)
     points.push_back(wanted == 1 ? 1 : 1 + k * (ops - 1) / (wanted - 1));
   points.erase(std::unique(points.begin(), points.end()), points.end());
@@ -70,6 +72,9 @@ class KillSweep : public ::testing::Test {
     originals_ = scenario::Originals();
     standIns_[scenario::kDecoyName] = scenario::DecoyBytes();
     MakeTemplate();
+    // A file moved out of an output's way holds what stood there: the
+    // older encrypted copy, or the decoy; empty, it is the name's reservation.
+    movedAside_ = {ReadFile(Template() / scenario::kBlockedOutput), scenario::DecoyBytes(), ""};
   }
 
   fs::path Work() const { return env_.Drive() / scenario::kFolder; }
@@ -101,12 +106,13 @@ class KillSweep : public ::testing::Test {
 
   Verdict Check() {
     return CheckFolder(Work(), originals_, standIns_, env_.Drive() / "scratch", SuiteEnvironment::Path("scratch"),
-                       scenario::kFolder);
+                       scenario::kFolder, &movedAside_);
   }
 
   SuiteEnvironment env_{SuiteEnvironment::FastBase()};
   std::map<std::string, std::string> originals_;
   std::map<std::string, std::string> standIns_;
+  std::set<std::string> movedAside_;
 };
 
 // The checker itself, on folders made to break the promise in each way.
@@ -139,13 +145,15 @@ TEST_F(KillSweep, CheckerTellsLossesFromSafeStates) {
       {"plain cut short", {{name, bytes.substr(0, 1000)}}, true},
       {"encrypted cut short", {{encryptedName, encrypted.substr(0, encrypted.size() - 100)}}, true},
       {"plain intact beside a damaged encrypted file", {{name, bytes}, {encryptedName, flipped}}, true},
+      {"plain beside a moved-aside file that held it up", {{name, bytes}, {"jurTmpA1.TMP", scenario::DecoyBytes()}}, false},
+      {"plain beside a moved-aside file holding something else", {{name, bytes}, {"jurTmpA1.TMP", "x"}}, true},
   };
   for (const Case& c : cases) {
     fs::remove_all(Work());
     fs::create_directories(Work());
     for (const auto& [file, content] : c.files) WriteFile(Work() / file, content);
     Verdict verdict = CheckFolder(Work(), {{name, bytes}}, {}, env_.Drive() / "scratch",
-                                  SuiteEnvironment::Path("scratch"), scenario::kFolder);
+                                  SuiteEnvironment::Path("scratch"), scenario::kFolder, &movedAside_);
     EXPECT_EQ(!verdict.losses.empty(), c.loss) << c.what;
   }
 }
@@ -167,9 +175,13 @@ TEST_F(KillSweep, UninterruptedRunRestoresEveryFileAndLeavesNothingBehind) {
   for (const auto& [name, bytes] : originals_) EXPECT_EQ(ReadFile(Work() / name), bytes) << name;
 }
 
-TEST_F(KillSweep, NoKillPointLosesAFile) {
+// Outputs made without a name, and again under a temporary name.
+class KillSweepBothWays : public KillSweep, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(KillSweepBothWays, NoKillPointLosesAFile) {
+  const bool named = GetParam();
   ResetWork();
-  DriverRun clean = RunDriver(0, env_.Root() / "driver.out");
+  DriverRun clean = RunDriver(0, env_.Root() / "driver.out", named);
   ASSERT_EQ(clean.exitCode, 0) << clean.output;
   const uint64_t ops = OpsOf(clean.output);
   ASSERT_GE(ops, 100u) << "the batch is too short to be interrupted at 100 points";
@@ -178,7 +190,7 @@ TEST_F(KillSweep, NoKillPointLosesAFile) {
   int filesChecked = 0, losses = 0, killed = 0, withCipherTemp = 0, withMovedAside = 0;
   for (uint64_t point : points) {
     ResetWork();
-    DriverRun run = RunDriver(point, env_.Root() / "driver.out");
+    DriverRun run = RunDriver(point, env_.Root() / "driver.out", named);
     EXPECT_TRUE(run.killed) << "point " << point << " of " << ops << " was not reached";
     killed += run.killed;
     Verdict verdict = Check();
@@ -193,13 +205,16 @@ TEST_F(KillSweep, NoKillPointLosesAFile) {
     withCipherTemp += cipherTemp;
     withMovedAside += movedAside;
   }
-  std::printf("kill sweep: %llu operations in the batch, %zu points tried, %d killed, %d files checked, "
+  std::printf("kill sweep: %s, %llu operations in the batch, %zu points tried, %d killed, %d files checked, "
               "%d losses; leftovers: cipher temporary file after %d kills, moved-aside file after %d kills\n",
-              static_cast<unsigned long long>(ops), points.size(), killed, filesChecked, losses,
-              withCipherTemp, withMovedAside);
+              named ? "named temporaries" : "unnamed outputs", static_cast<unsigned long long>(ops), points.size(),
+              killed, filesChecked, losses, withCipherTemp, withMovedAside);
   EXPECT_GE(points.size(), 100u);
   EXPECT_EQ(losses, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Reliability, KillSweepBothWays, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Named" : "Unnamed"; });
 
 }  // namespace
 }  // namespace halvex::reliability

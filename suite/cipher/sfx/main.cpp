@@ -66,10 +66,8 @@ void WipeString(std::string& s) {
   s.clear();
 }
 
-std::optional<WString> PasswordFromText(std::string& text, std::string& error, const std::string& where) {
-  std::string line = text.substr(0, text.find('\n'));
-  WipeString(text);
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+// line: the first line, without its ending.
+std::optional<WString> PasswordFromText(std::string& line, std::string& error, const std::string& where) {
   if (line.empty()) {
     error = "the password from " + where + " is empty";
     return std::nullopt;
@@ -81,12 +79,14 @@ std::optional<WString> PasswordFromText(std::string& text, std::string& error, c
 }
 
 std::optional<WString> PasswordFromFile(const std::string& path, std::string& error) {
-  std::string content;
-  if (!ReadWholeFile(path, content)) {
-    error = "cannot read the password file '" + path + "'";
+  std::string line;
+  const platform::HiddenRead read = platform::ReadSecretFileLine(path, line);
+  if (read != platform::HiddenRead::kLine) {
+    error = read == platform::HiddenRead::kTooLong ? "the first line of '" + path + "' is too long for a password"
+                                                    : "cannot read the password file '" + path + "'";
     return std::nullopt;
   }
-  return PasswordFromText(content, error, "'" + path + "'");
+  return PasswordFromText(line, error, "'" + path + "'");
 }
 
 }  // namespace
@@ -179,17 +179,6 @@ void WipeWide(WString& s) {
 
 #ifndef _WIN32
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (!f) return false;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
-  bool ok = !std::ferror(f);
-  std::fclose(f);
-  return ok;
-}
-
 void ErrorLine(const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }
 
 std::optional<WString> LibraryPath(const std::string& native) {
@@ -217,12 +206,12 @@ int Interactive(const WString& self, const WString& folder) {
     return kUsageError;
   }
   const bool complete = read == platform::HiddenRead::kLine;
-  std::string error;
+  std::string error = read == platform::HiddenRead::kTooLong ? "the password typed is too long" : "no password was typed";
   std::optional<WString> password;
   if (complete) password = PasswordFromText(line, error, "the terminal");
   WipeString(line);
   if (!password) {
-    ErrorLine(complete ? error : "no password was typed");
+    ErrorLine(error);
     return 1;
   }
   std::string output;

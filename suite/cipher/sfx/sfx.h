@@ -25,7 +25,6 @@ uint32_t Restore(const WString& self, const WString& folder, const WString& pass
 void WipeWide(WString& s);
 
 // Per system.
-bool ReadWholeFile(const std::string& path, std::string& content);
 void ErrorLine(const std::string& line);
 std::optional<WString> SelfPath();
 std::optional<WString> FolderOf(const WString& path);

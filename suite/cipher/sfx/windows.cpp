@@ -13,20 +13,6 @@
 
 namespace halvex::sfx {
 
-bool ReadWholeFile(const std::string& path, std::string& content) {
-  std::optional<WString> wide = platform::FromUtf8(path);
-  if (!wide) return false;
-  HANDLE file = CreateFileW(wide->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  char buffer[4096];
-  DWORD got = 0;
-  bool ok = true;
-  while ((ok = ReadFile(file, buffer, sizeof buffer, &got, nullptr)) && got > 0) content.append(buffer, got);
-  CloseHandle(file);
-  return ok;
-}
-
 // A windowed program has no console of its own: the line goes to the
 // standard error it was given, else to the console it was started from,
 // else into a message box.
