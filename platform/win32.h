@@ -136,6 +136,7 @@ typedef struct _WIN32_FIND_DATAW {
 #define ERROR_FILE_TOO_LARGE 223
 #define ERROR_DIRECTORY 267             // a folder was expected
 #define ERROR_NOACCESS 998              // a buffer the call may not touch (EFAULT)
+#define ERROR_INVALID_USER_BUFFER 1784  // WriteFile from a null buffer
 #define ERROR_IO_DEVICE 1117            // EIO
 #define ERROR_CANT_RESOLVE_FILENAME 1921  // a loop of symbolic links
 

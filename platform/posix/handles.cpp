@@ -318,6 +318,8 @@ BOOL WriteFile(HANDLE handle, const void* buffer, DWORD toWrite, LPDWORD written
   if (written) *written = 0;
   int fd = FdOf(handle, GENERIC_WRITE);
   if (fd < 0) return FALSE;
+  // Windows refuses a null source outright, before the kernel would read it.
+  if (!buffer && toWrite > 0) return Fail(ERROR_INVALID_USER_BUFFER);
   if (int err = TakeFault(FaultPoint::kWrite)) {
     SetErrorFromErrno(err);
     return FALSE;

@@ -82,9 +82,15 @@ DeleteIfSame DeleteFileIfSame(LPCWSTR path, const FileIdentity& expected, WStrin
 }
 
 int64_t FileClockNow() {
+  // On Windows the system time and new files' stamps come from one clock.
+  // Under Wine the system time is finer than the stamps, which the host's
+  // kernel takes from its coarse clock: a file made a moment after this
+  // reading can be stamped up to a tick before it. Reading a little back
+  // keeps such a file from looking older than the call that made it.
+  constexpr int64_t kStampTickAllowance = 20 * 10'000;  // 20 ms in 100-ns units
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  return Ticks(now);
+  return Ticks(now) - kStampTickAllowance;
 }
 
 }  // namespace halvex::platform

@@ -206,7 +206,7 @@ TEST(Win32, SmallAnswersAsWindows) {
       {"write_nothing_unwritable", [&] { return io(GENERIC_READ, true, &byte, 0); }, ERROR_ACCESS_DENIED},
       {"write_nothing_null", [&] { return io(GENERIC_WRITE, true, nullptr, 0); }, 0},
       {"read_into_null", [&] { return io(GENERIC_READ, false, nullptr, 1); }, ERROR_NOACCESS},
-      {"write_from_null", [&] { return io(GENERIC_WRITE, true, nullptr, 1); }, ERROR_NOACCESS},
+      {"write_from_null", [&] { return io(GENERIC_WRITE, true, nullptr, 1); }, ERROR_INVALID_USER_BUFFER},
   };
   for (const auto& c : cases) {
     SetLastError(ERROR_SUCCESS);
