@@ -41,6 +41,19 @@ void NoteOpened(LPCWSTR path, DWORD access) {
   if (EndsWith(p, kRetryName) || EndsWith(p, kRetryName + ".qelmenc")) failNextWrite = true;
 }
 
+// In phase 2 the cipher's first open of the busy file's encrypted form is
+// refused as another program's open would be; the retry reads a copy.
+bool busyArmed = false;
+unsigned retryCopies = 0;
+
+bool RefusedAsBusy(LPCWSTR path, DWORD access, DWORD share) {
+  using halvex::reliability::scenario::kBusyName;
+  if (!busyArmed || !path || access != GENERIC_READ || share != FILE_SHARE_READ) return false;
+  if (!EndsWith(WString(path), kBusyName + ".qelmenc")) return false;
+  busyArmed = false;
+  return true;
+}
+
 }  // namespace
 
 // The real calls (platform/posix) and their counting stand-ins. Names are
@@ -66,6 +79,10 @@ HANDLE WrapCreateFileW(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRI
                        DWORD creation, DWORD flags, HANDLE templ) {
   Step();
   NoteOpened(path, access);
+  if (RefusedAsBusy(path, access, share)) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return INVALID_HANDLE_VALUE;
+  }
   return RealCreateFileW(path, access, share, security, creation, flags, templ);
 }
 
@@ -115,7 +132,9 @@ BOOL WrapSetFileAttributesW(LPCWSTR path, DWORD attributes) {
 BOOL WrapCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) __asm__("__wrap__Z9CopyFileWPKDsS0_i");
 BOOL WrapCopyFileW(LPCWSTR from, LPCWSTR to, BOOL failIfExists) {
   Step();
-  return RealCopyFileW(from, to, failIfExists);
+  const BOOL copied = RealCopyFileW(from, to, failIfExists);
+  retryCopies += copied && from && EndsWith(from, halvex::reliability::scenario::kBusyName + ".qelmenc");
+  return copied;
 }
 
 BOOL WrapCreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES security)
@@ -179,10 +198,11 @@ int main() {
   if (!decoy) return 2;
   WriteFile(*decoy, scenario::DecoyBytes());
   failedThisPhase = false;
+  busyArmed = true;
   BatchResult decrypted = RunBatch(encrypted.outputs, 0);
 
-  std::printf("ops %llu\nencrypted %u skipped %u\ndecrypted %u skipped %u remaining %zu\n",
+  std::printf("ops %llu\nencrypted %u skipped %u\ndecrypted %u skipped %u remaining %zu\nretry copies %u\n",
               static_cast<unsigned long long>(ops), encrypted.succeeded, encrypted.skipped,
-              decrypted.succeeded, decrypted.skipped, decrypted.remaining.size());
+              decrypted.succeeded, decrypted.skipped, decrypted.remaining.size(), retryCopies);
   return 0;
 }

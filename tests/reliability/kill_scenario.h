@@ -5,7 +5,9 @@
 // copy of itself in its output's way and replaces it, and one file's first
 // write fails once, so it is retried. Phase 2 puts a decoy where one original
 // will be restored, then decrypts every output of phase 1 in place, so that
-// file replaces the decoy and the retry file is retried again.
+// file replaces the decoy and the retry file is retried again; the busy
+// file's encrypted form is busy when the cipher first opens it, so it is
+// decrypted from a copy.
 #pragma once
 
 #include <map>
@@ -46,6 +48,10 @@ inline std::string DecoyBytes() { return Pattern(777, 42); }
 // The first write after this file (or its encrypted form) is opened fails
 // once per phase.
 inline const std::string kRetryName = "retry.bin";
+
+// The cipher's first open of this file's encrypted form in phase 2 finds it
+// in use by another program.
+inline const std::string kBusyName = "photo.bin";
 
 inline std::map<std::string, std::string> Originals() {
   std::map<std::string, std::string> originals;
