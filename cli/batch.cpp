@@ -68,9 +68,22 @@ class Request {
   tagCRYPTOOPTIONS& options() { return options_; }
   CFileList& list() { return *list_; }
 
+  // The record's first field is the status of type 0 but the result array of
+  // types 3 and 4; type 5 reads no options at all.
   BatchCounters Counters() const {
-    return {params_.dwErrCode, options_.dwStatus,  options_.nSucceeded,
-            options_.nSkipped, options_.nPassedOver, list_->m_nOutCount};
+    BatchCounters c;
+    c.type = params_.dwType;
+    c.errCode = params_.dwErrCode;
+    c.outCount = list_->m_nOutCount;
+    if (HasCounters(c)) {
+      c.status = options_.dwStatus;
+      c.succeeded = options_.nSucceeded;
+      c.skipped = options_.nSkipped;
+      c.passedOver = options_.nPassedOver;
+    } else if (HasResults(c) && options_.pdwFileResults) {
+      c.results.assign(options_.pdwFileResults, options_.pdwFileResults + (paths_.size() - 1));
+    }
+    return c;
   }
 
  private:
@@ -319,6 +332,9 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
   }
   return report;
 }
+
+bool HasCounters(const BatchCounters& c) { return c.type == REQ_IN_PLACE; }
+bool HasResults(const BatchCounters& c) { return c.type == REQ_MESSAGE || c.type == REQ_MESSAGE_COPY; }
 
 bool IsLeftAlonePlain(const BatchReport& report, const FileResult& f) {
   return report.plainLeftAlone && f.status == FileStatus::kSkipped && f.code == FES_NOT_ENCRYPTED;

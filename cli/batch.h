@@ -29,15 +29,24 @@ struct FileResult {
   std::string reason;                // empty when done
 };
 
-// The request's own counters after the call.
+// The request's own fields after the call, read as its type defines them:
+// the options record is a result array for the message batches and is not
+// read at all by the self-extracting copy batch.
 struct BatchCounters {
+  uint32_t type = 0;  // the request's dwType
   uint32_t errCode = 0;
+  // In-place batches (type 0) only.
   uint32_t status = 0;  // 1: stopped by cancel or a stop answer
   uint32_t succeeded = 0;
   uint32_t skipped = 0;
   uint32_t passedOver = 0;
+  // Message batches (types 3, 4) only: one result per entry, in entry order.
+  std::vector<uint32_t> results;
   uint32_t outCount = 0;
 };
+// Whether the request's type has the in-place counters, or the result array.
+bool HasCounters(const BatchCounters& c);
+bool HasResults(const BatchCounters& c);
 
 struct BatchReport {
   std::vector<FileResult> files;

@@ -28,6 +28,21 @@ ordered_json SummaryJson(const Summary& s) {
           {"hidden_folder_files", s.hiddenFiles}};
 }
 
+// The request's fields as its type defines them, nothing read through the
+// wrong view of the options record.
+ordered_json BatchJson(const BatchCounters& c) {
+  ordered_json j{{"type", c.type}, {"error_code", c.errCode}};
+  if (HasCounters(c)) {
+    j["status"] = c.status;
+    j["succeeded"] = c.succeeded;
+    j["skipped"] = c.skipped;
+    j["passed_over"] = c.passedOver;
+  }
+  if (HasResults(c)) j["results"] = c.results;
+  j["outputs"] = c.outCount;
+  return j;
+}
+
 std::string Counted(size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
@@ -155,9 +170,7 @@ std::string JsonReport(const std::string& command, const BatchReport& report) {
   for (const auto& h : report.hiddenLeftOut) hidden.push_back({{"path", h.native}, {"files", h.files}});
   j["hidden_folders"] = std::move(hidden);
   j["summary"] = SummaryJson(Summarize(report));
-  const BatchCounters& c = report.counters;
-  j["batch"] = {{"error_code", c.errCode},        {"status", c.status},          {"succeeded", c.succeeded},
-                {"skipped", c.skipped},           {"passed_over", c.passedOver}, {"outputs", c.outCount}};
+  j["batch"] = BatchJson(report.counters);
   j["interrupted"] = report.interrupted;
   j["exit"] = ExitStatusOf(report);
   return Dump(j);

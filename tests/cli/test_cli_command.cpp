@@ -573,8 +573,9 @@ TEST_F(CommandTest, CopyMakesSelfExtractingCopiesBesideUntouchedSources) {
   Write("a.txt", "alpha");
   Write("sub/b.bin", Bytes(5000, 3));
   const TreeSnapshot before = Snapshot();
-  Outcome r = Halvex({"copy", "-r", "--password-file", PasswordFile("copy pass"), data_.string()});
+  Outcome r = Halvex({"copy", "-r", "--json", "--password-file", PasswordFile("copy pass"), data_.string()});
   ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(json::parse(r.out)["batch"], json::parse(R"({"type": 5, "error_code": 0, "outputs": 2})"));
   auto states = States();
   EXPECT_EQ(states["a.txt"], "plain");
   EXPECT_EQ(states["a.txt.exe"], "self-extracting");
@@ -597,6 +598,7 @@ TEST_F(CommandTest, MailWritesEncryptedCopiesIntoANewMessageFolder) {
     EXPECT_EQ(f["status"], "done");
     EXPECT_EQ(fs::path(f["output"].get<std::string>()).parent_path(), folder);
   }
+  EXPECT_EQ(j["batch"], json::parse(R"({"type": 3, "error_code": 0, "results": [0, 0], "outputs": 2})"));
   EXPECT_EQ(Snapshot(), before) << "the sources stay as they are";
 }
 
