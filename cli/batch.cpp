@@ -176,6 +176,12 @@ std::string NameTaken(const Fate& f, const char* after) {
          "it never replaces it" + after;
 }
 
+// An error verdict that only says the file needs no work: already
+// encrypted, or not encrypted at all.
+bool NothingToDo(const Fate& f) {
+  return f.fes == FES_ALREADY_ENCRYPTED || f.fes == FES_NOT_ENCRYPTED || f.api == ZQCA_ERR_NOT_ENCRYPTED;
+}
+
 // The fate of an entry of an in-place batch, in the command's words.
 FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
   const uint32_t dialogCode = f.api ? f.api : f.fes;
@@ -204,7 +210,10 @@ FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
         return Result(file, FileStatus::kSkipped, 0, "a hidden file (--on-hidden encrypt includes it)");
       if (f.reason == HALVEX_REASON_OUTPUT_EXISTS)
         return Result(file, FileStatus::kSkipped, ZQCA_ERR_OUTPUT_EXISTS, "the output exists already (--on-exists replace)");
-      return Result(file, FileStatus::kSkipped, dialogCode, msgbox::Describe(f.fes, f.api));
+      // Gone past at the error question: a file with nothing to do is
+      // skipped; one that failed (damaged, unreadable, ...) stays failed.
+      return Result(file, NothingToDo(f) ? FileStatus::kSkipped : FileStatus::kFailed, dialogCode,
+                    msgbox::Describe(f.fes, f.api));
     case HALVEX_OUTCOME_CANCELLED:
       if (f.reason == HALVEX_REASON_NOT_STARTED) return NotStarted(file, stopped, "not started: the batch was stopped");
       if (f.reason == HALVEX_REASON_HIDDEN_FILE)

@@ -70,6 +70,21 @@ constexpr Entry kEntryResult[] = {
     {ERR_DEST_TOO_LONG, "the path of the encrypted file would be too long"},
 };
 
+// Verdicts on the file itself, which a second try meets again.
+constexpr uint32_t kLastingFes[] = {FES_PATH_TOO_LONG, FES_NOT_ENCRYPTED_LOCK, FES_HARD_LINKED,
+                                    FES_ALREADY_ENCRYPTED, FES_NOT_ENCRYPTED};
+constexpr uint32_t kLastingApi[] = {ZQCA_ERR_PATH_TOO_LONG, ZQCA_ERR_WRONG_KEY,     ZQCA_ERR_VERSION,
+                                    ZQCA_ERR_NOT_ENCRYPTED, ZQCA_ERR_LOCKED,        ZQCA_ERR_DAMAGED,
+                                    ZQCA_ERR_EMPTY_PASSWORD, ZQCA_ERR_NO_KEY,       ZQCA_ERR_UNSAFE_NAME,
+                                    ZQCA_ERR_ARGUMENT,      ZQCA_ERR_KDF};
+
+template <size_t N>
+bool Holds(const uint32_t (&codes)[N], uint32_t code) {
+  for (uint32_t c : codes)
+    if (c == code) return true;
+  return false;
+}
+
 template <size_t N>
 const char* Find(const Entry (&table)[N], uint32_t code) {
   for (const Entry& e : table)
@@ -101,6 +116,8 @@ const char* Describe(uint32_t fes, uint32_t api) {
   if (own) return own;
   return "an unexpected error occurred";
 }
+
+bool RetryMayHelp(uint32_t fes, uint32_t api) { return !Holds(kLastingFes, fes) && !Holds(kLastingApi, api); }
 
 std::string Line(uint32_t fes, uint32_t api) {
   return std::string("halvex: ") + Describe(fes, api) + " (" + std::to_string(fes) + ", " + std::to_string(api) + ")";

@@ -19,6 +19,10 @@ const char* DescribeEntryResult(uint32_t result);
 // The message for a code pair: a specific FES message first, then the
 // cipher's reason, then the general FES message; never null.
 const char* Describe(uint32_t fes, uint32_t api);
+// Whether the same file tried again may fare otherwise: an I/O error, a file
+// in use, a full disk, a file in the way may clear meanwhile; a damaged file,
+// a format, a stored name or a path too long stay as they are.
+bool RetryMayHelp(uint32_t fes, uint32_t api);
 // One line for the pair: "halvex: <message> (<fes>, <api>)".
 std::string Line(uint32_t fes, uint32_t api);
 

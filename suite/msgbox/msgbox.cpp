@@ -7,6 +7,7 @@
 
 #include "platform/wide.h"
 #include "suite/msgbox.h"
+#include "suite/msgbox/lines.h"
 #include "suite/msgbox/messages.h"
 #include "suite/msgbox/windowed.h"
 #include "suite/settings/settings.h"
@@ -72,7 +73,5 @@ extern "C" void ShowErrorMessage(uint32_t /*reserved*/, uint32_t fesCode, uint32
 #ifdef _WIN32
   if (halvex::msgbox::Windowed() && halvex::msgbox::ShowBox(fesCode, apiCode)) return;
 #endif
-  std::string line = halvex::msgbox::Line(fesCode, apiCode) + "\n";
-  std::fputs(line.c_str(), stderr);
-  std::fflush(stderr);
+  halvex::msgbox::WriteLines(halvex::msgbox::Line(fesCode, apiCode) + "\n");
 }

@@ -10,6 +10,7 @@
 #include "platform/console.h"
 #include "platform/paths.h"
 #include "platform/wide.h"
+#include "suite/msgbox/lines.h"
 #include "suite/msgbox/messages.h"
 #include "suite/msgbox/windowed.h"
 #include "suite/progress.h"
@@ -76,10 +77,11 @@ int32_t CodeOf(Choice choice) {
   return UI_SKIP;
 }
 
-int32_t PolicyError(const std::string& name) {
+int32_t PolicyError(const std::string& name, bool retryMayHelp) {
   switch (Current().onError) {
     case ErrorChoice::kStop: return UI_STOP;
-    case ErrorChoice::kRetryOnce: return Retried().insert(name).second ? UI_RETRY : UI_SKIP_ERROR;
+    case ErrorChoice::kRetryOnce:
+      return retryMayHelp && Retried().insert(name).second ? UI_RETRY : UI_SKIP_ERROR;
     case ErrorChoice::kSkip: break;
   }
   return UI_SKIP_ERROR;
@@ -87,11 +89,23 @@ int32_t PolicyError(const std::string& name) {
 
 using Answer = Offered;
 
+// "please answer y (yes), n (no) or c (cancel)", said before the question is
+// asked again.
+std::string Choices(const std::vector<Answer>& offered) {
+  std::string text = "please answer ";
+  for (size_t i = 0; i < offered.size(); ++i) {
+    if (i) text += i + 1 == offered.size() ? " or " : ", ";
+    text += std::string(offered[i].letter) + " (" + offered[i].word + ")";
+  }
+  return text + "\n";
+}
+
 // Asks until the whole answer is one of the offered letters or words; Enter
-// alone takes no default. Nothing at end of input.
+// alone takes no default, and any other answer is told the choices. Nothing
+// at end of input.
 std::optional<int32_t> AskChoice(const std::string& question, const std::vector<Answer>& offered) {
-  for (;;) {
-    std::optional<std::string> line = AskUser(question);
+  for (std::string asked = question;; asked = Choices(offered) + question) {
+    std::optional<std::string> line = AskUser(asked);
     if (!line) return std::nullopt;
     const size_t first = line->find_first_not_of(" \t\r");
     if (first == std::string::npos) continue;
@@ -153,18 +167,20 @@ void FF_HandleErrorMsg_Show(const WCHAR* name, uint32_t fesCode, uint32_t apiCod
   }
   std::string key = name ? halvex::platform::ToUtf8(name) : std::string();
   std::string line = halvex::msgbox::Line(fesCode, apiCode) + ": " + (name ? halvex::platform::DisplayPath(name) : "");
+  // A damaged file or a format the cipher refuses meets the same verdict
+  // again: retry is offered only where the cause may clear.
+  const bool retry = halvex::msgbox::RetryMayHelp(fesCode, apiCode);
   std::optional<int32_t> answer;
   if (DialogsAllowed()) answer = window::ErrorDialog(name, halvex::msgbox::Describe(fesCode, apiCode));
-  if (!answer && Interactive())
-    answer = AskChoice(line + ". [r]etry, [s]kip, [c]ancel: ",
-                       {{"r", "retry", UI_RETRY}, {"s", "skip", UI_SKIP_ERROR}, {"c", "cancel", UI_STOP}});
+  if (!answer && Interactive()) {
+    std::vector<Answer> offered{{"s", "skip", UI_SKIP_ERROR}, {"c", "cancel", UI_STOP}};
+    if (retry) offered.insert(offered.begin(), {"r", "retry", UI_RETRY});
+    answer = AskChoice(line + (retry ? ". [r]etry, [s]kip, [c]ancel: " : ". [s]kip, [c]ancel: "), offered);
+  }
   if (!answer) {
-    answer = PolicyError(key);
+    answer = PolicyError(key, retry);
     const char* what = *answer == UI_RETRY ? "retrying" : *answer == UI_STOP ? "stopping" : "skipped";
-    if (!halvex::msgbox::Quiet()) {
-      std::fprintf(stderr, "%s (%s)\n", line.c_str(), what);
-      std::fflush(stderr);
-    }
+    if (!halvex::msgbox::Quiet()) halvex::msgbox::WriteLines(line + " (" + what + ")\n");
   }
   if (ui) ui->nResult = *answer;
 }

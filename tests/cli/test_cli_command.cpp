@@ -360,6 +360,29 @@ TEST_F(CommandTest, QuestionsOnATerminalShowNativePathsAndInsist) {
   EXPECT_NE(r.out.find("1 hidden folder (1 file) left alone"), std::string::npos) << r.out;
 }
 
+// A damaged file failed, whichever answer went past it. Its question offers
+// no retry, which would meet the same damage (nor does retry-once retry it),
+// and a wrong answer is told the choices.
+TEST_F(CommandTest, ADamagedFileFailsAndItsQuestionOffersNoRetry) {
+  Write("whole.txt", "fine");
+  Write("cut.bin", Bytes(200000, 9));
+  ASSERT_EQ(Halvex({"encrypt", "-r", data_.string()}).status, 0);
+  fs::resize_file(data_ / "cut.bin.qelmenc", 150000);
+  Outcome r = Halvex({"decrypt", "-r", "--json", "--on-error", "retry-once", data_.string()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.err.find("retrying"), std::string::npos) << r.err;
+  const json summary = json::parse(r.out)["summary"];
+  EXPECT_EQ(summary["failed"], 1);
+  EXPECT_EQ(summary["skipped"], 0);
+  EXPECT_EQ(summary["succeeded"], 1);
+
+  const std::string asked = "cut.bin.qelmenc. [s]kip, [c]ancel: ";
+  Outcome t = OnTerminal({"decrypt", (data_ / "cut.bin.qelmenc").string()},
+                         {{asked, "r"}, {"please answer s (skip) or c (cancel)", "s"}});
+  EXPECT_EQ(t.status, 1) << t.out;
+  EXPECT_NE(t.out.find("0 succeeded, 0 skipped, 0 passed over, 1 failed"), std::string::npos) << t.out;
+}
+
 TEST_F(CommandTest, WrongPasswordLeavesEveryFileEncrypted) {
   Write("x/one.txt", "first file");
   Write("x/two.txt", Bytes(100000, 7));
