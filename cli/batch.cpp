@@ -17,6 +17,7 @@
 #include "suite/cipher/cipher.h"
 #include "suite/keystore/keystore.h"
 #include "suite/msgbox/messages.h"
+#include "suite/progress/host.h"
 
 namespace halvex::cli {
 namespace {
@@ -107,7 +108,17 @@ struct Fate {
 // Collects every entry's fate while the batch runs.
 class Listener {
  public:
-  explicit Listener(size_t count) : fates_(count) { HalvexSetListener(&Listener::OnEvent, this); }
+  // The progress line learns the batch's bytes, and each file's whole name.
+  explicit Listener(const std::vector<InputFile>& files) : fates_(files.size()) {
+    uint64_t bytes = 0;
+    for (const auto& f : files) {
+      std::error_code ec;
+      const auto size = std::filesystem::file_size(f.native, ec);
+      if (!ec) bytes += size;
+    }
+    progress::SetBatchBytes(bytes);
+    HalvexSetListener(&Listener::OnEvent, this);
+  }
   ~Listener() { HalvexSetListener(nullptr, nullptr); }
   Listener(const Listener&) = delete;
   Listener& operator=(const Listener&) = delete;
@@ -121,7 +132,7 @@ class Listener {
     self->anyEvent_ = true;
     if (e->dwIndex >= self->fates_.size()) return;
     Fate& f = self->fates_[e->dwIndex];
-    if (e->dwKind == HALVEX_EVENT_STARTED) f.started = true;
+    if (e->dwKind == HALVEX_EVENT_STARTED) f.started = true, progress::SetRunningFile(e->pwszPath);
     if (e->dwKind != HALVEX_EVENT_OUTCOME) return;
     if (e->dwOutcome == HALVEX_OUTCOME_ROLLED_BACK) {
       f.rolledBack = true;
@@ -285,7 +296,7 @@ BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* passw
   constexpr uint32_t kUntouched = 0xFFFFFFFFu;
   request.params().dwErrCode = kUntouched;
 
-  Listener listener(files.size());
+  Listener listener(files);
   Run(request, true);
   BatchReport report;
   report.interrupted = Interrupted();
@@ -301,7 +312,7 @@ BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* passw
 
 BatchReport RunCopy(const std::vector<InputFile>& files, const WString& password) {
   Request request(files, REQ_SELF_EXTRACT, &password);
-  Listener listener(files.size());
+  Listener listener(files);
   Run(request, false);
   BatchReport report;
   report.interrupted = Interrupted();
@@ -315,7 +326,7 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
   Request request(files, yah ? REQ_MESSAGE_COPY : REQ_MESSAGE, &password);
   std::vector<uint32_t> results(files.size() + 1, 0);
   request.options().pdwFileResults = results.data();
-  Listener listener(files.size());
+  Listener listener(files);
   Run(request, false);
 
   BatchReport report;

@@ -15,6 +15,7 @@
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/stubs.h"
 #include "suite/keystore/keystore.h"
+#include "suite/msgbox/lines.h"
 #include "suite/msgbox/messages.h"
 #include "suite/progress/host.h"
 #include "util/fesutil.h"
@@ -129,11 +130,12 @@ int Report(const Options& o, const BatchReport& report, bool listDone) {
 
 // A new store after an old one was lost holds a new key: the old files open
 // only once the old store's backup is imported.
+// Told while the batch runs: above its progress line, never into it.
 void TellKeyStoreMade(const std::filesystem::path& keyFile) {
-  std::cerr << "halvex: made a new key store at " << Printable(keyFile.string())
-            << "; files encrypted without a password open only with it: back it up with "
-               "'halvex keystore export FILE'. Files encrypted under an earlier key store need that store's "
-               "backup: 'halvex keystore import BACKUP'\n";
+  msgbox::WriteLines("halvex: made a new key store at " + Printable(keyFile.string()) +
+                     "; files encrypted without a password open only with it: back it up with "
+                     "'halvex keystore export FILE'. Files encrypted under an earlier key store need that store's "
+                     "backup: 'halvex keystore import BACKUP'\n");
 }
 
 int RunBatch(const Options& o) {

@@ -37,6 +37,9 @@ HiddenRead ReadSecretFileLine(const std::string& path, std::string& line);
 // Whether standard error (standard input) is a terminal someone reads (types at).
 bool StderrIsTerminal();
 bool StdinIsTerminal();
+// The width in columns of the terminal standard error shows on, read afresh
+// at every call so that a resized window is followed; 0 when unknown.
+int StderrColumns();
 // Writes question where the user sees it and reads one line of answer, as
 // typed (echoed), from the controlling terminal where there is one, else
 // from standard input; nothing at the end of the input.

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -119,6 +120,11 @@ void WipeMemory(void* data, size_t size) { explicit_bzero(data, size); }
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 bool StdinIsTerminal() { return isatty(STDIN_FILENO) == 1; }
+
+int StderrColumns() {
+  struct winsize size {};
+  return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+}
 
 std::optional<std::string> AskLine(const std::string& question) {
   // The controlling terminal, so that questions work while stdin carries data.

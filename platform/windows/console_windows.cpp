@@ -129,6 +129,12 @@ void WipeMemory(void* data, size_t size) { SecureZeroMemory(data, size); }
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 bool StdinIsTerminal() { return _isatty(_fileno(stdin)) != 0; }
 
+int StderrColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
 std::optional<std::string> AskLine(const std::string& question) {
   std::fputs(question.c_str(), stderr);
   std::fflush(stderr);

@@ -8,12 +8,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/wide.h"
+
 namespace halvex::progress {
 
 // On Windows the windows and dialogs are real ones; a console host asks for
 // this terminal behaviour instead (as HALVEX_UI=console does). Elsewhere the
 // terminal behaviour is the only one.
 void UseConsole(bool console);
+
+// What the host knows of the next batch, for the progress line's rate and
+// time left: the bytes of all its files, before the batch; and, as each file
+// starts (the listener's started event), its full path in the library's
+// form, which the line then shows whole as far as the terminal is wide.
+// Without them the line shows the name as the library cuts it, and no pace.
+void SetBatchBytes(uint64_t bytes);
+void SetRunningFile(const WCHAR* path);
 
 // The cancel button of every window. Safe to call from a signal handler
 // (a lock-free atomic store); stays set until the host clears it, so a

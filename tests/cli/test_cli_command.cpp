@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -140,12 +141,15 @@ class CommandTest : public ::testing::Test {
     return Wait(Spawn(args, extraEnv));
   }
 
-  // Runs the command on a pseudo-terminal, typing each answer once its
-  // prompt has appeared after the previous one; out holds all it showed.
+  // Runs the command on a pseudo-terminal (of that many columns, when
+  // given), typing each answer once its prompt has appeared after the
+  // previous one; out holds all it showed.
   Outcome OnTerminal(const std::vector<std::string>& args,
-                     const std::vector<std::pair<std::string, std::string>>& dialogue) {
+                     const std::vector<std::pair<std::string, std::string>>& dialogue, unsigned short columns = 0) {
     int master = -1;
-    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    struct winsize size {};
+    size.ws_row = 24, size.ws_col = columns;
+    pid_t pid = forkpty(&master, nullptr, nullptr, columns ? &size : nullptr);
     if (pid == 0) Exec(args, {});
     Outcome r;
     auto readMore = [&] {
@@ -381,6 +385,22 @@ TEST_F(CommandTest, ADamagedFileFailsAndItsQuestionOffersNoRetry) {
                          {{asked, "r"}, {"please answer s (skip) or c (cancel)", "s"}});
   EXPECT_EQ(t.status, 1) << t.out;
   EXPECT_NE(t.out.find("0 succeeded, 0 skipped, 0 passed over, 1 failed"), std::string::npos) << t.out;
+}
+
+// The progress line fits the terminal's width, and a notice told during the
+// batch stands on a line of its own, never on the bar.
+TEST_F(CommandTest, TheProgressLineFitsTheTerminalAndNoticesStayOffIt) {
+  Write("a folder with a rather long name/and another below it/the file itself.bin", Bytes(300000, 5));
+  Outcome r = OnTerminal({"encrypt", "-r", data_.string()}, {}, 60);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("halvex: made a new key store"), std::string::npos) << r.out;
+  size_t lines = 0;
+  for (size_t at = 0; (at = r.out.find("Encrypting", at)) != std::string::npos; ++lines, ++at) {
+    const std::string line = r.out.substr(at, r.out.find_first_of("\r\n", at) - at);
+    EXPECT_LE(line.size(), 59u + 3) << line;  // "\x1b[K" ends it
+    EXPECT_EQ(line.find("halvex:"), std::string::npos) << line;
+  }
+  EXPECT_GT(lines, 0u) << r.out;
 }
 
 TEST_F(CommandTest, WrongPasswordLeavesEveryFileEncrypted) {
