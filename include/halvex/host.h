@@ -50,7 +50,9 @@
 // Answers to "this file failed" when nobody is asked.
 #define HALVEX_ON_ERROR_SKIP 0        // go on with the next file (the default)
 #define HALVEX_ON_ERROR_STOP 1        // end the batch here, as a cancel does
-#define HALVEX_ON_ERROR_RETRY_ONCE 2  // try the file once more, then skip it
+#define HALVEX_ON_ERROR_RETRY_ONCE 2  // try the file once more, then skip it; skip at
+                                      // once what a retry meets again (a damaged
+                                      // file, a format, a stored name, a long path)
 
 #ifdef __cplusplus
 extern "C" {
