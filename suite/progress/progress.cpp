@@ -139,7 +139,8 @@ std::string Rate(double bytesPerSecond) {
 }
 
 std::string TimeLeft(double seconds) {
-  const uint64_t s = static_cast<uint64_t>(seconds + 0.5);
+  // A stalled start would promise years: no more than 99 hours are told.
+  const uint64_t s = static_cast<uint64_t>(std::min(seconds, 99.0 * 3600) + 0.5);
   char text[48];
   if (s >= 3600)
     std::snprintf(text, sizeof text, "%" PRIu64 ":%02u:%02u left", s / 3600, static_cast<unsigned>(s / 60 % 60),
