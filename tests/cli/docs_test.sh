@@ -24,6 +24,8 @@ same "the man page's commands" "$commands" "$(sed -n 's/^\.SS "\([a-z]*\).*/\1/p
 same "bash's commands" "$commands" "$(sed -n 's/^ *local commands="\(.*\)"/\1/p' "$comp/halvex.bash")"
 same "fish's commands" "$commands" "$(sed -n 's/^set -l commands //p' "$comp/halvex.fish")"
 same "zsh's commands" "$commands" "$(sed -n "s/^ *'\([a-z]*\):.*/\1/p" "$comp/_halvex" | xargs)"
+same "the man page's version" "$("$halvex" --version | cut -d' ' -f2)" \
+  "$(sed -n 's/^\.TH .*"Halvex \([^"]*\)".*/\1/p' "$man" "$src/docs/man/halvex-settings.5" | sort -u)"
 same "the man page's OPTIONS" "$(grep -E '^ +-' <<<"$overview" | options)" "$(man_tags .SH\ OPTIONS | options)"
 
 source "$comp/halvex.bash"
