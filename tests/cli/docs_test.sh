@@ -44,6 +44,12 @@ for command in $commands; do
     grep -oE -- '-s r|-l [a-z-]+' | sed 's/^-s /-/; s/^-l /--/' | options)"
 done
 
+# The settings page's keys are the settings' own (less the state file's).
+same "halvex-settings(5)'s keys, against suite/settings/settings.h" \
+  "$(sed -n 's/.*Key = "\(.*\)";/\1/p' "$src/suite/settings/settings.h" | grep -vx last_password_use | sort | xargs)" \
+  "$(awk '/^\.SH /{on = $0 == ".SH KEYS"} on && tp {print $2} {tp = /^\.TP/}' "$src/docs/man/halvex-settings.5" |
+     sort | xargs)"
+
 "$halvex" help nonesuch >/dev/null 2>&1
 same "exit status of 'halvex help nonesuch'" 2 $?
 [[ $failed == 0 ]] && echo "the man page and the completions match the help"
