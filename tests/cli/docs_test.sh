@@ -8,7 +8,7 @@ man=$src/docs/man/halvex.1 comp=$src/completions
 failed=0
 same() {  # WHAT EXPECTED ACTUAL
   [[ "$2" == "$3" ]] && return
-  echo "FAIL $1: the help has [$2], this has [$3]"
+  echo "FAIL $1: expected [$2], found [$3]"
   failed=1
 }
 # Option names standing as words (not "retry-once"), sorted, without --help.
