@@ -126,9 +126,15 @@ constexpr const char* kOverview =
     "  mail PATH...           encrypted copies in a new message folder\n"
     "  keystore path|list|use ID|export FILE|import FILE\n"
     "  status PATH...         plain, encrypted, self-extracting, locked\n"
+    "  help [COMMAND]         this overview, or the options of one command\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help             this overview (after a command: that command's help)\n"
+    "      --version          the version of the library the command runs with\n"
     "\n"
     "Passwords come from --password-file, HALVEX_PASSWORD or the terminal, never\n"
-    "from an argument. 'halvex COMMAND --help' tells more.\n"
+    "from an argument. 'halvex help COMMAND' or 'halvex COMMAND --help' tells more;\n"
+    "'man halvex' tells all.\n"
     "\n"
     "Exit status: 0 all done, 1 some files not done, 2 usage or setup error,\n"
     "130 cancelled (Ctrl-C).\n";
@@ -190,6 +196,17 @@ class Parser {
     }
     if (i == args_.size()) {
       if (!r.options.help && !r.options.version) return Fail(r, "no command given (try 'halvex --help')");
+      return r;
+    }
+    if (args_[i] == "help") {
+      // "halvex help [COMMAND]": the overview, or that command's help.
+      r.options.help = true;
+      if (++i == args_.size()) return r;
+      if (args_[i] == "help" && i + 1 == args_.size()) return r;
+      const CommandInfo* asked = FindCommand(args_[i]);
+      if (!asked) return Fail(r, "unknown command '" + args_[i] + "' (try 'halvex help')");
+      if (i + 1 < args_.size()) return Fail(r, "help takes one command (try 'halvex help')");
+      r.options.command = asked->command;
       return r;
     }
     const CommandInfo* info = FindCommand(args_[i]);

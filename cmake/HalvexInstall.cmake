@@ -1,7 +1,10 @@
 # What `cmake --install` puts in place: the shared library with its public
 # headers and a package config (find_package(Halvex) gives Halvex::halvex, and
 # Halvex::classes for hosts of the exported classes), and the halvex command
-# (cli/CMakeLists.txt).
+# (cli/CMakeLists.txt). Each file belongs to one component, which the Debian
+# packages follow (cmake/HalvexPackage.cmake): "library" the shared library,
+# "development" the headers, the link and the package config, "command" the
+# command with its manual pages and completions.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -20,7 +23,7 @@ set(HALVEX_PUBLIC_HEADERS
   listener.h
   host.h)
 foreach(header ${HALVEX_PUBLIC_HEADERS})
-  install(FILES include/halvex/${header} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR})
+  install(FILES include/halvex/${header} DESTINATION ${HALVEX_INSTALL_INCLUDEDIR} COMPONENT development)
 endforeach()
 
 # What the exported classes CCryptoFile and CFESUtil need. These bring the
@@ -38,7 +41,7 @@ set(HALVEX_CLASS_HEADERS
   suite/uiexchange.h)
 foreach(header ${HALVEX_CLASS_HEADERS})
   get_filename_component(dir ${header} DIRECTORY)
-  install(FILES ${header} DESTINATION ${HALVEX_INSTALL_CLASSESDIR}/${dir})
+  install(FILES ${header} DESTINATION ${HALVEX_INSTALL_CLASSESDIR}/${dir} COMPONENT development)
 endforeach()
 
 target_include_directories(halvex INTERFACE
@@ -72,18 +75,18 @@ if(WIN32)
   # from its own folder: they are installed beside it. The host controls live
   # in the progress DLL, so a host links its import library too.
   foreach(suite halvex_cipher halvex_keystore halvex_settings halvex_progress halvex_msgbox halvex_drive)
-    install(FILES $<TARGET_FILE:${suite}> DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES $<TARGET_FILE:${suite}> DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library)
   endforeach()
-  install(FILES ${HALVEX_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES $<TARGET_LINKER_FILE:halvex_progress> DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  install(FILES ${HALVEX_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library)
+  install(FILES $<TARGET_LINKER_FILE:halvex_progress> DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
   target_link_libraries(halvex INTERFACE
     $<INSTALL_INTERFACE:$<INSTALL_PREFIX>/${CMAKE_INSTALL_LIBDIR}/${CMAKE_IMPORT_LIBRARY_PREFIX}halvex_progress${CMAKE_IMPORT_LIBRARY_SUFFIX}>)
 endif()
 install(TARGETS halvex halvex_classes EXPORT HalvexTargets
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(EXPORT HalvexTargets NAMESPACE Halvex:: DESTINATION ${HALVEX_INSTALL_CMAKEDIR})
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT library
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library NAMELINK_COMPONENT development
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
+install(EXPORT HalvexTargets NAMESPACE Halvex:: DESTINATION ${HALVEX_INSTALL_CMAKEDIR} COMPONENT development)
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/HalvexConfig.cmake.in
   ${CMAKE_CURRENT_BINARY_DIR}/HalvexConfig.cmake
@@ -93,4 +96,4 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/HalvexConfigVersion
   COMPATIBILITY SameMinorVersion)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/HalvexConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/HalvexConfigVersion.cmake
-        DESTINATION ${HALVEX_INSTALL_CMAKEDIR})
+        DESTINATION ${HALVEX_INSTALL_CMAKEDIR} COMPONENT development)

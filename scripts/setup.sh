@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package the build, the tests and the benchmarks
-# need. Idempotent: when everything is present it only checks and returns.
+# Installs every Debian 12 package the build, the tests, the Debian packages
+# (dpkg-shlibdeps and file for their dependencies, man-db to read the manual)
+# and the benchmarks need. Idempotent: when everything is present it only
+# checks and returns.
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest
   libgcrypt20-dev nlohmann-json3-dev
   attr e2fsprogs util-linux
+  dpkg-dev file man-db
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libgcrypt-mingw-w64-dev
 )
 

@@ -25,7 +25,9 @@ foreach(f bin/halvex include/halvex/halvex.h include/halvex/records.h include/ha
           include/halvex/classes/engine/cryptofile.h include/halvex/classes/platform/win32.h
           include/halvex/classes/platform/wide.h include/halvex/classes/platform/export.h
           include/halvex/classes/suite/uiexchange.h include/halvex/host.h lib/cmake/Halvex/HalvexConfig.cmake
-          lib/cmake/Halvex/HalvexConfigVersion.cmake)
+          lib/cmake/Halvex/HalvexConfigVersion.cmake share/man/man1/halvex.1.gz share/man/man5/halvex-settings.5.gz
+          share/bash-completion/completions/halvex share/zsh/vendor-completions/_halvex
+          share/fish/vendor_completions.d/halvex.fish)
   if(NOT EXISTS ${prefix}/${f})
     message(FATAL_ERROR "not installed: ${f}")
   endif()

@@ -46,7 +46,9 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"mail", "--yah", "a"}, ""}, ParseCase{{"copy", "--stub", "linux", "a"}, ""},
         ParseCase{{"copy", "--stub=macos", "a"}, "not a choice"},
         ParseCase{{"decrypt", "--stub", "linux", "a"}, "does not apply"}, ParseCase{{"keystore", "import", "k", "--force"}, ""},
-        ParseCase{{"--help"}, ""}));
+        ParseCase{{"--help"}, ""}, ParseCase{{"help"}, ""}, ParseCase{{"help", "status"}, ""},
+        ParseCase{{"help", "shred"}, "unknown command 'shred'"},
+        ParseCase{{"help", "encrypt", "decrypt"}, "one command"}));
 
 TEST(Parse, CollectsOptionsAndOperands) {
   ParseResult r = ParseArgs({"decrypt", "a", "--to-temp", "--on-exists=replace", "--on-error", "stop",
