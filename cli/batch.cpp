@@ -320,8 +320,8 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
   return report;
 }
 
-bool IsLeftAlonePlain(const BatchReport& report, const FileResult& f) {
-  return report.plainLeftAlone && f.status == FileStatus::kSkipped && f.code == FES_NOT_ENCRYPTED;
+bool IsLeftAlone(const BatchReport& report, const FileResult& f) {
+  return report.leftAloneCode != 0 && f.status == FileStatus::kSkipped && f.code == report.leftAloneCode;
 }
 
 std::string DescribeCode(uint32_t code) {
