@@ -36,7 +36,7 @@ constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile |
 
 const std::array<CommandInfo, 6> kCommands{{
     {Command::kEncrypt, "encrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict,
      "usage: halvex encrypt [options] PATH...\n"
      "Encrypts each file in place: the encrypted file replaces the plain one.\n"
      "Without a password the stored key is used.\n"
@@ -54,8 +54,12 @@ const std::array<CommandInfo, 6> kCommands{{
      "      --links P          encrypt|refuse files with other names (hard links), whose\n"
      "                         content stays readable under those names (default refuse)\n"
      "      --on-error P       skip|stop|retry-once after a failure (default skip)\n"
+     "      --strict           treat files that are already encrypted as errors: asked\n"
+     "                         about, reported one by one, and exit status 1\n"
      "      --no-input         never ask at the terminal; the policies answer\n"
-     "      --json             print the result as JSON\n"},
+     "      --json             print the result as JSON\n"
+     "Files that are already encrypted (a batch run again after Ctrl-C) are otherwise\n"
+     "left alone and counted in one line.\n"},
     {Command::kDecrypt, "decrypt",
      kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict,
      "usage: halvex decrypt [options] PATH...\n"

@@ -356,8 +356,8 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
 bool HasCounters(const BatchCounters& c) { return c.type == REQ_IN_PLACE; }
 bool HasResults(const BatchCounters& c) { return c.type == REQ_MESSAGE || c.type == REQ_MESSAGE_COPY; }
 
-bool IsLeftAlonePlain(const BatchReport& report, const FileResult& f) {
-  return report.plainLeftAlone && f.status == FileStatus::kSkipped && f.code == FES_NOT_ENCRYPTED;
+bool IsLeftAlone(const BatchReport& report, const FileResult& f) {
+  return report.leftAloneCode != 0 && f.status == FileStatus::kSkipped && f.code == report.leftAloneCode;
 }
 
 std::string DescribeCode(uint32_t code) {

@@ -54,9 +54,10 @@ struct BatchReport {
   bool interrupted = false;  // Ctrl-C reached the batch
   std::optional<uint32_t> setupError;  // the engine could not be prepared; no file touched
   std::string folder;        // mail: the new message folder
-  // decrypt: files that are not encrypted were skipped without a word; the
-  // report sums them up in one line, and they are no reason for status 1.
-  bool plainLeftAlone = false;
+  // Files the batch skipped without a word for this code (plain files met by
+  // decryption, encrypted ones met by encryption run again): the report sums
+  // them up in one line, and they are no reason for status 1. 0: none.
+  uint32_t leftAloneCode = 0;
   // encrypt -r: hidden folders whose files were never handed to the batch;
   // like plain files left alone by decryption, no reason for status 1.
   std::vector<HiddenFolder> hiddenLeftOut;
@@ -65,9 +66,9 @@ struct BatchReport {
   bool listRenamed = false;
 };
 
-// Whether f is a file that decryption left alone for not being encrypted,
-// summed up rather than reported.
-bool IsLeftAlonePlain(const BatchReport& report, const FileResult& f);
+// Whether f is a file the batch left alone as already what the command makes
+// of it (or, decrypting, never encrypted), summed up rather than reported.
+bool IsLeftAlone(const BatchReport& report, const FileResult& f);
 
 enum class InPlaceMode { kEncrypt, kEncryptSelfExtract, kDecrypt, kDecryptToTemp };
 

@@ -95,6 +95,10 @@ void ApplyPolicies(const Options& o) {
   // summed up in the report rather than asked about one by one.
   if (o.command == Command::kDecrypt && !o.strict)
     progress::SetQuietSkip([](uint32_t fes, uint32_t) { return fes == FES_NOT_ENCRYPTED; });
+  // Likewise encryption run again over a folder (after Ctrl-C, or to take in
+  // new files) meets what it encrypted before.
+  if (o.command == Command::kEncrypt && !o.strict)
+    progress::SetQuietSkip([](uint32_t fes, uint32_t) { return fes == FES_ALREADY_ENCRYPTED; });
   if (o.noInput) progress::SetInteractive(false);
   HalvexSetLinkPolicy(o.links == LinksPolicy::kEncrypt ? HALVEX_LINKS_ENCRYPT : HALVEX_LINKS_REFUSE);
 }
@@ -164,12 +168,13 @@ int RunBatch(const Options& o) {
     case Command::kEncrypt:
       report = RunInPlace(*files, pw.password ? &*pw.password : nullptr,
                           o.selfExtract ? InPlaceMode::kEncryptSelfExtract : InPlaceMode::kEncrypt);
+      if (!o.strict) report.leftAloneCode = FES_ALREADY_ENCRYPTED;
       break;
     case Command::kDecrypt:
       report = RunInPlace(*files, pw.password ? &*pw.password : nullptr,
                           o.toTemp ? InPlaceMode::kDecryptToTemp : InPlaceMode::kDecrypt);
       listDone = o.toTemp;
-      report.plainLeftAlone = !o.strict;
+      if (!o.strict) report.leftAloneCode = FES_NOT_ENCRYPTED;
       report.listRenamed = true;
       break;
     case Command::kCopy:

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "cli/paths.h"
+#include "halvex/codes.h"
 #include "platform/paths.h"
 #include "util/fesutil.h"
 
@@ -24,7 +25,8 @@ std::string Dump(const ordered_json& j) {
 ordered_json SummaryJson(const Summary& s) {
   return {{"succeeded", s.succeeded}, {"skipped", s.skipped},     {"passed_over", s.passedOver},
           {"failed", s.failed},       {"cancelled", s.cancelled}, {"rolled_back", s.rolledBack},
-          {"not_encrypted", s.notEncrypted}, {"hidden_folders", s.hiddenFolders},
+          {"not_encrypted", s.notEncrypted}, {"already_encrypted", s.alreadyEncrypted},
+          {"hidden_folders", s.hiddenFolders},
           {"hidden_folder_files", s.hiddenFiles}};
 }
 
@@ -91,8 +93,8 @@ Summary Summarize(const BatchReport& report) {
   s.hiddenFolders = report.hiddenLeftOut.size();
   for (const auto& h : report.hiddenLeftOut) s.hiddenFiles += h.files;
   for (const auto& f : report.files) {
-    if (IsLeftAlonePlain(report, f)) {
-      ++s.notEncrypted;
+    if (IsLeftAlone(report, f)) {
+      ++(f.code == FES_ALREADY_ENCRYPTED ? s.alreadyEncrypted : s.notEncrypted);
       continue;
     }
     switch (f.status) {
@@ -109,12 +111,11 @@ Summary Summarize(const BatchReport& report) {
 
 int ExitStatusOf(const BatchReport& report) {
   if (report.setupError) return kExitUsage;
-  bool allDone = true, anyCancelled = false;
-  for (const auto& f : report.files) {
-    allDone = allDone && (f.status == FileStatus::kDone || IsLeftAlonePlain(report, f));
-    anyCancelled = anyCancelled || f.status == FileStatus::kCancelled;
-  }
-  if (report.interrupted && anyCancelled) return kExitCancelled;
+  bool allDone = true;
+  for (const auto& f : report.files) allDone = allDone && (f.status == FileStatus::kDone || IsLeftAlone(report, f));
+  // Ctrl-C that stopped the batch before every file was done, at a question
+  // or while a file ran.
+  if (report.interrupted && !allDone) return kExitCancelled;
   return allDone ? kExitDone : kExitSomeNotDone;
 }
 
@@ -123,7 +124,7 @@ std::string TextReport(const std::string& command, const BatchReport& report, bo
   const Summary s = Summarize(report);
   if (!report.folder.empty()) out << "message folder: " << Printable(report.folder) << "\n";
   for (const auto& f : report.files) {
-    if (IsLeftAlonePlain(report, f)) continue;
+    if (IsLeftAlone(report, f)) continue;
     if (f.status == FileStatus::kDone) {
       if (!listDone && !(report.listRenamed && Renamed(f))) continue;
       out << "  done         " << Printable(f.path);
@@ -144,6 +145,8 @@ std::string TextReport(const std::string& command, const BatchReport& report, bo
         << ") left alone; --hidden includes them\n";
   if (s.notEncrypted == 1) out << "1 file was not encrypted and was left alone\n";
   if (s.notEncrypted > 1) out << s.notEncrypted << " files were not encrypted and were left alone\n";
+  if (s.alreadyEncrypted == 1) out << "1 file was already encrypted and was left alone\n";
+  if (s.alreadyEncrypted > 1) out << s.alreadyEncrypted << " files were already encrypted and were left alone\n";
   out << command << ": " << s.succeeded << " succeeded, " << s.skipped << " skipped, " << s.passedOver
       << " passed over, " << s.failed << " failed, " << s.cancelled << " cancelled";
   if (s.rolledBack) out << ", " << s.rolledBack << " rolled back";

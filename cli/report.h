@@ -23,7 +23,8 @@ int ExitStatusOf(const BatchReport& report);
 
 struct Summary {
   size_t succeeded = 0, skipped = 0, passedOver = 0, failed = 0, cancelled = 0, rolledBack = 0;
-  size_t notEncrypted = 0;  // left alone by decryption, not counted as skipped
+  size_t notEncrypted = 0;      // left alone by decryption, not counted as skipped
+  size_t alreadyEncrypted = 0;  // left alone by encryption, likewise
   size_t hiddenFolders = 0, hiddenFiles = 0;  // left out by encryption, not in the per-file list
 };
 Summary Summarize(const BatchReport& report);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -42,8 +43,10 @@ bool StdinIsTerminal();
 int StderrColumns();
 // Writes question where the user sees it and reads one line of answer, as
 // typed (echoed), from the controlling terminal where there is one, else
-// from standard input; nothing at the end of the input.
-std::optional<std::string> AskLine(const std::string& question);
+// from standard input; nothing at the end of the input. abandon, asked while
+// the terminal is waited on (at once after a signal, else every tenth of a
+// second) and once the line is read, ends the question with nothing too.
+std::optional<std::string> AskLine(const std::string& question, const std::function<bool()>& abandon = {});
 
 // Overwrites memory that held a secret so the compiler cannot drop the store.
 void WipeMemory(void* data, size_t size);

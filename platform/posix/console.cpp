@@ -2,6 +2,7 @@
 #include "platform/console.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
@@ -126,19 +127,44 @@ int StderrColumns() {
   return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
 }
 
-std::optional<std::string> AskLine(const std::string& question) {
+namespace {
+
+// Reads a line from the terminal at fd. The wait is a poll, which a signal
+// ends even under SA_RESTART, so that Ctrl-C at a question is seen at once.
+std::optional<std::string> ReadTerminalLine(int fd, const std::function<bool()>& abandon) {
+  std::string line;
+  for (;;) {
+    if (abandon && abandon()) return std::nullopt;
+    struct pollfd ready {fd, POLLIN, 0};
+    const int polled = poll(&ready, 1, 100);
+    if (polled < 0 && errno != EINTR) return std::nullopt;
+    if (polled <= 0) continue;
+    char c;
+    const ssize_t n = read(fd, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return line.empty() ? std::nullopt : std::optional(line);
+    if (c == '\n') return line;
+    line += c;
+  }
+}
+
+}  // namespace
+
+std::optional<std::string> AskLine(const std::string& question, const std::function<bool()>& abandon) {
   // The controlling terminal, so that questions work while stdin carries data.
-  FILE* tty = std::fopen("/dev/tty", "r+e");
-  FILE* out = tty ? tty : stderr;
-  FILE* in = tty ? tty : stdin;
-  std::fputs(question.c_str(), out);
-  std::fflush(out);
+  const int tty = open("/dev/tty", O_RDWR | O_CLOEXEC);
+  if (tty >= 0) {
+    (void)!write(tty, question.data(), question.size());
+    std::optional<std::string> line = ReadTerminalLine(tty, abandon);
+    close(tty);
+    return line;
+  }
+  std::fputs(question.c_str(), stderr);
+  std::fflush(stderr);
   std::string line;
   int c;
-  while ((c = std::fgetc(in)) != EOF && c != '\n') line += static_cast<char>(c);
-  bool ended = c == EOF && line.empty();
-  if (tty) std::fclose(tty);
-  if (ended) return std::nullopt;
+  while ((c = std::fgetc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
+  if ((c == EOF && line.empty()) || (abandon && abandon())) return std::nullopt;
   return line;
 }
 

@@ -135,13 +135,13 @@ int StderrColumns() {
   return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-std::optional<std::string> AskLine(const std::string& question) {
+std::optional<std::string> AskLine(const std::string& question, const std::function<bool()>& abandon) {
   std::fputs(question.c_str(), stderr);
   std::fflush(stderr);
   std::string line;
   int c;
   while ((c = std::fgetc(stdin)) != EOF && c != '\n') line += static_cast<char>(c);
-  if (c == EOF && line.empty()) return std::nullopt;
+  if ((c == EOF && line.empty()) || (abandon && abandon())) return std::nullopt;
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }

@@ -65,7 +65,7 @@ bool DialogsAllowed() { return halvex::msgbox::Windowed() && InteractiveOverride
 
 std::optional<std::string> AskUser(const std::string& question) {
   if (Source()) return Source()(question);
-  return platform::AskLine(question);
+  return platform::AskLine(question, [] { return CancelRequested(); });
 }
 
 int32_t CodeOf(Choice choice) {
@@ -100,12 +100,23 @@ std::string Choices(const std::vector<Answer>& offered) {
   return text + "\n";
 }
 
+// The offered answer that cancels, for a Ctrl-C pressed before or while the
+// question waits: the user has answered it already.
+std::optional<int32_t> CancelAnswer(const std::vector<Answer>& offered) {
+  if (!CancelRequested()) return std::nullopt;
+  for (const Answer& a : offered)
+    if (a.word == std::string("cancel")) return a.code;
+  return std::nullopt;
+}
+
 // Asks until the whole answer is one of the offered letters or words; Enter
 // alone takes no default, and any other answer is told the choices. Nothing
 // at end of input.
 std::optional<int32_t> AskChoice(const std::string& question, const std::vector<Answer>& offered) {
   for (std::string asked = question;; asked = Choices(offered) + question) {
+    if (auto cancelled = CancelAnswer(offered)) return cancelled;
     std::optional<std::string> line = AskUser(asked);
+    if (auto cancelled = CancelAnswer(offered)) return cancelled;
     if (!line) return std::nullopt;
     const size_t first = line->find_first_not_of(" \t\r");
     if (first == std::string::npos) continue;

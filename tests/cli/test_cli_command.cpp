@@ -239,6 +239,11 @@ TEST_F(CommandTest, EncryptThenDecryptTreeRestoresEveryByteAndTime) {
     EXPECT_EQ(state, "encrypted") << name;
     EXPECT_EQ(before.count(name), 0u) << name << " still stands under its plain name";
   }
+  // Run again, as after Ctrl-C: what is encrypted already is counted, not failed.
+  Outcome again = Halvex({"encrypt", "-r", "--on-hidden", "encrypt", data_.string()});
+  EXPECT_EQ(again.status, 0) << again.out << again.err;
+  EXPECT_NE(again.out.find(std::to_string(before.size()) + " files were already encrypted and were left alone"),
+            std::string::npos) << again.out;
 
   Outcome dec = Halvex({"decrypt", "-r", data_.string()});
   ASSERT_EQ(dec.status, 0) << dec.out << dec.err;
@@ -401,6 +406,16 @@ TEST_F(CommandTest, TheProgressLineFitsTheTerminalAndNoticesStayOffIt) {
     EXPECT_EQ(line.find("halvex:"), std::string::npos) << line;
   }
   EXPECT_GT(lines, 0u) << r.out;
+}
+
+TEST_F(CommandTest, CtrlCAtAQuestionCancelsAtOnce) {
+  Write(".notes.txt", "hidden");
+  Write("later.txt", "plain");
+  const TreeSnapshot before = Snapshot();
+  Outcome r = OnTerminal({"encrypt", (data_ / ".notes.txt").string(), (data_ / "later.txt").string()},
+                         {{"is a hidden file. Encrypt it?", "\x03"}});
+  EXPECT_EQ(r.status, 130) << r.out;
+  EXPECT_EQ(Snapshot(), before) << r.out;
 }
 
 TEST_F(CommandTest, WrongPasswordLeavesEveryFileEncrypted) {

@@ -176,12 +176,19 @@ TEST(Report, TextListsEveryFileNotDone) {
   plain.code = 8502;
   report.files = {Result(FileStatus::kDone), plain, plain};
   for (bool strict : {false, true}) {
-    report.plainLeftAlone = !strict;
+    report.leftAloneCode = strict ? 0 : 8502;
     text = TextReport("decrypt", report, false);
     EXPECT_EQ(text.find("2 files were not encrypted and were left alone") != std::string::npos, !strict) << text;
     EXPECT_EQ(text.find("/d/f") != std::string::npos, strict) << text;
     EXPECT_EQ(ExitStatusOf(report), strict ? kExitSomeNotDone : kExitDone);
   }
+  // Encryption run again sums up what it encrypted before likewise.
+  plain.code = 8501;
+  report.files = {plain};
+  report.leftAloneCode = 8501;
+  EXPECT_NE(TextReport("encrypt", report, false).find("1 file was already encrypted and was left alone"),
+            std::string::npos);
+  EXPECT_EQ(ExitStatusOf(report), kExitDone);
 }
 
 }  // namespace
