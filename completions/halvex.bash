@@ -44,7 +44,7 @@ _halvex() {
 
   local opts=""
   case $command in
-    encrypt) opts="-r --recursive --hidden --self-extract --stub --ask-password --password-file --on-exists --on-hidden --links --on-error --no-input --json" ;;
+    encrypt) opts="-r --recursive --hidden --self-extract --stub --ask-password --password-file --on-exists --on-hidden --links --on-error --strict --no-input --json" ;;
     decrypt) opts="-r --recursive --to-temp --ask-password --password-file --on-exists --on-error --strict --no-input --json" ;;
     copy) opts="--stub -r --recursive --password-file --no-input --json" ;;
     mail) opts="-r --recursive --stub --yah --password-file --no-input --json" ;;

@@ -38,6 +38,7 @@ complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l on-hidden -x -a '
 complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l links -x -a 'encrypt refuse' -d 'files with other names (hard links)'
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l to-temp -d 'restore into the private temporary folder'
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l strict -d 'treat files that are not encrypted as errors'
+complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l strict -d 'treat files that are already encrypted as errors'
 complete -c halvex -n '__fish_seen_subcommand_from mail' -l yah -d 'use the YAH folder'
 
 # keystore: its actions, then their options and files.
