@@ -32,10 +32,12 @@ std::optional<std::string> HeldKeys() {
 }
 
 // Says what would open a file no given key opened: its password, or which key
-// store, and which this user holds.
-std::string NoKeyOpens(const InputFile& file) {
+// store, and which this user holds. A password given that the file's password
+// slot refused is a wrong password, whatever else might open the file.
+std::string NoKeyOpens(const InputFile& file, bool passwordGiven) {
   cipher::KeyNeeds needs;
   if (!cipher::DescribeKeys(file.library.c_str(), needs)) return DescribeCode(ZQCA_ERR_WRONG_KEY);
+  if (needs.password && passwordGiven) return "wrong password; the file was left as it was";
   std::string ways;
   if (needs.password) ways = "its password (--password-file FILE or --ask-password)";
   if (needs.keyStore) {
@@ -194,7 +196,7 @@ bool NothingToDo(const Fate& f) {
 }
 
 // The fate of an entry of an in-place batch, in the command's words.
-FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
+FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped, bool passwordGiven) {
   const uint32_t dialogCode = f.api ? f.api : f.fes;
   if (f.decided && f.fes == FES_NAME_TAKEN && !f.output.empty() &&
       (f.outcome == HALVEX_OUTCOME_SKIPPED || f.outcome == HALVEX_OUTCOME_FAILED)) {
@@ -210,7 +212,7 @@ FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
     }
     case HALVEX_OUTCOME_PASSED_OVER:
       return Result(file, FileStatus::kPassedOver, f.code,
-                    f.code == ZQCA_ERR_WRONG_KEY ? NoKeyOpens(file) : DescribeCode(f.code));
+                    f.code == ZQCA_ERR_WRONG_KEY ? NoKeyOpens(file, passwordGiven) : DescribeCode(f.code));
     case HALVEX_OUTCOME_REFUSED:
       if (f.reason == HALVEX_REASON_SYSTEM_FILE)
         return Result(file, FileStatus::kSkipped, 0, "a system file, never encrypted");
@@ -244,8 +246,8 @@ FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped) {
 
 // A source found changed is kept with its output: the report names both, and
 // where the file found at its name went when a newer one took it again.
-FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped) {
-  FileResult r = InPlaceFate(file, f, stopped);
+FileResult InPlaceResult(const InputFile& file, const Fate& f, bool stopped, bool passwordGiven) {
+  FileResult r = InPlaceFate(file, f, stopped, passwordGiven);
   if (!f.decided || f.fes != FES_SOURCE_CHANGED || r.status == FileStatus::kDone) return r;
   if (!f.output.empty()) r.outputs.push_back(f.output);
   if (!f.keptAt.empty())
@@ -306,7 +308,7 @@ BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* passw
   if (report.counters.errCode == kUntouched) report.counters.errCode = 0;
 
   const bool stopped = report.interrupted || report.counters.status == 1;
-  for (size_t i = 0; i < files.size(); ++i) report.files.push_back(InPlaceResult(files[i], listener[i], stopped));
+  for (size_t i = 0; i < files.size(); ++i) report.files.push_back(InPlaceResult(files[i], listener[i], stopped, password != nullptr));
   return report;
 }
 
@@ -355,6 +357,27 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
 
 bool HasCounters(const BatchCounters& c) { return c.type == REQ_IN_PLACE; }
 bool HasResults(const BatchCounters& c) { return c.type == REQ_MESSAGE || c.type == REQ_MESSAGE_COPY; }
+
+bool HasPasswordSlot(const InputFile& file) {
+  cipher::KeyNeeds needs;
+  return cipher::DescribeKeys(file.library.c_str(), needs) && needs.password;
+}
+
+bool PasswordNeeded(const std::vector<InputFile>& files) {
+  std::vector<keystore::KeyInfo> keys;
+  if (keystore::List(keys) != keystore::Status::kOk) keys.clear();
+  auto held = [&](uint32_t id) {
+    for (const auto& k : keys)
+      if (k.id == id) return true;
+    return false;
+  };
+  for (const InputFile& f : files) {
+    cipher::KeyNeeds needs;
+    if (!cipher::DescribeKeys(f.library.c_str(), needs) || !needs.password) continue;
+    if (!needs.keyStore || !held(needs.keyStoreId)) return true;
+  }
+  return false;
+}
 
 bool IsLeftAlone(const BatchReport& report, const FileResult& f) {
   return report.leftAloneCode != 0 && f.status == FileStatus::kSkipped && f.code == report.leftAloneCode;

@@ -72,6 +72,12 @@ bool IsLeftAlone(const BatchReport& report, const FileResult& f);
 
 enum class InPlaceMode { kEncrypt, kEncryptSelfExtract, kDecrypt, kDecryptToTemp };
 
+// Whether file is encrypted with a slot a password opens.
+bool HasPasswordSlot(const InputFile& file);
+// Whether any of files has a password slot and no key this user's key store
+// holds opens it: a password given for them may be needed.
+bool PasswordNeeded(const std::vector<InputFile>& files);
+
 // Types 0, 5, 3 and 4. password: null for the stored key (type 0 only).
 BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* password, InPlaceMode mode);
 BatchReport RunCopy(const std::vector<InputFile>& files, const WString& password);

@@ -11,6 +11,7 @@
 #include "cli/password.h"
 #include "cli/paths.h"
 #include "cli/report.h"
+#include "platform/console.h"
 #include "engine/cryptofile.h"
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/stubs.h"
@@ -142,6 +143,48 @@ void TellKeyStoreMade(const std::filesystem::path& keyFile) {
                      "backup: 'halvex keystore import BACKUP'\n");
 }
 
+// Files that only a password opens, passed over because none was given: at a
+// terminal the password is asked for, three tries, and those files are
+// decrypted with it. Each try's results stand in the report.
+void DecryptWithAskedPassword(const Options& o, const std::vector<InputFile>& files, InPlaceMode mode,
+                              BatchReport& report) {
+  if (o.noInput || report.interrupted || report.setupError || !platform::StdinIsTerminal()) return;
+  std::vector<size_t> waiting;
+  for (size_t i = 0; i < report.files.size(); ++i)
+    if (report.files[i].status == FileStatus::kPassedOver && report.files[i].code == ZQCA_ERR_WRONG_KEY &&
+        HasPasswordSlot(files[i]))
+      waiting.push_back(i);
+  if (waiting.empty()) return;
+  msgbox::WriteLines("halvex: " +
+                     std::string(waiting.size() == 1 ? "1 file needs its password"
+                                                     : std::to_string(waiting.size()) + " files need their password") +
+                     " (Ctrl-C gives up)\n");
+  for (int tries = 3; tries > 0 && !waiting.empty(); --tries) {
+    PasswordResult pw = ObtainPassword({std::nullopt, true, false, false, false});
+    if (pw.interrupted) {
+      report.interrupted = true;
+      return;
+    }
+    if (!pw.password) return;
+    std::vector<InputFile> subset;
+    for (size_t i : waiting) subset.push_back(files[i]);
+    BatchReport again = RunInPlace(subset, &*pw.password, mode);
+    Wipe(*pw.password);
+    std::vector<size_t> still;
+    for (size_t k = 0; k < waiting.size() && k < again.files.size(); ++k) {
+      const FileResult& r = again.files[k];
+      report.files[waiting[k]] = r;
+      if (r.status == FileStatus::kPassedOver && r.code == ZQCA_ERR_WRONG_KEY) still.push_back(waiting[k]);
+    }
+    if (again.interrupted) {
+      report.interrupted = true;
+      return;
+    }
+    if (!still.empty() && still.size() == waiting.size() && tries > 1) msgbox::WriteLines("halvex: wrong password\n");
+    waiting = std::move(still);
+  }
+}
+
 int RunBatch(const Options& o) {
   int status = kExitDone;
   // Only encryption may make a key store: one missing when decrypting (another
@@ -170,13 +213,18 @@ int RunBatch(const Options& o) {
                           o.selfExtract ? InPlaceMode::kEncryptSelfExtract : InPlaceMode::kEncrypt);
       if (!o.strict) report.leftAloneCode = FES_ALREADY_ENCRYPTED;
       break;
-    case Command::kDecrypt:
-      report = RunInPlace(*files, pw.password ? &*pw.password : nullptr,
-                          o.toTemp ? InPlaceMode::kDecryptToTemp : InPlaceMode::kDecrypt);
+    case Command::kDecrypt: {
+      const InPlaceMode mode = o.toTemp ? InPlaceMode::kDecryptToTemp : InPlaceMode::kDecrypt;
+      // A password that no file needs is told once, as a note.
+      if (pw.password && !PasswordNeeded(*files))
+        msgbox::WriteLines("halvex: note: no file here needs the password given\n");
+      report = RunInPlace(*files, pw.password ? &*pw.password : nullptr, mode);
+      if (!pw.password) DecryptWithAskedPassword(o, *files, mode, report);
       listDone = o.toTemp;
       if (!o.strict) report.leftAloneCode = FES_NOT_ENCRYPTED;
       report.listRenamed = true;
       break;
+    }
     case Command::kCopy:
       report = RunCopy(*files, *pw.password);
       break;

@@ -432,10 +432,16 @@ TEST_F(CommandTest, WrongPasswordLeavesEveryFileEncrypted) {
   EXPECT_EQ(wrong.status, 1) << wrong.err;
   EXPECT_EQ(Snapshot(), encrypted);
   const json report = json::parse(wrong.out);
-  for (const auto& f : report["files"]) EXPECT_EQ(f["status"], "passed-over") << f;
+  for (const auto& f : report["files"]) {
+    EXPECT_EQ(f["status"], "passed-over") << f;
+    EXPECT_EQ(f["reason"].get<std::string>().rfind("wrong password", 0), 0u) << f;
+  }
 
-  Outcome right = Halvex({"decrypt", "-r", "--password-file", PasswordFile("right horse"), data_.string()});
-  EXPECT_EQ(right.status, 0) << right.err;
+  // At a terminal, nothing given: the password is asked for, and a wrong one again.
+  Outcome asked = OnTerminal({"decrypt", "-r", data_.string()},
+                             {{"Password: ", "wrong horse"}, {"Password: ", "right horse"}});
+  EXPECT_EQ(asked.status, 0) << asked.out;
+  EXPECT_NE(asked.out.find("wrong password"), std::string::npos) << asked.out;
   EXPECT_EQ(Snapshot(), plain);
 }
 
