@@ -225,13 +225,12 @@ std::optional<std::string> FileTimeText(uint64_t filetime, const char* format) {
 }
 
 std::string KindText(const FileHeader& h) {
-  std::string kind = h.kind == "message"           ? "message file"
-                     : h.kind == "self-extracting" ? "self-extracting"
-                                                   : "encrypted in place";
+  std::string kind = h.kind == "message" ? "message file" : h.kind == "self-extracting" ? "" : "encrypted in place";
   if (!h.program.empty())
-    kind += h.program == "windows" ? " (self-extracting, Windows program)"
-            : h.program == "linux" ? " (self-extracting, Linux program)"
-                                   : " (self-extracting, no program in front)";
+    kind += std::string(kind.empty() ? "" : ", ") + "self-extracting" +
+            (h.program == "windows" ? " (Windows program)"
+             : h.program == "linux" ? " (Linux program)"
+                                    : " (no program in front)");
   return h.locked ? kind + ", locked" : kind;
 }
 
