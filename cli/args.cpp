@@ -34,7 +34,7 @@ struct CommandInfo {
 
 constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile | kOptNoInput;
 
-const std::array<CommandInfo, 6> kCommands{{
+const std::array<CommandInfo, 7> kCommands{{
     {Command::kEncrypt, "encrypt",
      kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict,
      "usage: halvex encrypt [options] PATH...\n"
@@ -118,6 +118,16 @@ const std::array<CommandInfo, 6> kCommands{{
      "encrypted file also the key store it needs and whether a password opens it.\n"
      "  -r, --recursive        expand folders into the files below them\n"
      "      --json             print the result as JSON\n"},
+    {Command::kInspect, "inspect", kOptJson,
+     "usage: halvex inspect [options] FILE...\n"
+     "Tells, without any key or password, what an encrypted file's header records:\n"
+     "its kind (encrypted in place, message file, self-extracting for Windows or\n"
+     "Linux; locked), format version, the original's name, size and modification\n"
+     "time, the key store it needs and whether a password opens it. The contents,\n"
+     "and the permissions from version 2 on, need the key. Nothing is written. A\n"
+     "file that is missing, not encrypted or damaged is named with the reason, and\n"
+     "the exit status is 1.\n"
+     "      --json             print the result as JSON\n"},
 }};
 
 constexpr const char* kOverview =
@@ -130,6 +140,7 @@ constexpr const char* kOverview =
     "  mail PATH...           encrypted copies in a new message folder\n"
     "  keystore path|list|use ID|export FILE|import FILE\n"
     "  status PATH...         plain, encrypted, self-extracting, locked\n"
+    "  inspect FILE...        what an encrypted file's header tells, without a key\n"
     "  help [COMMAND]         this overview, or the options of one command\n"
     "\n"
     "Options:\n"

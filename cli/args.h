@@ -7,7 +7,7 @@
 
 namespace halvex::cli {
 
-enum class Command { kNone, kEncrypt, kDecrypt, kCopy, kMail, kKeystore, kStatus };
+enum class Command { kNone, kEncrypt, kDecrypt, kCopy, kMail, kKeystore, kStatus, kInspect };
 
 // How a question is answered when nobody is at a terminal.
 enum class ExistsPolicy { kSkip, kReplace, kStop };

@@ -8,6 +8,7 @@
 
 #include "halvex/host.h"
 #include "cli/batch.h"
+#include "cli/inspect.h"
 #include "cli/password.h"
 #include "cli/paths.h"
 #include "cli/report.h"
@@ -362,12 +363,25 @@ int RunStatus(const Options& o) {
   return kExitDone;
 }
 
+int RunInspect(const Options& o) {
+  if (o.operands.empty()) return UsageError(o, "no files given (try 'halvex inspect --help')");
+  std::vector<FileHeader> headers;
+  int status = kExitDone;
+  for (const auto& operand : o.operands) {
+    headers.push_back(InspectFile(operand));
+    if (!headers.back().error.empty()) status = kExitSomeNotDone;
+  }
+  std::cout << (o.json ? JsonInspect(headers, status) : TextInspect(headers));
+  return status;
+}
+
 }  // namespace
 
 int RunCommand(const Options& o) {
   switch (o.command) {
     case Command::kKeystore: return RunKeystore(o);
     case Command::kStatus: return RunStatus(o);
+    case Command::kInspect: return RunInspect(o);
     case Command::kNone: return UsageError(o, "no command given (try 'halvex --help')");
     default: return RunBatch(o);
   }

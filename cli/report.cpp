@@ -210,6 +210,91 @@ std::string JsonStatus(const std::vector<FileState>& states) {
   return Dump(j);
 }
 
+namespace {
+
+// A FILETIME (100-ns intervals since 1601) in UTC, or nothing when it is not
+// recorded or out of the calendar's reach.
+std::optional<std::string> FileTimeText(uint64_t filetime, const char* format) {
+  constexpr int64_t kUnixEpoch = 11644473600;  // seconds from 1601 to 1970
+  if (filetime == 0) return std::nullopt;
+  const std::time_t t = static_cast<std::time_t>(static_cast<int64_t>(filetime / 10000000) - kUnixEpoch);
+  const std::tm* utc = std::gmtime(&t);
+  char text[40];
+  if (!utc || !std::strftime(text, sizeof text, format, utc)) return std::nullopt;
+  return std::string(text);
+}
+
+std::string KindText(const FileHeader& h) {
+  std::string kind = h.kind == "message" ? "message file" : h.kind == "self-extracting" ? "" : "encrypted in place";
+  if (!h.program.empty())
+    kind += std::string(kind.empty() ? "" : ", ") + "self-extracting" +
+            (h.program == "windows" ? " (Windows program)"
+             : h.program == "linux" ? " (Linux program)"
+                                    : " (no program in front)");
+  return h.locked ? kind + ", locked" : kind;
+}
+
+// What only the key reveals: version 2 on also seals the permissions.
+std::vector<std::string> NeedsKey(const FileHeader& h) {
+  if (h.version >= 2) return {"contents", "permissions"};
+  return {"contents"};
+}
+
+}  // namespace
+
+std::string TextInspect(const std::vector<FileHeader>& headers) {
+  std::ostringstream out;
+  for (const auto& h : headers) {
+    if (!h.error.empty()) {
+      out << Printable(h.path) << ": " << h.error << "\n";
+      continue;
+    }
+    std::string needs;
+    for (const auto& n : NeedsKey(h)) needs += (needs.empty() ? "" : ", ") + n;
+    out << Printable(h.path) << "\n"
+        << "  kind:          " << KindText(h) << "\n"
+        << "  version:       " << h.version << "\n"
+        << "  name:          " << Printable(h.name) << "\n"
+        << "  size:          " << h.size << (h.size == 1 ? " byte" : " bytes") << "\n"
+        << "  modified:      " << FileTimeText(h.modified, "%Y-%m-%d %H:%M:%S UTC").value_or("not recorded") << "\n"
+        << "  key store:     "
+        << (!h.storedKey ? "none" : h.keyStoreId ? Hex8(h.keyStoreId) : "yes (the file does not record which)") << "\n"
+        << "  password:      " << (h.password ? "yes" : "no") << "\n"
+        << "  needs the key: " << needs << "\n";
+  }
+  return out.str();
+}
+
+std::string JsonInspect(const std::vector<FileHeader>& headers, int exitStatus) {
+  ordered_json files = ordered_json::array();
+  for (const auto& h : headers) {
+    ordered_json f{{"path", h.path}};
+    if (!h.error.empty()) {
+      f["error"] = h.error;
+      files.push_back(std::move(f));
+      continue;
+    }
+    auto modified = FileTimeText(h.modified, "%Y-%m-%dT%H:%M:%SZ");
+    f["kind"] = h.kind;
+    if (!h.program.empty()) f["program"] = h.program;
+    f["locked"] = h.locked;
+    f["version"] = h.version;
+    f["name"] = h.name;
+    f["size"] = h.size;
+    f["modified"] = modified ? ordered_json(*modified) : ordered_json(nullptr);
+    f["key_store"] = h.storedKey && h.keyStoreId ? ordered_json(Hex8(h.keyStoreId)) : ordered_json(nullptr);
+    f["stored_key"] = h.storedKey;
+    f["password"] = h.password;
+    f["needs_key"] = NeedsKey(h);
+    files.push_back(std::move(f));
+  }
+  ordered_json j;
+  j["command"] = "inspect";
+  j["files"] = std::move(files);
+  j["exit"] = exitStatus;
+  return Dump(j);
+}
+
 std::string TextKeys(const std::vector<keystore::KeyInfo>& keys) {
   std::ostringstream out;
   out << "ID        CREATED (UTC)\n";

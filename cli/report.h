@@ -48,6 +48,24 @@ struct FileState {
 std::string TextStatus(const std::vector<FileState>& states);
 std::string JsonStatus(const std::vector<FileState>& states);
 
+// The inspect command: what an encrypted file's header tells without a key.
+struct FileHeader {
+  std::string path;
+  std::string error;       // why nothing could be told; empty when the header read
+  std::string kind;        // "in-place", "message" or "self-extracting"; locked is apart
+  std::string program;     // the program in front: "windows", "linux", "none"; empty: not self-extracting
+  bool locked = false;
+  uint16_t version = 0;
+  std::string name;        // the original's name, UTF-8 as stored
+  uint64_t size = 0;
+  uint64_t modified = 0;   // FILETIME; 0: not recorded
+  bool password = false;   // a password slot
+  bool storedKey = false;  // a stored-key slot
+  uint32_t keyStoreId = 0; // 0: not recorded
+};
+std::string TextInspect(const std::vector<FileHeader>& headers);
+std::string JsonInspect(const std::vector<FileHeader>& headers, int exitStatus);
+
 // A key-store identifier as the user sees it: 8 hex digits.
 std::string Hex8(uint32_t id);
 

@@ -13,7 +13,7 @@ _halvex() {
     cword=$COMP_CWORD
   fi
 
-  local commands="encrypt decrypt copy mail keystore status help"
+  local commands="encrypt decrypt copy mail keystore status inspect help"
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
@@ -50,6 +50,7 @@ _halvex() {
     mail) opts="-r --recursive --stub --yah --password-file --no-input --json" ;;
     keystore) opts="--json --passphrase-file --no-passphrase --no-input --force" ;;
     status) opts="-r --recursive --json" ;;
+    inspect) opts="--json" ;;
     help)
       [[ $i -eq $((cword - 1)) ]] && mapfile -t COMPREPLY < <(compgen -W "${commands% help}" -- "$cur")
       return ;;

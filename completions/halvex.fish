@@ -2,7 +2,7 @@
 # Each command's options are those 'halvex help COMMAND' lists
 # (tests/cli/docs_test.sh holds them to it).
 
-set -l commands encrypt decrypt copy mail keystore status help
+set -l commands encrypt decrypt copy mail keystore status inspect help
 complete -c halvex -f
 
 # Before a command: the commands, help and version.
@@ -12,20 +12,21 @@ complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a copy -d 'se
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a mail -d 'encrypted copies in a new message folder'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a keystore -d 'the stored keys'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a status -d 'plain, encrypted, self-extracting, locked'
+complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a inspect -d 'what the header of an encrypted file tells, without a key'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a help -d 'the overview, or one command\'s options'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'print the overview'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -l version -d 'print the version'
 
 # After "help": the command to tell about.
-complete -c halvex -n "__fish_seen_subcommand_from help; and not __fish_seen_subcommand_from encrypt decrypt copy mail keystore status" -a 'encrypt decrypt copy mail keystore status'
+complete -c halvex -n "__fish_seen_subcommand_from help; and not __fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect" -a 'encrypt decrypt copy mail keystore status inspect'
 
 # The commands that take files.
-complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status' -F
-complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail keystore status' -l help -d 'print the help of the command'
+complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status inspect' -F
+complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect' -l help -d 'print the help of the command'
 
 # The options, each with the commands that take it.
 complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status' -s r -l recursive -d 'expand folders into the files below them'
-complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status keystore' -l json -d 'print the result as JSON'
+complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status keystore inspect' -l json -d 'print the result as JSON'
 complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail keystore' -l no-input -d 'never ask at the terminal'
 complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail' -l password-file -r -F -d 'read the password from the first line of a file'
 complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt' -l ask-password -d 'ask for a password at the terminal'

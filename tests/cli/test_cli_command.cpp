@@ -691,4 +691,60 @@ TEST_F(CommandTest, DecryptToTempKeepsTheEncryptedFile) {
   EXPECT_EQ(ReadFile(output), "to the temporary folder");
 }
 
+TEST_F(CommandTest, InspectTellsWhatTheHeaderRecordsWithoutAKeyAndWritesNothing) {
+  Write("a.txt", "fifteen bytes!\n");
+  Write("plain.txt", "not encrypted");
+  const std::string pw = PasswordFile("inspect pass"), a = (data_ / "a.txt").string();
+  ASSERT_EQ(Halvex({"copy", "--stub", "linux", "--password-file", pw, a}).status, 0);
+  Outcome mail = Halvex({"mail", "--json", "--password-file", pw, a});
+  ASSERT_EQ(mail.status, 0) << mail.err;
+  ASSERT_EQ(Halvex({"encrypt", "--password-file", pw, a}).status, 0);
+  std::string damaged = ReadFile(data_ / "a.txtENX");
+  damaged[40] ^= 1;  // inside the checksummed header
+  Write("damaged.txtENX", damaged);
+  struct Case {
+    std::string path, kind;  // kind: the JSON kind, or a part of the error
+    std::string program{};   // self-extracting: the program in front
+    bool storedKey = false;
+  };
+  const Case cases[] = {
+      {(data_ / "a.txtENX").string(), "in-place", "", true},
+      {(data_ / "a.txt.exe").string(), "self-extracting", "linux"},
+      {json::parse(mail.out)["files"][0]["output"].get<std::string>(), "message", "windows"},
+      {(data_ / "plain.txt").string(), "not an encrypted file"},
+      {(data_ / "damaged.txtENX").string(), "damaged"},
+      {(data_ / "missing.txtENX").string(), "no such file"},
+      {data_.string(), "folder"},
+  };
+  std::vector<std::string> args{"inspect", "--json"};
+  for (const auto& c : cases) args.push_back(c.path);
+  const TreeSnapshot before = Snapshot();
+  Outcome r = Halvex(args);
+  EXPECT_EQ(r.status, 1) << r.out << r.err;
+  const json files = json::parse(r.out)["files"];
+  ASSERT_EQ(files.size(), std::size(cases)) << r.out;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const json& f = files[i];
+    const Case& c = cases[i];
+    EXPECT_EQ(f["path"], c.path);
+    if (f.contains("error")) {
+      EXPECT_NE(f["error"].get<std::string>().find(c.kind), std::string::npos) << f;
+      continue;
+    }
+    EXPECT_EQ(f["kind"], c.kind) << f;
+    EXPECT_EQ(f.value("program", ""), c.program) << f;
+    EXPECT_EQ(f["name"], "a.txt");
+    EXPECT_EQ(f["size"], 15);
+    EXPECT_EQ(f["modified"], "2017-07-14T02:40:00Z");
+    EXPECT_EQ(f["password"], true);
+    EXPECT_EQ(f["stored_key"], c.storedKey);
+    EXPECT_EQ(f["key_store"].is_string(), c.storedKey) << f;
+    EXPECT_EQ(f["needs_key"], json::parse(R"(["contents", "permissions"])"));
+  }
+  EXPECT_EQ(Snapshot(), before) << "inspect writes nothing";
+  Outcome text = Halvex({"inspect", cases[0].path});
+  EXPECT_EQ(text.status, 0) << text.err;
+  EXPECT_NE(text.out.find("needs the key: contents, permissions"), std::string::npos) << text.out;
+}
+
 }  // namespace
