@@ -23,6 +23,7 @@ enum Opt : unsigned {
   kOptStub = 1u << 11,
   kOptPassphrase = 1u << 12,
   kOptHidden = 1u << 13,
+  kOptTo = 1u << 14,
 };
 
 struct CommandInfo {
@@ -85,11 +86,14 @@ const std::array<CommandInfo, 6> kCommands{{
      "      --password-file F  read the password from the first line of F\n"
      "      --no-input         never ask at the terminal\n"
      "      --json             print the result as JSON\n"},
-    {Command::kMail, "mail", kBatchOptions | kOptYah | kOptStub,
+    {Command::kMail, "mail", kBatchOptions | kOptYah | kOptStub | kOptTo,
      "usage: halvex mail [options] PATH...\n"
      "Encrypts copies of the files into a new message folder of the temporary\n"
      "folder and prints that folder and one result per file. Needs a password.\n"
+     "Message folders stay until removed ('man halvex': MESSAGE FOLDERS).\n"
      "  -r, --recursive        expand folders into the files below them\n"
+     "      --to DIR           also copy each one into the existing folder DIR as\n"
+     "                         NAME.exe, never replacing a file\n"
      "      --stub windows|linux  the self-extractor of the copies (default windows)\n"
      "      --yah              use the YAH folder, where files that already are\n"
      "                         self-extracting encrypted files are copied as they are\n"
@@ -287,11 +291,13 @@ class Parser {
                        "HALVEX_PASSWORD or the terminal prompt");
     }
     const bool isValued = name == "--password-file" || name == "--passphrase-file" || name == "--on-exists" ||
-                          name == "--on-hidden" || name == "--on-error" || name == "--stub" || name == "--links";
+                          name == "--on-hidden" || name == "--on-error" || name == "--stub" || name == "--links" ||
+                          name == "--to";
     if (!isValued) return Refuse(r, "unknown option '" + name + "' for 'halvex " + name_ + "'");
     const unsigned opt = name == "--password-file"     ? kOptPasswordFile
                          : name == "--passphrase-file" ? kOptPassphrase
                          : name == "--stub"            ? kOptStub
+                         : name == "--to"              ? kOptTo
                                                        : kOptPolicies;
     const bool encryptOnly = name == "--on-hidden" || name == "--links";
     if (!(allowed_ & opt) || (encryptOnly && o.command != Command::kEncrypt))
@@ -300,6 +306,7 @@ class Parser {
     if (!value) return Refuse(r, name + " needs a value");
     if (name == "--password-file") return o.passwordFile = *value, true;
     if (name == "--passphrase-file") return o.passphraseFile = *value, true;
+    if (name == "--to") return o.to = *value, true;
     if (name == "--stub") {
       if (*value != "windows" && *value != "linux")
         return Refuse(r, "'" + *value + "' is not a choice of --stub (windows or linux)");

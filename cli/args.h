@@ -34,6 +34,7 @@ struct Options {
   bool hidden = false;        // encrypt -r: also the files in hidden folders, without asking
   std::optional<std::string> passwordFile;
   std::optional<std::string> passphraseFile;  // keystore export and import
+  std::optional<std::string> to;    // mail: a folder that also gets each copy as NAME.exe
   std::optional<std::string> stub;  // the self-extractor: "windows" or "linux"
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;

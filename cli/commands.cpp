@@ -151,6 +151,11 @@ int RunBatch(const Options& o) {
   auto inputs = Inputs(o, status);
   if (!inputs) return status;
   const std::vector<InputFile>* files = &inputs->files;
+  if (o.to) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(*o.to, ec))
+      return UsageError(o, "--to " + Printable(*o.to) + ": no such folder (it is never made); nothing was touched");
+  }
 
   const bool encrypting = o.command == Command::kEncrypt;
   const bool needsPassword = o.command == Command::kCopy || o.command == Command::kMail;
@@ -182,6 +187,7 @@ int RunBatch(const Options& o) {
       break;
     default:
       report = RunMail(*files, *pw.password, o.yah);
+      if (o.to && !report.setupError) PlaceOutputs(report, std::filesystem::absolute(*o.to).string());
       listDone = true;
       break;
   }

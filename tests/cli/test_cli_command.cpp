@@ -660,6 +660,26 @@ TEST_F(CommandTest, MailWritesEncryptedCopiesIntoANewMessageFolder) {
   EXPECT_EQ(Snapshot(), before) << "the sources stay as they are";
 }
 
+// --to hands each copy on as NAME.exe beside what is there, never over it.
+TEST_F(CommandTest, MailToPlacesRecipientCopiesAndNeverReplacesOne) {
+  Write("m1.txt", "one");
+  Write("m2.txt", "two");
+  Write("out/m2.txt.exe", "someone else's");
+  const std::string out = (data_ / "out").string(), pw = PasswordFile("p");
+  Outcome missing = Halvex({"mail", "--to", (data_ / "none").string(), "--password-file", pw, (data_ / "m1.txt").string()});
+  EXPECT_EQ(missing.status, 2) << missing.err;
+  EXPECT_FALSE(fs::exists(data_ / "none"));
+  Outcome r = Halvex({"mail", "--json", "--to", out, "--password-file", pw, (data_ / "m1.txt").string(),
+                      (data_ / "m2.txt").string()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const json files = json::parse(r.out)["files"];
+  EXPECT_EQ(files[0]["placed"], (data_ / "out/m1.txt.exe").string());
+  EXPECT_EQ(States()["out/m1.txt.exe"], "self-extracting");
+  EXPECT_EQ(files[1]["status"], "failed");
+  EXPECT_EQ(ReadFile(data_ / "out/m2.txt.exe"), "someone else's");
+  EXPECT_TRUE(fs::exists(files[1]["output"].get<std::string>())) << "the message folder keeps the copy";
+}
+
 // A mail batch reports 1015 for a missing entry and for a refused access
 // alike; the reason must say which.
 TEST_F(CommandTest, MailNeverCallsARefusedFileMissing) {
