@@ -24,6 +24,7 @@ enum Opt : unsigned {
   kOptPassphrase = 1u << 12,
   kOptHidden = 1u << 13,
   kOptTo = 1u << 14,
+  kOptDryRun = 1u << 15,
 };
 
 struct CommandInfo {
@@ -35,7 +36,7 @@ struct CommandInfo {
 
 constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile | kOptNoInput;
 
-const std::array<CommandInfo, 6> kCommands{{
+const std::array<CommandInfo, 7> kCommands{{
     {Command::kEncrypt, "encrypt",
      kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict,
      "usage: halvex encrypt [options] PATH...\n"
@@ -122,6 +123,13 @@ const std::array<CommandInfo, 6> kCommands{{
      "encrypted file also the key store it needs and whether a password opens it.\n"
      "  -r, --recursive        expand folders into the files below them\n"
      "      --json             print the result as JSON\n"},
+    {Command::kClean, "clean", kOptDryRun,
+     "usage: halvex clean [--dry-run]\n"
+     "Removes the message folders of 'mail' (WLM/NNNN, YAH/NNNN) and the files\n"
+     "'decrypt' restored into the private temporary folder, and counts\n"
+     "them. Links are never followed; a folder others may enter is refused.\n"
+     "Run it when no halvex batch runs.\n"
+     "      --dry-run          list what would be removed, remove nothing\n"},
 }};
 
 constexpr const char* kOverview =
@@ -134,6 +142,7 @@ constexpr const char* kOverview =
     "  mail PATH...           encrypted copies in a new message folder\n"
     "  keystore path|list|use ID|export FILE|import FILE\n"
     "  status PATH...         plain, encrypted, self-extracting, locked\n"
+    "  clean                  remove message folders and --to-temp files\n"
     "  help [COMMAND]         this overview, or the options of one command\n"
     "\n"
     "Options:\n"
@@ -278,6 +287,7 @@ class Parser {
         {"--strict", kOptStrict, &Options::strict},
         {"--no-passphrase", kOptPassphrase, &Options::noPassphrase},
         {"--hidden", kOptHidden, &Options::hidden},
+        {"--dry-run", kOptDryRun, &Options::dryRun},
     };
     for (const Flag& f : kFlags) {
       if (name != f.name) continue;

@@ -8,6 +8,7 @@
 
 #include "halvex/host.h"
 #include "cli/batch.h"
+#include "cli/clean.h"
 #include "cli/password.h"
 #include "cli/paths.h"
 #include "cli/report.h"
@@ -326,6 +327,7 @@ int RunCommand(const Options& o) {
   switch (o.command) {
     case Command::kKeystore: return RunKeystore(o);
     case Command::kStatus: return RunStatus(o);
+    case Command::kClean: return RunClean(o);
     case Command::kNone: return UsageError(o, "no command given (try 'halvex --help')");
     default: return RunBatch(o);
   }

@@ -13,7 +13,7 @@ _halvex() {
     cword=$COMP_CWORD
   fi
 
-  local commands="encrypt decrypt copy mail keystore status help"
+  local commands="encrypt decrypt copy mail keystore status clean help"
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
@@ -51,6 +51,7 @@ _halvex() {
     mail) opts="-r --recursive --stub --yah --to --password-file --no-input --json" ;;
     keystore) opts="--json --passphrase-file --no-passphrase --no-input --force" ;;
     status) opts="-r --recursive --json" ;;
+    clean) opts="--dry-run" ;;
     help)
       [[ $i -eq $((cword - 1)) ]] && mapfile -t COMPREPLY < <(compgen -W "${commands% help}" -- "$cur")
       return ;;

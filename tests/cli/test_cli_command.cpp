@@ -680,6 +680,36 @@ TEST_F(CommandTest, MailToPlacesRecipientCopiesAndNeverReplacesOne) {
   EXPECT_TRUE(fs::exists(files[1]["output"].get<std::string>())) << "the message folder keeps the copy";
 }
 
+// clean takes only what mail and --to-temp left, never through a link, and
+// leaves a temporary folder others may enter (here: named in the settings) as it is.
+TEST_F(CommandTest, CleanRemovesOnlyLeftoversAndRefusesAFolderNotItsOwn) {
+  const fs::path temp = root_ / "run/halvex";
+  Write("outside/keep", "not halvex's");
+  fs::create_directories(temp / "WLM/111");
+  fs::create_directories(temp / "YAH");
+  std::ofstream(temp / "WLM/111/a.txt.qelmenx") << "copy";
+  std::ofstream(temp / "restored.txt") << "plain";
+  fs::create_directory_symlink(data_ / "outside", temp / "YAH/222");
+  fs::create_symlink(data_ / "outside/keep", temp / "link.txt");
+  fs::permissions(temp, fs::perms::owner_all);
+  Outcome dry = Halvex({"clean", "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_TRUE(fs::exists(temp / "restored.txt"));
+  Outcome r = Halvex({"clean"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("clean: 2 removed"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(temp / "WLM/111"));
+  EXPECT_FALSE(fs::exists(temp / "restored.txt"));
+  EXPECT_EQ(ReadFile(data_ / "outside/keep"), "not halvex's");
+  fs::create_directories(root_ / "config");
+  std::ofstream(root_ / "config/settings.ini") << "temp_folder = " << data_.string() << "\n";
+  fs::permissions(data_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  Outcome refused = Halvex({"clean"});
+  EXPECT_EQ(refused.status, 2) << refused.out;
+  EXPECT_EQ(fs::status(data_).permissions() & fs::perms::group_read, fs::perms::group_read) << "never closed";
+  EXPECT_TRUE(fs::exists(data_ / "outside/keep"));
+}
+
 // A mail batch reports 1015 for a missing entry and for a refused access
 // alike; the reason must say which.
 TEST_F(CommandTest, MailNeverCallsARefusedFileMissing) {
