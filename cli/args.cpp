@@ -23,6 +23,8 @@ enum Opt : unsigned {
   kOptStub = 1u << 11,
   kOptPassphrase = 1u << 12,
   kOptHidden = 1u << 13,
+  kOptTo = 1u << 14,
+  kOptDryRun = 1u << 15,
 };
 
 struct CommandInfo {
@@ -34,7 +36,7 @@ struct CommandInfo {
 
 constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile | kOptNoInput;
 
-const std::array<CommandInfo, 7> kCommands{{
+const std::array<CommandInfo, 8> kCommands{{
     {Command::kEncrypt, "encrypt",
      kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict,
      "usage: halvex encrypt [options] PATH...\n"
@@ -85,11 +87,14 @@ const std::array<CommandInfo, 7> kCommands{{
      "      --password-file F  read the password from the first line of F\n"
      "      --no-input         never ask at the terminal\n"
      "      --json             print the result as JSON\n"},
-    {Command::kMail, "mail", kBatchOptions | kOptYah | kOptStub,
+    {Command::kMail, "mail", kBatchOptions | kOptYah | kOptStub | kOptTo,
      "usage: halvex mail [options] PATH...\n"
      "Encrypts copies of the files into a new message folder of the temporary\n"
      "folder and prints that folder and one result per file. Needs a password.\n"
+     "Message folders stay until removed ('man halvex': MESSAGE FOLDERS).\n"
      "  -r, --recursive        expand folders into the files below them\n"
+     "      --to DIR           also copy each one into the existing folder DIR as\n"
+     "                         NAME.exe, never replacing a file\n"
      "      --stub windows|linux  the self-extractor of the copies (default windows)\n"
      "      --yah              use the YAH folder, where files that already are\n"
      "                         self-extracting encrypted files are copied as they are\n"
@@ -128,6 +133,13 @@ const std::array<CommandInfo, 7> kCommands{{
      "file that is missing, not encrypted or damaged is named with the reason, and\n"
      "the exit status is 1.\n"
      "      --json             print the result as JSON\n"},
+    {Command::kClean, "clean", kOptDryRun,
+     "usage: halvex clean [--dry-run]\n"
+     "Removes the message folders of 'mail' (WLM/NNNN, YAH/NNNN) and the files\n"
+     "'decrypt' restored into the private temporary folder, and counts\n"
+     "them. Links are never followed; a folder others may enter is refused.\n"
+     "Run it when no halvex batch runs.\n"
+     "      --dry-run          list what would be removed, remove nothing\n"},
 }};
 
 constexpr const char* kOverview =
@@ -141,6 +153,7 @@ constexpr const char* kOverview =
     "  keystore path|list|use ID|export FILE|import FILE\n"
     "  status PATH...         plain, encrypted, self-extracting, locked\n"
     "  inspect FILE...        what an encrypted file's header tells, without a key\n"
+    "  clean                  remove message folders and --to-temp files\n"
     "  help [COMMAND]         this overview, or the options of one command\n"
     "\n"
     "Options:\n"
@@ -285,6 +298,7 @@ class Parser {
         {"--strict", kOptStrict, &Options::strict},
         {"--no-passphrase", kOptPassphrase, &Options::noPassphrase},
         {"--hidden", kOptHidden, &Options::hidden},
+        {"--dry-run", kOptDryRun, &Options::dryRun},
     };
     for (const Flag& f : kFlags) {
       if (name != f.name) continue;
@@ -298,11 +312,13 @@ class Parser {
                        "HALVEX_PASSWORD or the terminal prompt");
     }
     const bool isValued = name == "--password-file" || name == "--passphrase-file" || name == "--on-exists" ||
-                          name == "--on-hidden" || name == "--on-error" || name == "--stub" || name == "--links";
+                          name == "--on-hidden" || name == "--on-error" || name == "--stub" || name == "--links" ||
+                          name == "--to";
     if (!isValued) return Refuse(r, "unknown option '" + name + "' for 'halvex " + name_ + "'");
     const unsigned opt = name == "--password-file"     ? kOptPasswordFile
                          : name == "--passphrase-file" ? kOptPassphrase
                          : name == "--stub"            ? kOptStub
+                         : name == "--to"              ? kOptTo
                                                        : kOptPolicies;
     const bool encryptOnly = name == "--on-hidden" || name == "--links";
     if (!(allowed_ & opt) || (encryptOnly && o.command != Command::kEncrypt))
@@ -311,6 +327,7 @@ class Parser {
     if (!value) return Refuse(r, name + " needs a value");
     if (name == "--password-file") return o.passwordFile = *value, true;
     if (name == "--passphrase-file") return o.passphraseFile = *value, true;
+    if (name == "--to") return o.to = *value, true;
     if (name == "--stub") {
       if (*value != "windows" && *value != "linux")
         return Refuse(r, "'" + *value + "' is not a choice of --stub (windows or linux)");

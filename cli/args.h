@@ -7,7 +7,7 @@
 
 namespace halvex::cli {
 
-enum class Command { kNone, kEncrypt, kDecrypt, kCopy, kMail, kKeystore, kStatus, kInspect };
+enum class Command { kNone, kEncrypt, kDecrypt, kCopy, kMail, kKeystore, kStatus, kInspect, kClean };
 
 // How a question is answered when nobody is at a terminal.
 enum class ExistsPolicy { kSkip, kReplace, kStop };
@@ -31,9 +31,11 @@ struct Options {
   bool askPassword = false;   // encrypt/decrypt: prompt instead of using the stored key
   bool noInput = false;       // never ask at the terminal; policies answer
   bool strict = false;        // decrypt: a file that is not encrypted is reported and not done
+  bool dryRun = false;        // clean: list what would be removed
   bool hidden = false;        // encrypt -r: also the files in hidden folders, without asking
   std::optional<std::string> passwordFile;
   std::optional<std::string> passphraseFile;  // keystore export and import
+  std::optional<std::string> to;    // mail: a folder that also gets each copy as NAME.exe
   std::optional<std::string> stub;  // the self-extractor: "windows" or "linux"
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;

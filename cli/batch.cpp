@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <memory>
 
+#include <cctype>
 #include <cstdio>
+#include <string_view>
 
 #include "halvex/codes.h"
 #include "halvex/halvex.h"
@@ -353,6 +355,53 @@ BatchReport RunMail(const std::vector<InputFile>& files, const WString& password
     report.files.push_back(std::move(r));
   }
   return report;
+}
+
+namespace {
+
+// A message folder's copy is named NAME.qelmenx; a recipient's system opens
+// NAME.exe, the name 'copy' gives beside the source.
+std::string RecipientName(const std::filesystem::path& output) {
+  std::string name = output.filename().string();
+  constexpr std::string_view kMessage = ".qelmenx", kProgram = ".exe";
+  if (name.size() > kMessage.size() && name.compare(name.size() - kMessage.size(), kMessage.size(), kMessage) == 0)
+    name.resize(name.size() - kMessage.size());
+  auto lower = name;
+  for (auto& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  if (lower.size() < kProgram.size() || lower.compare(lower.size() - kProgram.size(), kProgram.size(), kProgram) != 0)
+    name += kProgram;
+  return name;
+}
+
+}  // namespace
+
+void PlaceOutputs(BatchReport& report, const std::string& folder) {
+  namespace fs = std::filesystem;
+  report.placedIn = folder;
+  for (FileResult& r : report.files) {
+    if (r.status != FileStatus::kDone || r.outputs.empty()) continue;
+    const fs::path target = fs::path(folder) / RecipientName(r.outputs.front());
+    std::error_code ec;
+    // Never replaces: a file (or a link) of that name stays as it is.
+    if (fs::exists(fs::symlink_status(target, ec))) {
+      ec = std::make_error_code(std::errc::file_exists);
+    } else if (!fs::copy_file(r.outputs.front(), target, fs::copy_options::none, ec) && !ec) {
+      ec = std::make_error_code(std::errc::file_exists);
+    }
+    if (!ec) {
+      r.placed = target.string();
+      continue;
+    }
+    // A copy cut short is no file to hand on; one found there was never ours.
+    if (ec != std::errc::file_exists) {
+      std::error_code ignored;
+      fs::remove(target, ignored);
+    }
+    r.status = FileStatus::kFailed;
+    r.reason = (ec == std::errc::file_exists ? Printable(target.string()) + " exists already and is never replaced"
+                                             : "cannot write " + Printable(target.string()) + ": " + ec.message()) +
+               "; the encrypted copy stays at " + Printable(r.outputs.front());
+  }
 }
 
 bool HasCounters(const BatchCounters& c) { return c.type == REQ_IN_PLACE; }

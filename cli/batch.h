@@ -27,6 +27,7 @@ struct FileResult {
   FileStatus status = FileStatus::kFailed;
   uint32_t code = 0;                 // the library's code for the file; 0 when done
   std::string reason;                // empty when done
+  std::string placed;                // mail --to: the recipient's copy, native; empty if none
 };
 
 // The request's own fields after the call, read as its type defines them:
@@ -54,6 +55,7 @@ struct BatchReport {
   bool interrupted = false;  // Ctrl-C reached the batch
   std::optional<uint32_t> setupError;  // the engine could not be prepared; no file touched
   std::string folder;        // mail: the new message folder
+  std::string placedIn;      // mail --to: the folder the recipients' copies went to
   // Files the batch skipped without a word for this code (plain files met by
   // decryption, encrypted ones met by encryption run again): the report sums
   // them up in one line, and they are no reason for status 1. 0: none.
@@ -65,6 +67,11 @@ struct BatchReport {
   // listed, so no output goes unnamed.
   bool listRenamed = false;
 };
+
+// mail --to: copies each output into folder under the name a recipient
+// opens (NAME.exe), never replacing a file; a copy that cannot be placed
+// makes its entry failed, its output staying in the message folder.
+void PlaceOutputs(BatchReport& report, const std::string& folder);
 
 // Whether f is a file the batch left alone as already what the command makes
 // of it (or, decrypting, never encrypted), summed up rather than reported.

@@ -9,6 +9,7 @@
 #include "halvex/host.h"
 #include "cli/batch.h"
 #include "cli/inspect.h"
+#include "cli/clean.h"
 #include "cli/password.h"
 #include "cli/paths.h"
 #include "cli/report.h"
@@ -195,6 +196,11 @@ int RunBatch(const Options& o) {
   auto inputs = Inputs(o, status);
   if (!inputs) return status;
   const std::vector<InputFile>* files = &inputs->files;
+  if (o.to) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(*o.to, ec))
+      return UsageError(o, "--to " + Printable(*o.to) + ": no such folder (it is never made); nothing was touched");
+  }
 
   const bool encrypting = o.command == Command::kEncrypt;
   const bool needsPassword = o.command == Command::kCopy || o.command == Command::kMail;
@@ -231,6 +237,7 @@ int RunBatch(const Options& o) {
       break;
     default:
       report = RunMail(*files, *pw.password, o.yah);
+      if (o.to && !report.setupError) PlaceOutputs(report, std::filesystem::absolute(*o.to).string());
       listDone = true;
       break;
   }
@@ -382,6 +389,7 @@ int RunCommand(const Options& o) {
     case Command::kKeystore: return RunKeystore(o);
     case Command::kStatus: return RunStatus(o);
     case Command::kInspect: return RunInspect(o);
+    case Command::kClean: return RunClean(o);
     case Command::kNone: return UsageError(o, "no command given (try 'halvex --help')");
     default: return RunBatch(o);
   }

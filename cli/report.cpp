@@ -123,12 +123,14 @@ std::string TextReport(const std::string& command, const BatchReport& report, bo
   std::ostringstream out;
   const Summary s = Summarize(report);
   if (!report.folder.empty()) out << "message folder: " << Printable(report.folder) << "\n";
+  if (!report.placedIn.empty()) out << "placed in: " << Printable(report.placedIn) << "\n";
   for (const auto& f : report.files) {
     if (IsLeftAlone(report, f)) continue;
     if (f.status == FileStatus::kDone) {
       if (!listDone && !(report.listRenamed && Renamed(f))) continue;
       out << "  done         " << Printable(f.path);
       for (const auto& o : f.outputs) out << " -> " << Printable(o);
+      if (!f.placed.empty()) out << " -> " << Printable(f.placed);
       out << "\n";
       continue;
     }
@@ -160,6 +162,7 @@ std::string JsonReport(const std::string& command, const BatchReport& report) {
     ordered_json o;
     o["path"] = f.path;
     o["output"] = f.outputs.empty() ? ordered_json(nullptr) : ordered_json(f.outputs.front());
+    if (!report.placedIn.empty()) o["placed"] = f.placed.empty() ? ordered_json(nullptr) : ordered_json(f.placed);
     o["status"] = StatusName(f.status);
     o["code"] = f.code;
     o["reason"] = f.reason;
@@ -168,6 +171,7 @@ std::string JsonReport(const std::string& command, const BatchReport& report) {
   ordered_json j;
   j["command"] = command;
   if (!report.folder.empty()) j["folder"] = report.folder;
+  if (!report.placedIn.empty()) j["placed_in"] = report.placedIn;
   j["files"] = std::move(files);
   ordered_json hidden = ordered_json::array();
   for (const auto& h : report.hiddenLeftOut) hidden.push_back({{"path", h.native}, {"files", h.files}});

@@ -13,7 +13,7 @@ _halvex() {
     cword=$COMP_CWORD
   fi
 
-  local commands="encrypt decrypt copy mail keystore status inspect help"
+  local commands="encrypt decrypt copy mail keystore status inspect clean help"
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
@@ -35,6 +35,7 @@ _halvex() {
     --password-file | --passphrase-file)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
+    --to) mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
     --stub) mapfile -t COMPREPLY < <(compgen -W "windows linux" -- "$cur"); return ;;
     --on-exists) mapfile -t COMPREPLY < <(compgen -W "replace skip stop" -- "$cur"); return ;;
     --on-hidden) mapfile -t COMPREPLY < <(compgen -W "encrypt skip" -- "$cur"); return ;;
@@ -47,10 +48,11 @@ _halvex() {
     encrypt) opts="-r --recursive --hidden --self-extract --stub --ask-password --password-file --on-exists --on-hidden --links --on-error --strict --no-input --json" ;;
     decrypt) opts="-r --recursive --to-temp --ask-password --password-file --on-exists --on-error --strict --no-input --json" ;;
     copy) opts="--stub -r --recursive --password-file --no-input --json" ;;
-    mail) opts="-r --recursive --stub --yah --password-file --no-input --json" ;;
+    mail) opts="-r --recursive --stub --yah --to --password-file --no-input --json" ;;
     keystore) opts="--json --passphrase-file --no-passphrase --no-input --force" ;;
     status) opts="-r --recursive --json" ;;
     inspect) opts="--json" ;;
+    clean) opts="--dry-run" ;;
     help)
       [[ $i -eq $((cword - 1)) ]] && mapfile -t COMPREPLY < <(compgen -W "${commands% help}" -- "$cur")
       return ;;

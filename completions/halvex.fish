@@ -2,7 +2,7 @@
 # Each command's options are those 'halvex help COMMAND' lists
 # (tests/cli/docs_test.sh holds them to it).
 
-set -l commands encrypt decrypt copy mail keystore status inspect help
+set -l commands encrypt decrypt copy mail keystore status inspect clean help
 complete -c halvex -f
 
 # Before a command: the commands, help and version.
@@ -13,16 +13,17 @@ complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a mail -d 'en
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a keystore -d 'the stored keys'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a status -d 'plain, encrypted, self-extracting, locked'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a inspect -d 'what the header of an encrypted file tells, without a key'
+complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a clean -d 'remove message folders and restored files'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a help -d 'the overview, or one command\'s options'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'print the overview'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -l version -d 'print the version'
 
 # After "help": the command to tell about.
-complete -c halvex -n "__fish_seen_subcommand_from help; and not __fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect" -a 'encrypt decrypt copy mail keystore status inspect'
+complete -c halvex -n "__fish_seen_subcommand_from help; and not __fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect clean" -a 'encrypt decrypt copy mail keystore status inspect clean'
 
 # The commands that take files.
 complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status inspect' -F
-complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect' -l help -d 'print the help of the command'
+complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect clean' -l help -d 'print the help of the command'
 
 # The options, each with the commands that take it.
 complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status' -s r -l recursive -d 'expand folders into the files below them'
@@ -40,7 +41,9 @@ complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l links -x -a 'encr
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l to-temp -d 'restore into the private temporary folder'
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l strict -d 'treat files that are not encrypted as errors'
 complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l strict -d 'treat files that are already encrypted as errors'
+complete -c halvex -n '__fish_seen_subcommand_from clean' -l dry-run -d 'list what would be removed'
 complete -c halvex -n '__fish_seen_subcommand_from mail' -l yah -d 'use the YAH folder'
+complete -c halvex -n '__fish_seen_subcommand_from mail' -l to -x -a '(__fish_complete_directories)' -d 'also copy each one into a folder as NAME.exe'
 
 # keystore: its actions, then their options and files.
 set -l actions path list use export import

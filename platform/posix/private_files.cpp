@@ -73,8 +73,9 @@ bool EnsurePrivateFolder(const fs::path& dir) {
   struct stat st;
   if (lstat(dir.c_str(), &st) != 0) return false;
   if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
-  if ((st.st_mode & 077) != 0 && chmod(dir.c_str(), 0700) != 0) return false;
-  return true;
+  // One made here is 0700 already; one others may enter (/tmp, a home
+  // folder named in the settings) is not ours to close, nor private.
+  return (st.st_mode & 077) == 0;
 }
 
 bool WriteNewPrivateFile(const fs::path& path, const uint8_t* data, size_t size) {

@@ -666,6 +666,56 @@ TEST_F(CommandTest, MailWritesEncryptedCopiesIntoANewMessageFolder) {
   EXPECT_EQ(Snapshot(), before) << "the sources stay as they are";
 }
 
+// --to hands each copy on as NAME.exe beside what is there, never over it.
+TEST_F(CommandTest, MailToPlacesRecipientCopiesAndNeverReplacesOne) {
+  Write("m1.txt", "one");
+  Write("m2.txt", "two");
+  Write("out/m2.txt.exe", "someone else's");
+  const std::string out = (data_ / "out").string(), pw = PasswordFile("p");
+  Outcome missing = Halvex({"mail", "--to", (data_ / "none").string(), "--password-file", pw, (data_ / "m1.txt").string()});
+  EXPECT_EQ(missing.status, 2) << missing.err;
+  EXPECT_FALSE(fs::exists(data_ / "none"));
+  Outcome r = Halvex({"mail", "--json", "--to", out, "--password-file", pw, (data_ / "m1.txt").string(),
+                      (data_ / "m2.txt").string()});
+  EXPECT_EQ(r.status, 1) << r.err;
+  const json files = json::parse(r.out)["files"];
+  EXPECT_EQ(files[0]["placed"], (data_ / "out/m1.txt.exe").string());
+  EXPECT_EQ(States()["out/m1.txt.exe"], "self-extracting");
+  EXPECT_EQ(files[1]["status"], "failed");
+  EXPECT_EQ(ReadFile(data_ / "out/m2.txt.exe"), "someone else's");
+  EXPECT_TRUE(fs::exists(files[1]["output"].get<std::string>())) << "the message folder keeps the copy";
+}
+
+// clean takes only what mail and --to-temp left, never through a link, and
+// leaves a temporary folder others may enter (here: named in the settings) as it is.
+TEST_F(CommandTest, CleanRemovesOnlyLeftoversAndRefusesAFolderNotItsOwn) {
+  const fs::path temp = root_ / "run/halvex";
+  Write("outside/keep", "not halvex's");
+  fs::create_directories(temp / "WLM/111");
+  fs::create_directories(temp / "YAH");
+  std::ofstream(temp / "WLM/111/a.txt.qelmenx") << "copy";
+  std::ofstream(temp / "restored.txt") << "plain";
+  fs::create_directory_symlink(data_ / "outside", temp / "YAH/222");
+  fs::create_symlink(data_ / "outside/keep", temp / "link.txt");
+  fs::permissions(temp, fs::perms::owner_all);
+  Outcome dry = Halvex({"clean", "--dry-run"});
+  EXPECT_EQ(dry.status, 0) << dry.err;
+  EXPECT_TRUE(fs::exists(temp / "restored.txt"));
+  Outcome r = Halvex({"clean"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("clean: 2 removed"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(temp / "WLM/111"));
+  EXPECT_FALSE(fs::exists(temp / "restored.txt"));
+  EXPECT_EQ(ReadFile(data_ / "outside/keep"), "not halvex's");
+  fs::create_directories(root_ / "config");
+  std::ofstream(root_ / "config/settings.ini") << "temp_folder = " << data_.string() << "\n";
+  fs::permissions(data_, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  Outcome refused = Halvex({"clean"});
+  EXPECT_EQ(refused.status, 2) << refused.out;
+  EXPECT_EQ(fs::status(data_).permissions() & fs::perms::group_read, fs::perms::group_read) << "never closed";
+  EXPECT_TRUE(fs::exists(data_ / "outside/keep"));
+}
+
 // A mail batch reports 1015 for a missing entry and for a refused access
 // alike; the reason must say which.
 TEST_F(CommandTest, MailNeverCallsARefusedFileMissing) {
