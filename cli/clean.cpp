@@ -35,8 +35,9 @@ bool Private(const fs::path& folder) {
 }
 
 // What halvex made there: the numbered message folders below WLM and YAH, and
-// the plain files restored beside them. Links are never entered nor taken.
-std::vector<fs::path> Leftovers(const fs::path& folder) {
+// the plain files restored beside them (withRestored). Links are never
+// entered nor taken.
+std::vector<fs::path> Leftovers(const fs::path& folder, bool withRestored) {
   std::vector<fs::path> found;
   std::error_code ec;
   for (const auto& e : fs::directory_iterator(folder, ec)) {
@@ -48,7 +49,7 @@ std::vector<fs::path> Leftovers(const fs::path& folder) {
       for (const auto& m : fs::directory_iterator(e.path(), inner))
         if (AllDigits(m.path().filename().string()) && fs::is_directory(m.symlink_status(inner)))
           found.push_back(m.path());
-    } else if (fs::is_regular_file(st) && name != "ui.lock") {
+    } else if (withRestored && fs::is_regular_file(st) && name != "ui.lock") {
       found.push_back(e.path());
     }
   }
@@ -74,8 +75,15 @@ int RunClean(const Options& o) {
               << " is not halvex's own private temporary folder (others may enter it); nothing was removed\n";
     return kExitUsage;
   }
+  // Restored files bear their own names: in a folder the settings name, which
+  // may hold the user's own files, they cannot be told apart and stay.
+  const bool ownFolder = !settings::ReadValue(settings::SettingsFilePath(), settings::kTempFolderKey);
+  if (!ownFolder)
+    std::cerr << "halvex: " << Printable(folder->string())
+              << " is named by temp_folder of the settings: only message folders are removed, files restored "
+                 "there by 'decrypt --to-temp' are left for you to remove\n";
   size_t removed = 0, failed = 0;
-  for (const fs::path& p : Leftovers(*folder)) {
+  for (const fs::path& p : Leftovers(*folder, ownFolder)) {
     if (o.dryRun) {
       std::cout << "  would remove " << Printable(p.string()) << "\n";
       ++removed;

@@ -73,9 +73,12 @@ bool EnsurePrivateFolder(const fs::path& dir) {
   struct stat st;
   if (lstat(dir.c_str(), &st) != 0) return false;
   if (!S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return false;
-  // One made here is 0700 already; one others may enter (/tmp, a home
-  // folder named in the settings) is not ours to close, nor private.
-  return (st.st_mode & 077) == 0;
+  // A folder named in the settings is narrowed to its owner, unless it is a
+  // shared one (sticky, as /tmp): closing that would break every other user
+  // of it, and it is not private whatever its mode.
+  if ((st.st_mode & 077) == 0) return true;
+  if (st.st_mode & S_ISVTX) return false;
+  return chmod(dir.c_str(), 0700) == 0;
 }
 
 bool WriteNewPrivateFile(const fs::path& path, const uint8_t* data, size_t size) {

@@ -27,7 +27,8 @@ bool WriteValue(const std::filesystem::path& file, std::string_view key, std::st
 // The private temporary folder (native): temp_folder from the settings, else
 // $XDG_RUNTIME_DIR/halvex or /tmp/halvex-<uid> (on Windows %TEMP%\Halvex).
 // Created with mode 0700 when missing; refused (nothing) when it is a
-// symbolic link, not a folder, not owned by this user, or open to others.
+// symbolic link, not a folder, not owned by this user, or a shared (sticky)
+// folder; one of this user's own that others may enter is narrowed to 0700.
 std::optional<std::filesystem::path> PrivateTempFolder();
 
 // Keys of the settings file.
