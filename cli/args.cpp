@@ -25,6 +25,7 @@ enum Opt : unsigned {
   kOptHidden = 1u << 13,
   kOptTo = 1u << 14,
   kOptDryRun = 1u << 15,
+  kOptStreamUnverified = 1u << 16,
 };
 
 struct CommandInfo {
@@ -40,8 +41,9 @@ const std::array<CommandInfo, 8> kCommands{{
     {Command::kEncrypt, "encrypt",
      kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict,
      "usage: halvex encrypt [options] PATH...\n"
+     "       halvex encrypt [--password-file F] - > OUT\n"
      "Encrypts each file in place: the encrypted file replaces the plain one.\n"
-     "Without a password the stored key is used.\n"
+     "Without a password the stored key is used. '-' encrypts stdin to stdout.\n"
      "  -r, --recursive        expand folders into the files below them; hidden folders\n"
      "                         (.git, .ssh, ...) are asked about on a terminal, else left alone\n"
      "      --hidden           also the files in hidden folders, without asking\n"
@@ -63,12 +65,16 @@ const std::array<CommandInfo, 8> kCommands{{
      "Files that are already encrypted (a batch run again after Ctrl-C) are otherwise\n"
      "left alone and counted in one line.\n"},
     {Command::kDecrypt, "decrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict | kOptStreamUnverified,
      "usage: halvex decrypt [options] PATH...\n"
+     "       halvex decrypt [--password-file F] - < IN > OUT\n"
      "Decrypts each file in place: the restored file replaces the encrypted one.\n"
      "The stored key is tried first; a password opens files from elsewhere.\n"
+     "'-' decrypts stdin to stdout, writing nothing until all of it authenticates.\n"
      "  -r, --recursive        expand folders into the files below them\n"
      "      --to-temp          restore into the private temporary folder, keep the encrypted files\n"
+     "      --stream-unverified  with '-': write each part as soon as it authenticates;\n"
+     "                         a cut or altered input leaves what came before written\n"
      "      --ask-password     ask for a password at the terminal\n"
      "      --password-file F  read the password from the first line of F\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
@@ -299,6 +305,7 @@ class Parser {
         {"--no-passphrase", kOptPassphrase, &Options::noPassphrase},
         {"--hidden", kOptHidden, &Options::hidden},
         {"--dry-run", kOptDryRun, &Options::dryRun},
+        {"--stream-unverified", kOptStreamUnverified, &Options::streamUnverified},
     };
     for (const Flag& f : kFlags) {
       if (name != f.name) continue;

@@ -33,6 +33,7 @@ struct Options {
   bool strict = false;        // decrypt: a file that is not encrypted is reported and not done
   bool dryRun = false;        // clean: list what would be removed
   bool hidden = false;        // encrypt -r: also the files in hidden folders, without asking
+  bool streamUnverified = false;  // decrypt -: write each chunk as soon as it authenticates
   std::optional<std::string> passwordFile;
   std::optional<std::string> passphraseFile;  // keystore export and import
   std::optional<std::string> to;    // mail: a folder that also gets each copy as NAME.exe

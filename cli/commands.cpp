@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <variant>
 
 #include "halvex/host.h"
 #include "cli/batch.h"
+#include "cli/stream.h"
 #include "cli/inspect.h"
 #include "cli/clean.h"
 #include "cli/password.h"
@@ -211,6 +213,10 @@ int RunBatch(const Options& o) {
 
   ApplyPolicies(o);
   WarnOfOtherNames(o, *files);
+  // In place, the folders' own times come back too (-r: whole trees).
+  const bool inPlace = (encrypting && !o.selfExtract) || (o.command == Command::kDecrypt && !o.toTemp);
+  std::optional<FolderTimes> folderTimes;
+  if (o.recursive && inPlace) folderTimes.emplace(*files);
   if (o.stub) cipher::stubs::Choose(cipher::stubs::Parse(*o.stub));
   BatchReport report;
   bool listDone = false;
@@ -242,6 +248,7 @@ int RunBatch(const Options& o) {
       break;
   }
   if (pw.password) Wipe(*pw.password);
+  if (folderTimes) folderTimes->Restore();
   report.hiddenLeftOut = std::move(inputs->hidden);
   return Report(o, report, listDone);
 }
@@ -391,7 +398,7 @@ int RunCommand(const Options& o) {
     case Command::kInspect: return RunInspect(o);
     case Command::kClean: return RunClean(o);
     case Command::kNone: return UsageError(o, "no command given (try 'halvex --help')");
-    default: return RunBatch(o);
+    default: return IsStreamRequest(o) ? RunStream(o) : RunBatch(o);
   }
 }
 

@@ -142,4 +142,23 @@ std::string NativeOf(WStringView libraryPath) {
 
 std::string Printable(std::string_view name) { return platform::Printable(name); }
 
+FolderTimes::FolderTimes(const std::vector<InputFile>& files) {
+  std::set<std::filesystem::path> folders;
+  for (const InputFile& f : files) folders.insert(std::filesystem::path(f.native).parent_path());
+  for (const std::filesystem::path& folder : folders) {
+    std::error_code ec;
+    auto time = std::filesystem::last_write_time(folder, ec);
+    if (!ec) times_.emplace_back(folder, time);
+  }
+}
+
+// Best effort: a folder that went meanwhile, or one the user may not
+// change, keeps the time the batch gave it.
+void FolderTimes::Restore() const {
+  for (const auto& [folder, time] : times_) {
+    std::error_code ec;
+    std::filesystem::last_write_time(folder, time, ec);
+  }
+}
+
 }  // namespace halvex::cli

@@ -2,8 +2,10 @@
 // checked before anything is touched, and the library's Windows form of each.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/wide.h"
@@ -39,6 +41,18 @@ Expansion ExpandOperands(const std::vector<std::string>& operands, bool recursiv
 
 // Adds every file below a hidden folder the user chose after all.
 void EnterHidden(Expansion& expansion, const HiddenFolder& folder);
+
+// The modification times of the folders that hold files, taken before a
+// batch changes what is in them and put back after it, so that a tree
+// encrypted and decrypted in place keeps its folders' times too.
+class FolderTimes {
+ public:
+  explicit FolderTimes(const std::vector<InputFile>& files);
+  void Restore() const;
+
+ private:
+  std::vector<std::pair<std::filesystem::path, std::filesystem::file_time_type>> times_;
+};
 
 // A library path in native form for the user; the library form itself if it
 // has no native one.

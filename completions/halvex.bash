@@ -46,7 +46,7 @@ _halvex() {
   local opts=""
   case $command in
     encrypt) opts="-r --recursive --hidden --self-extract --stub --ask-password --password-file --on-exists --on-hidden --links --on-error --strict --no-input --json" ;;
-    decrypt) opts="-r --recursive --to-temp --ask-password --password-file --on-exists --on-error --strict --no-input --json" ;;
+    decrypt) opts="-r --recursive --to-temp --stream-unverified --ask-password --password-file --on-exists --on-error --strict --no-input --json" ;;
     copy) opts="--stub -r --recursive --password-file --no-input --json" ;;
     mail) opts="-r --recursive --stub --yah --to --password-file --no-input --json" ;;
     keystore) opts="--json --passphrase-file --no-passphrase --no-input --force" ;;

@@ -410,6 +410,7 @@ BOOL SetFileTime(HANDLE handle, const FILETIME*, const FILETIME* access, const F
 
 namespace halvex::platform::posix {
 FILETIME FileTimeOf(const struct timespec& ts) { return ToFileTime(ts.tv_sec, ts.tv_nsec); }
+int DescriptorOf(HANDLE handle) { return FdOf(handle); }
 }  // namespace halvex::platform::posix
 
 namespace halvex::platform {

@@ -84,6 +84,8 @@ HandleObject* UnregisterHandle(HANDLE handle, HandleObject::Kind kind);
 
 // A POSIX time as a FILETIME.
 FILETIME FileTimeOf(const struct timespec& ts);
+// The descriptor of a file handle, or -1 with the last error set (6).
+int DescriptorOf(HANDLE handle);
 // ---- sharing.cpp ---------------------------------------------------------
 // The access DeleteFileW and MoveFileW ask for on the file they remove.
 constexpr DWORD kDeleteAccess = 0x00010000;

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
 
 #include "platform/win32.h"
 #include "platform/wide.h"
@@ -52,6 +55,53 @@ uint32_t EncryptFile(const WCHAR* source, WCHAR* destination, const BYTE* firstK
 uint32_t DecryptFile(const WCHAR* source, const WCHAR* folder, const WCHAR* password,
                      uint32_t passwordLength, const BYTE* secondKey, uint32_t keyLen,
                      WCHAR* output, BYTE* flag, ZQCA_ProgressProc progress);
+
+// The stream form, for pipes: no size in advance and no seeking. A host
+// gives its own reading and writing.
+class ByteReader {
+ public:
+  virtual ~ByteReader() = default;
+  // Fills buffer unless the stream ends first; *got says how much was read
+  // (less than asked: the end). False on a read error, the last error set.
+  virtual bool Read(std::span<uint8_t> buffer, size_t* got) = 0;
+};
+class ByteWriter {
+ public:
+  virtual ~ByteWriter() = default;
+  // Writes all of data; false on an error, the last error set.
+  virtual bool Write(std::span<const uint8_t> data) = 0;
+};
+// Private scratch room (a file no one else can open) for what decryption
+// holds back until the last chunk has authenticated: written once, then
+// read back from the start.
+class Spool : public ByteReader, public ByteWriter {
+ public:
+  virtual bool Rewind() = 0;
+};
+
+// Encrypts everything in comes with into out, in the stream form, under
+// the given keys as EncryptFile does; name is what a decryption to a
+// folder restores it as. Returns a ZQCA code; out holds garbage on failure.
+uint32_t EncryptStream(ByteReader& in, ByteWriter& out, const BYTE* firstKey, const BYTE* secondKey,
+                       uint32_t keyLen, WStringView name);
+// Decrypts an encrypted file read from in (any form but a self-extracting
+// one, whose payload cannot be found without seeking) into out. With a
+// spool, nothing reaches out before every chunk has authenticated: the
+// ciphertext is held in the spool and opened again from there. Without
+// one, each chunk is written as soon as it authenticates, and a cut or
+// altered stream leaves what came before it written. *byPassword as the
+// flag of DecryptFile. When no key given opens a file a password would,
+// askPassword (if given) is asked, up to three times; nothing ends the asking.
+using PasswordPrompt = std::function<std::optional<WString>(bool again)>;
+uint32_t DecryptStream(ByteReader& in, ByteWriter& out, WStringView password, const BYTE* secondKey,
+                       uint32_t keyLen, Spool* spool, bool* byPassword, const PasswordPrompt& askPassword = {});
+
+// What could not be put back on a restored file (an extended attribute the
+// file system refuses, an owner only the superuser may give): path is the
+// restored file, what names the part, error a Win32 code. The restore goes
+// on. Null (the default): not reported.
+using MetadataMissReport = void (*)(const WCHAR* path, const char* what, uint32_t error);
+void SetMetadataMissReport(MetadataMissReport report);
 
 // Where decryption finds the other stored keys of the user, beyond the one it
 // is given: source(id, index, key) copies the index-th key (0, 1, ...) whose

@@ -57,21 +57,26 @@ uint32_t ReadHeader(fileio::File& file, const Payload& payload, format::Header& 
   std::copy(prefix.begin(), prefix.end(), bytes.begin());
   if (!file.ReadExact(std::span<uint8_t>(bytes).subspan(prefix.size())))
     return fileio::CodeFromLastError(ZQCA_ERR_READ);
-  switch (format::Parse(bytes, header)) {
-    case format::ParseResult::kOk:
-      break;
-    case format::ParseResult::kNotOurs:
-      return ZQCA_ERR_NOT_ENCRYPTED;
-    case format::ParseResult::kUnknownVersion:
-      return ZQCA_ERR_VERSION;
-    case format::ParseResult::kDamaged:
-      return ZQCA_ERR_DAMAGED;
-  }
+  if (uint32_t code = CodeOf(format::Parse(bytes, header))) return code;
   // The form the file was found in must be the form it was made in.
   bool madeSelfExtracting = (header.flags & format::kFlagSelfExtracting) != 0;
   if (madeSelfExtracting != payload.selfExtracting) return ZQCA_ERR_DAMAGED;
   if (raw) *raw = std::move(bytes);
   return ZQCA_OK;
+}
+
+uint32_t CodeOf(format::ParseResult result) {
+  switch (result) {
+    case format::ParseResult::kOk:
+      return ZQCA_OK;
+    case format::ParseResult::kNotOurs:
+      return ZQCA_ERR_NOT_ENCRYPTED;
+    case format::ParseResult::kUnknownVersion:
+      return ZQCA_ERR_VERSION;
+    case format::ParseResult::kDamaged:
+      break;
+  }
+  return ZQCA_ERR_DAMAGED;
 }
 
 std::optional<Payload> Probe(const WCHAR* path, fileio::File& file) {

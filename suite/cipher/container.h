@@ -30,6 +30,9 @@ std::optional<Payload> Locate(fileio::File& file);
 uint32_t ReadHeader(fileio::File& file, const Payload& payload, format::Header& header,
                     std::vector<uint8_t>* raw = nullptr);
 
+// The ZQCA code of a header that did not parse (ZQCA_OK for kOk).
+uint32_t CodeOf(format::ParseResult result);
+
 // Opens path for a read-only look and locates its payload.
 std::optional<Payload> Probe(const WCHAR* path, fileio::File& file);
 

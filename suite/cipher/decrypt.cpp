@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/metadata.h"
 #include "platform/permissions.h"
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/container.h"
@@ -13,6 +14,7 @@
 #include "suite/cipher/format.h"
 #include "suite/cipher/kdf.h"
 #include "suite/cipher/keys.h"
+#include "suite/cipher/metadata.h"
 #include "suite/cipher/reporter.h"
 
 namespace halvex::cipher {
@@ -22,6 +24,7 @@ namespace {
 constexpr size_t kStoredKeySize = 24;
 constexpr size_t kMaxStoredKeys = 255;
 std::atomic<StoredKeySource> storedKeys{nullptr};
+std::atomic<MetadataMissReport> missReport{nullptr};
 
 struct Request {
   WString source;
@@ -99,10 +102,47 @@ uint32_t OpenFileKey(const Request& request, const format::Header& header,
   return ZQCA_OK;
 }
 
-// Version 1 recorded no attributes; a restored file is then private (0600).
-uint32_t ReadAttributes(const format::Header& header, crypto::Bytes fileKey, format::Attributes& attributes) {
-  if (header.version == format::kVersion1) return ZQCA_OK;
-  return keys::OpenAttributes(fileKey, header, attributes) ? ZQCA_OK : ZQCA_ERR_DAMAGED;
+// What the restored file gets besides its bytes. Version 1 recorded nothing
+// (a restored file stays private, 0600), version 2 the mode, version 3 the
+// metadata block; the header's time serves where the block has none.
+uint32_t ReadMetadata(const format::Header& header, crypto::Bytes fileKey, crypto::Bytes sealed,
+                      platform::FileMetadata& m) {
+  if (header.version >= format::kVersion) {
+    std::vector<uint8_t> records;
+    if (!metadata::Open(fileKey, header, sealed, records) || !metadata::Decode(records, m)) return ZQCA_ERR_DAMAGED;
+  } else if (header.version == format::kVersion2) {
+    format::Attributes attributes;
+    if (!keys::OpenAttributes(fileKey, header, attributes)) return ZQCA_ERR_DAMAGED;
+    m.hasMode = attributes.hasMode;
+    m.mode = attributes.mode;
+  }
+  return ZQCA_OK;
+}
+
+// The sealed metadata block right after the header (version 3 on).
+uint32_t ReadSealedMetadata(fileio::File& in, const format::Header& header, uint64_t room,
+                            std::vector<uint8_t>& sealed) {
+  if (header.version < format::kVersion) return ZQCA_OK;
+  if (header.metadataLength > room) return ZQCA_ERR_DAMAGED;
+  sealed.resize(header.metadataLength);
+  return in.ReadExact(sealed) ? ZQCA_OK : fileio::CodeFromLastError(ZQCA_ERR_READ);
+}
+
+// The header's time first, then the recorded metadata over it. Returns what
+// could not be applied; only a failure to set the header's time is fatal.
+bool ApplyMetadata(fileio::File& file, const format::Header& header, const platform::FileMetadata& m,
+                   std::vector<platform::MetadataMiss>& misses) {
+  FILETIME modified{static_cast<DWORD>(header.modified), static_cast<DWORD>(header.modified >> 32)};
+  if (!SetFileTime(file.get(), nullptr, nullptr, &modified)) return false;
+  if (header.version < format::kVersion) return !m.hasMode || platform::SetPermissions(file.get(), m.mode);
+  misses = platform::ApplyFileMetadata(file.get(), m);
+  return true;
+}
+
+void ReportMisses(const WString& path, const std::vector<platform::MetadataMiss>& misses) {
+  MetadataMissReport report = missReport.load();
+  if (!report) return;
+  for (const platform::MetadataMiss& miss : misses) report(path.c_str(), miss.what.c_str(), miss.error);
 }
 
 uint32_t OutputPath(const Request& request, const format::Header& header, WString& path) {
@@ -163,15 +203,24 @@ uint32_t Decrypt(const Request& request, WString& outputPath, bool* byPassword) 
   auto payload = container::Locate(in);
   if (!payload) return ZQCA_ERR_NOT_ENCRYPTED;
   format::Header header;
-  std::vector<uint8_t> raw;
+  std::vector<uint8_t> raw, sealedMetadata;
   if ((code = container::ReadHeader(in, *payload, header, &raw))) return code;
   if (header.flags & format::kFlagLocked) return ZQCA_ERR_LOCKED;
+  const uint64_t metadataStart = payload->offset + raw.size();
+  if ((code = ReadSealedMetadata(in, header, payload->end - metadataStart, sealedMetadata))) return code;
+  const uint64_t bodyStart = metadataStart + sealedMetadata.size();
+  // A stream recorded no size: its body's length tells it.
+  std::optional<uint64_t> streamSize;
+  if (format::IsStream(header) && !(streamSize = format::StreamSize(payload->end - bodyStart, header.chunkSize)))
+    return ZQCA_ERR_DAMAGED;
 
   crypto::SecureBuffer fileKey(format::kFileKeySize);
   if (!fileKey.Ok()) return ZQCA_ERR_NO_MEMORY;
   if ((code = OpenFileKey(request, header, fileKey, byPassword))) return code;
-  format::Attributes attributes;
-  if ((code = ReadAttributes(header, fileKey.view(), attributes))) return code;
+  platform::FileMetadata kept;
+  if ((code = ReadMetadata(header, fileKey.view(), sealedMetadata, kept))) return code;
+  // Only now: the MAC and the metadata's seal cover the header as stored.
+  if (streamSize) header.size = *streamSize;
   WString path;
   if ((code = OutputPath(request, header, path))) return code;
   if (fileio::Exists(path)) {
@@ -183,18 +232,122 @@ uint32_t Decrypt(const Request& request, WString& outputPath, bool* byPassword) 
   if (!reporter.Begin()) return ZQCA_ERR_CANCELLED;
   fileio::TempFile temp;
   if ((code = temp.Create(request.folder))) return code;
-  if ((code = RestoreBody(in, *payload, header, payload->offset + raw.size(), fileKey.view(),
-                          temp.file(), reporter)))
-    return code;
-  FILETIME modified{static_cast<DWORD>(header.modified),
-                    static_cast<DWORD>(header.modified >> 32)};
-  if (!SetFileTime(temp.file().get(), nullptr, nullptr, &modified) ||
-      (attributes.hasMode && !platform::SetPermissions(temp.file().get(), attributes.mode)))
-    return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+  if ((code = RestoreBody(in, *payload, header, bodyStart, fileKey.view(), temp.file(), reporter))) return code;
+  std::vector<platform::MetadataMiss> misses;
+  if (!ApplyMetadata(temp.file(), header, kept, misses)) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
   in.Close();
   code = temp.Commit(request.folder, path);
   if (code == ZQCA_OK || code == ZQCA_ERR_OUTPUT_EXISTS) outputPath = path;
+  if (code == ZQCA_OK) ReportMisses(path, misses);
   return code;
+}
+
+// ---- The stream form: read once, front to back, from a pipe. ----
+
+// Reads exactly buffer's size; a stream that ends before is damaged.
+uint32_t ReadWhole(ByteReader& in, std::span<uint8_t> buffer) {
+  size_t got = 0;
+  if (!in.Read(buffer, &got)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  return got == buffer.size() ? ZQCA_OK : ZQCA_ERR_DAMAGED;
+}
+
+uint32_t ReadStreamHeader(ByteReader& in, format::Header& header) {
+  std::array<uint8_t, format::kPrefixSize> prefix;
+  size_t got = 0;
+  if (!in.Read(prefix, &got)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  auto length = format::HeaderLength(std::span(prefix).first(got));
+  if (!length) return ZQCA_ERR_NOT_ENCRYPTED;
+  if (*length < format::kPrefixSize + format::kChecksumSize || *length > format::kMaxHeaderSize)
+    return ZQCA_ERR_DAMAGED;
+  std::vector<uint8_t> bytes(*length);
+  std::copy(prefix.begin(), prefix.end(), bytes.begin());
+  if (uint32_t code = ReadWhole(in, std::span(bytes).subspan(prefix.size()))) return code;
+  if (uint32_t code = container::CodeOf(format::Parse(bytes, header))) return code;
+  // Found in the plain form: one made self-extracting had its stub cut off.
+  if (header.flags & format::kFlagSelfExtracting) return ZQCA_ERR_DAMAGED;
+  return header.flags & format::kFlagLocked ? ZQCA_ERR_LOCKED : ZQCA_OK;
+}
+
+// Opens the body's chunks from in until it ends, writing the plaintext to
+// plainOut and the ciphertext as read to sealedCopy, either when given. One
+// buffer is read ahead, so the chunks in hand are known to be the last.
+uint32_t OpenStreamBody(ByteReader& in, ByteWriter* plainOut, ByteWriter* sealedCopy, const format::Header& header,
+                        crypto::Aead& aead) {
+  const size_t chunkSize = header.chunkSize, sealedChunk = chunkSize + crypto::kAeadTagSize;
+  const size_t perIo = format::ChunksPerIo(header.chunkSize), ioBytes = perIo * sealedChunk;
+  std::vector<uint8_t> current(ioBytes), next(ioBytes), plain(perIo * chunkSize);
+  size_t have = 0;
+  if (!in.Read(current, &have)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  uint64_t index = 0, total = 0;
+  for (;;) {
+    size_t nextHave = 0;
+    if (have == ioBytes && !in.Read(next, &nextHave)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+    const bool last = nextHave == 0;
+    if (have == 0) return ZQCA_ERR_DAMAGED;  // every body has a chunk
+    if (sealedCopy && !sealedCopy->Write({current.data(), have})) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+    size_t at = 0, outBytes = 0;
+    for (; at < have; ++index) {
+      const size_t length = std::min(sealedChunk, have - at);
+      if (length < crypto::kAeadTagSize || index > UINT32_MAX) return ZQCA_ERR_DAMAGED;
+      const size_t want = length - crypto::kAeadTagSize;
+      auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(index), last && at + length == have);
+      if (!aead.Open(nonce, header.mac, {current.data() + at, want}, {plain.data() + outBytes, want},
+                     {current.data() + at + want, crypto::kAeadTagSize}))
+        return ZQCA_ERR_DAMAGED;
+      at += length;
+      outBytes += want;
+    }
+    total += outBytes;
+    if (plainOut && outBytes > 0 && !plainOut->Write({plain.data(), outBytes}))
+      return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+    if (last) break;
+    std::swap(current, next);
+    have = nextHave;
+  }
+  // A file of known size that authenticated to its last chunk has it; this
+  // only guards a writer's fault.
+  return format::IsStream(header) || total == header.size ? ZQCA_OK : ZQCA_ERR_DAMAGED;
+}
+
+// The given keys first, then what the prompt gives, three tries at most.
+uint32_t OpenStreamFileKey(Request request, const format::Header& header, const PasswordPrompt& ask,
+                           crypto::SecureBuffer& fileKey, bool* byPassword) {
+  uint32_t code = OpenFileKey(request, header, fileKey, byPassword);
+  for (int tries = 0; tries < 3 && ask && header.passwordKeyLen != 0 &&
+                      (code == ZQCA_ERR_WRONG_KEY || code == ZQCA_ERR_NO_KEY);
+       ++tries) {
+    std::optional<WString> typed = ask(tries > 0);
+    if (!typed) break;
+    request.password = *typed;
+    code = OpenFileKey(request, header, fileKey, byPassword);
+    crypto::Wipe(typed->data(), typed->size() * sizeof(WCHAR));
+  }
+  return code;
+}
+
+uint32_t DecryptFromStream(ByteReader& in, ByteWriter& out, const Request& request, Spool* spool,
+                           const PasswordPrompt& ask, bool* byPassword) {
+  if (!crypto::EnsureInitialised()) return ZQCA_ERR_KDF;
+  format::Header header;
+  if (uint32_t code = ReadStreamHeader(in, header)) return code;
+  std::vector<uint8_t> sealedMetadata(header.version >= format::kVersion ? header.metadataLength : 0);
+  if (uint32_t code = ReadWhole(in, sealedMetadata)) return code;
+  crypto::SecureBuffer fileKey(format::kFileKeySize);
+  if (!fileKey.Ok()) return ZQCA_ERR_NO_MEMORY;
+  if (uint32_t code = OpenStreamFileKey(request, header, ask, fileKey, byPassword)) return code;
+  // A pipe takes no metadata, but the block must authenticate all the same.
+  platform::FileMetadata unused;
+  if (uint32_t code = ReadMetadata(header, fileKey.view(), sealedMetadata, unused)) return code;
+  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
+  crypto::Aead aead;
+  if (!bodyKey.Ok()) return ZQCA_ERR_NO_MEMORY;
+  if (!keys::BodyKey(fileKey.view(), bodyKey.span()) ||
+      !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
+    return ZQCA_ERR_KDF;
+  if (!spool) return OpenStreamBody(in, &out, nullptr, header, aead);
+  if (uint32_t code = OpenStreamBody(in, nullptr, spool, header, aead)) return code;
+  if (!spool->Rewind()) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  return OpenStreamBody(*spool, &out, nullptr, header, aead);
 }
 
 void CopyOut(const WString& path, WCHAR* output) {
@@ -205,6 +358,16 @@ void CopyOut(const WString& path, WCHAR* output) {
 }  // namespace
 
 void SetStoredKeySource(StoredKeySource source) { storedKeys = source; }
+void SetMetadataMissReport(MetadataMissReport report) { missReport = report; }
+
+uint32_t DecryptStream(ByteReader& in, ByteWriter& out, WStringView password, const BYTE* secondKey,
+                       uint32_t keyLen, Spool* spool, bool* byPassword, const PasswordPrompt& askPassword) {
+  Request request{WString(), WString(), password, secondKey, keyLen, nullptr};
+  bool opened = false;
+  uint32_t code = DecryptFromStream(in, out, request, spool, askPassword, &opened);
+  if (byPassword) *byPassword = opened;
+  return code;
+}
 
 uint32_t DecryptFile(const WCHAR* source, const WCHAR* folder, const WCHAR* password,
                      uint32_t passwordLength, const BYTE* secondKey, uint32_t keyLen,

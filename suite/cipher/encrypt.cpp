@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/identity.h"
+#include "platform/metadata.h"
 #include "platform/permissions.h"
 #include "suite/cipher/cipher.h"
 #include "suite/cipher/crypto.h"
@@ -11,6 +13,7 @@
 #include "suite/cipher/format.h"
 #include "suite/cipher/kdf.h"
 #include "suite/cipher/keys.h"
+#include "suite/cipher/metadata.h"
 #include "suite/cipher/reporter.h"
 #include "suite/cipher/stubs.h"
 
@@ -23,7 +26,7 @@ struct Source {
   fileio::File file;
   uint64_t size = 0;
   uint64_t modified = 0;
-  format::Attributes attributes;
+  std::vector<uint8_t> records;  // the metadata block's plain records
 };
 
 uint32_t OpenSource(const WString& path, Source& source) {
@@ -35,8 +38,12 @@ uint32_t OpenSource(const WString& path, Source& source) {
   if (!platform::DescribeOpenFile(source.file.get(), &facts)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
   source.size = facts.size;
   source.modified = (static_cast<uint64_t>(facts.written.dwHighDateTime) << 32) | facts.written.dwLowDateTime;
-  source.attributes.hasMode = facts.hasMode;
-  source.attributes.mode = facts.mode;
+  platform::FileMetadata kept;
+  if (!platform::ReadFileMetadata(source.file.get(), &kept)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  auto records = metadata::Encode(kept);
+  // Only a file with thousands of large extended attributes gets here.
+  if (!records) return ZQCA_ERR_ARGUMENT;
+  source.records = std::move(*records);
   return ZQCA_OK;
 }
 
@@ -73,14 +80,26 @@ uint32_t AddSlots(format::Header& header, crypto::Bytes fileKey, const BYTE* fir
   return ZQCA_OK;
 }
 
-uint32_t BuildHeader(const Source& source, WStringView name, bool selfExtract,
+// What a new file's header records of its plaintext.
+struct Plaintext {
+  uint64_t size;      // 0 for a stream
+  uint64_t modified;  // FILETIME
+  bool stream;
+  crypto::Bytes records;
+};
+
+// The header, its MAC and the sealed metadata block that follows it.
+uint32_t BuildHeader(const Plaintext& plain, WStringView name, bool selfExtract,
                      const BYTE* firstKey, const BYTE* secondKey, uint32_t keyLen,
-                     crypto::SecureBuffer& fileKey, format::Header& header) {
-  header.flags = selfExtract ? format::kFlagSelfExtracting : 0;
+                     crypto::SecureBuffer& fileKey, format::Header& header,
+                     std::vector<uint8_t>& sealedMetadata) {
+  header.flags = static_cast<uint16_t>((selfExtract ? format::kFlagSelfExtracting : 0) |
+                                       (plain.stream ? format::kFlagStream : 0));
   header.aead = static_cast<uint8_t>(currentAead);
-  header.size = source.size;
-  header.modified = source.modified;
+  header.size = plain.size;
+  header.modified = plain.modified;
   header.name = platform::ToUtf8(name);
+  header.metadataLength = static_cast<uint32_t>(plain.records.size() + crypto::kAeadTagSize);
   // Every random value a header needs, from one draw: a draw costs a call
   // into the kernel however few bytes it takes. The nonce prefix comes from
   // the strong generator with the rest, which is no weaker than its own.
@@ -95,8 +114,10 @@ uint32_t BuildHeader(const Source& source, WStringView name, bool selfExtract,
   std::copy_n(next += kNonce, keySize, fileKey.data());
   const crypto::Bytes spareSalt{next + keySize, spareSize};
   if (uint32_t code = AddSlots(header, fileKey.view(), firstKey, secondKey, keyLen, spareSalt)) return code;
-  if (!keys::SealAttributes(fileKey.view(), header, source.attributes)) return ZQCA_ERR_KDF;
-  return keys::HeaderMac(fileKey.view(), header, header.mac) ? ZQCA_OK : ZQCA_ERR_KDF;
+  if (!keys::HeaderMac(fileKey.view(), header, header.mac) ||
+      !metadata::Seal(fileKey.view(), header, plain.records, sealedMetadata))
+    return ZQCA_ERR_KDF;
+  return ZQCA_OK;
 }
 
 uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes fileKey,
@@ -141,6 +162,43 @@ uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes f
   return got == 0 ? ZQCA_OK : ZQCA_ERR_READ;
 }
 
+// The stream form's body: the size is unknown until the input ends, so one
+// buffer is read ahead to tell whether the chunks in hand are the last.
+uint32_t WriteStreamBody(ByteReader& in, ByteWriter& out, const format::Header& header, crypto::Bytes fileKey) {
+  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
+  crypto::Aead aead;
+  if (!bodyKey.Ok()) return ZQCA_ERR_NO_MEMORY;
+  if (!keys::BodyKey(fileKey, bodyKey.span()) ||
+      !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
+    return ZQCA_ERR_KDF;
+  const size_t chunkSize = header.chunkSize, perIo = format::ChunksPerIo(header.chunkSize);
+  const size_t plainBytes = perIo * chunkSize;
+  std::vector<uint8_t> current(plainBytes), next(plainBytes), sealed(plainBytes + perIo * crypto::kAeadTagSize);
+  size_t have = 0;
+  if (!in.Read(current, &have)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+  for (uint64_t index = 0;;) {
+    size_t nextHave = 0;
+    if (have == plainBytes && !in.Read(next, &nextHave)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+    const bool last = nextHave == 0;
+    const size_t chunks = have == 0 ? 1 : (have + chunkSize - 1) / chunkSize;
+    size_t at = 0, outBytes = 0;
+    for (size_t c = 0; c < chunks; ++c, ++index) {
+      if (index > UINT32_MAX) return ZQCA_ERR_ARGUMENT;  // beyond the chunk counter
+      const size_t want = std::min(chunkSize, have - at);
+      auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(index), last && c + 1 == chunks);
+      if (!aead.Seal(nonce, header.mac, {current.data() + at, want}, {sealed.data() + outBytes, want},
+                     {sealed.data() + outBytes + want, crypto::kAeadTagSize}))
+        return ZQCA_ERR_KDF;
+      at += want;
+      outBytes += want + crypto::kAeadTagSize;
+    }
+    if (!out.Write({sealed.data(), outBytes})) return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+    if (last) return ZQCA_OK;
+    std::swap(current, next);
+    have = nextHave;
+  }
+}
+
 uint32_t Encrypt(const WString& sourcePath, const WString& destination, const BYTE* firstKey,
                  const BYTE* secondKey, uint32_t keyLen, bool selfExtract,
                  ZQCA_ProgressProc progress) {
@@ -156,8 +214,9 @@ uint32_t Encrypt(const WString& sourcePath, const WString& destination, const BY
   format::Header header;
   crypto::SecureBuffer fileKey(format::kFileKeySize);
   if (!fileKey.Ok()) return ZQCA_ERR_NO_MEMORY;
-  if (uint32_t code = BuildHeader(source, name, selfExtract, firstKey, secondKey, keyLen, fileKey,
-                                  header))
+  std::vector<uint8_t> sealedMetadata;
+  if (uint32_t code = BuildHeader({source.size, source.modified, false, source.records}, name, selfExtract,
+                                  firstKey, secondKey, keyLen, fileKey, header, sealedMetadata))
     return code;
 
   Reporter reporter(progress, source.size);
@@ -167,7 +226,8 @@ uint32_t Encrypt(const WString& sourcePath, const WString& destination, const BY
   fileio::File& out = temp.file();
   const crypto::Bytes stub = selfExtract ? stubs::ForNewFile() : crypto::Bytes();
   uint64_t payloadOffset = stub.size();
-  if ((selfExtract && !out.WriteAll(stub)) || !out.WriteAll(format::Serialise(header)))
+  if ((selfExtract && !out.WriteAll(stub)) || !out.WriteAll(format::Serialise(header)) ||
+      !out.WriteAll(sealedMetadata))
     return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
   if (uint32_t code = WriteBody(source, header, fileKey.view(), out, reporter)) return code;
   if (selfExtract && !out.WriteAll(format::Trailer(payloadOffset)))
@@ -180,6 +240,26 @@ uint32_t Encrypt(const WString& sourcePath, const WString& destination, const BY
 
 Aead CurrentAead() { return currentAead; }
 void SetAead(Aead aead) { currentAead = aead; }
+
+uint32_t EncryptStream(ByteReader& in, ByteWriter& out, const BYTE* firstKey, const BYTE* secondKey,
+                       uint32_t keyLen, WStringView name) {
+  if (!firstKey && !secondKey) return ZQCA_ERR_NO_KEY;
+  if (keyLen == 0 || keyLen > kdf::kMaxKeyLen) return ZQCA_ERR_ARGUMENT;
+  if (!format::IsSafeName(name)) return ZQCA_ERR_UNSAFE_NAME;
+  if (!crypto::EnsureInitialised()) return ZQCA_ERR_KDF;
+  format::Header header;
+  crypto::SecureBuffer fileKey(format::kFileKeySize);
+  if (!fileKey.Ok()) return ZQCA_ERR_NO_MEMORY;
+  // A pipe has no time, mode or owner of its own: the stream records the
+  // time it was made, which a restore to a folder gives the file.
+  std::vector<uint8_t> sealedMetadata;
+  const Plaintext plain{0, static_cast<uint64_t>(platform::FileClockNow()), true, {}};
+  if (uint32_t code = BuildHeader(plain, name, false, firstKey, secondKey, keyLen, fileKey, header, sealedMetadata))
+    return code;
+  if (!out.Write(format::Serialise(header)) || !out.Write(sealedMetadata))
+    return fileio::CodeFromLastError(ZQCA_ERR_WRITE);
+  return WriteStreamBody(in, out, header, fileKey.view());
+}
 
 uint32_t EncryptFile(const WCHAR* source, WCHAR* destination, const BYTE* firstKey,
                      const BYTE* secondKey, uint32_t keyLen, bool selfExtract,

@@ -78,11 +78,12 @@ std::vector<uint8_t> Body(const Header& h) {
   w.U64(h.modified);
   w.U16(static_cast<uint16_t>(h.name.size()));
   w.Raw(crypto::AsBytes(h.name));
-  if (h.version >= kVersion) {
+  if (h.version >= kVersion2) {
     w.Raw(h.passwordSalt);
     w.U32(h.keyStoreId);
-    w.Raw(h.sealedAttributes);
   }
+  if (h.version == kVersion2) w.Raw(h.sealedAttributes);
+  if (h.version >= kVersion) w.U32(h.metadataLength);
   for (const Slot& s : h.slots) {
     w.U8(static_cast<uint8_t>(s.kind));
     w.Raw(s.wrapped);
@@ -129,10 +130,16 @@ bool ParseFields(crypto::Bytes bytes, Header& h) {
     return false;
   h.name.resize(nameSize);
   if (!r.Raw(reinterpret_cast<uint8_t*>(h.name.data()), nameSize)) return false;
-  if (h.version >= kVersion &&
-      (!r.Raw(h.passwordSalt.data(), h.passwordSalt.size()) || !r.U32(h.keyStoreId) ||
-       !r.Raw(h.sealedAttributes.data(), h.sealedAttributes.size())))
+  if (h.version >= kVersion2 &&
+      (!r.Raw(h.passwordSalt.data(), h.passwordSalt.size()) || !r.U32(h.keyStoreId)))
     return false;
+  if (h.version == kVersion2 && !r.Raw(h.sealedAttributes.data(), h.sealedAttributes.size())) return false;
+  if (h.version >= kVersion &&
+      (!r.U32(h.metadataLength) || h.metadataLength < crypto::kAeadTagSize ||
+       h.metadataLength > kMaxMetadataSize + crypto::kAeadTagSize))
+    return false;
+  // Earlier versions knew no stream form; a stream records no size.
+  if ((h.flags & kFlagStream) && (h.version < kVersion || h.size != 0)) return false;
   h.slots.resize(slotCount);
   for (Slot& s : h.slots) {
     uint8_t kind = 0;
@@ -184,7 +191,7 @@ ParseResult Parse(crypto::Bytes bytes, Header& header) {
       !crypto::Equal(Checksum(covered, true), bytes.last(kChecksumSize)))
     return ParseResult::kDamaged;
   uint16_t version = static_cast<uint16_t>(bytes[8] | (bytes[9] << 8));
-  if (version != kVersion1 && version != kVersion) return ParseResult::kUnknownVersion;
+  if (version != kVersion1 && version != kVersion2 && version != kVersion) return ParseResult::kUnknownVersion;
   return ParseFields(bytes, header) ? ParseResult::kOk : ParseResult::kDamaged;
 }
 
@@ -211,6 +218,21 @@ IoPlan PlanIo(uint64_t size, uint32_t chunkSize, uint64_t count) {
 uint64_t ChunkCount(uint64_t size, uint32_t chunkSize) {
   return size == 0 ? 1 : size / chunkSize + (size % chunkSize != 0);
 }
+
+std::optional<uint64_t> StreamSize(uint64_t bodyBytes, uint32_t chunkSize) {
+  const uint64_t sealedChunk = uint64_t{chunkSize} + crypto::kAeadTagSize;
+  // Every chunk but the last is whole; the last holds 0 to chunkSize bytes
+  // and its tag, so a body ending on a whole chunk ends with a full last one.
+  uint64_t whole = bodyBytes / sealedChunk, rest = bodyBytes % sealedChunk;
+  if (rest == 0) {
+    if (whole == 0) return std::nullopt;
+    return whole * chunkSize;
+  }
+  if (rest < crypto::kAeadTagSize) return std::nullopt;
+  return whole * chunkSize + (rest - crypto::kAeadTagSize);
+}
+
+bool IsStream(const Header& header) { return (header.flags & kFlagStream) != 0; }
 
 std::array<uint8_t, kTrailerSize> Trailer(uint64_t payloadOffset) {
   std::array<uint8_t, kTrailerSize> t{};

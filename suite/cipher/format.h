@@ -16,13 +16,18 @@ namespace halvex::cipher::format {
 constexpr std::array<uint8_t, 8> kMagic = {0x89, 'H', 'V', 'X', '\r', '\n', 0x1a, '\n'};
 constexpr std::array<uint8_t, 8> kTrailerMagic = {0x89, 'H', 'V', 'X', 'S', 'F', 'X', '\n'};
 // Version 2 added a password salt per transcoding, the key store's
-// identifier and the sealed attributes; version 1 files are still read.
-constexpr uint16_t kVersion = 2;
+// identifier and the sealed attributes; version 3 the stream form and the
+// sealed metadata in place of those attributes. Versions 1 and 2 are still read.
+constexpr uint16_t kVersion = 3;
+constexpr uint16_t kVersion2 = 2;
 constexpr uint16_t kVersion1 = 1;
 
 constexpr uint16_t kFlagSelfExtracting = 0x0001;
 constexpr uint16_t kFlagLocked = 0x0002;
-constexpr uint16_t kKnownFlags = kFlagSelfExtracting | kFlagLocked;
+// Written where the size was not known in advance (a pipe): the header
+// records size 0 and the body runs to the end of the payload (version 3 on).
+constexpr uint16_t kFlagStream = 0x0004;
+constexpr uint16_t kKnownFlags = kFlagSelfExtracting | kFlagLocked | kFlagStream;
 
 // Every version starts with magic, version, flags and header length, and
 // ends its header with a SHA-256 of all bytes before it, so corruption is
@@ -65,6 +70,11 @@ constexpr size_t kAttributesPlainSize = 8;
 constexpr size_t kSealedAttributesSize = kAttributesPlainSize + crypto::kAeadTagSize;
 constexpr uint32_t kRecordedMode = 0x1;
 
+// Version 3 seals the metadata (time, mode, owner, extended attributes) in a
+// block of its own right after the header: its length is in the header, so
+// the MAC covers it, and a reader refuses more than this much.
+constexpr uint32_t kMaxMetadataSize = 1024 * 1024;
+
 struct Attributes {
   bool hasMode = false;
   uint32_t mode = 0;  // permission bits, 0777 at most
@@ -97,7 +107,10 @@ struct Header {
   // salt), which key store a stored-key slot needs (0: none), attributes.
   std::array<uint8_t, kPasswordSaltSize> passwordSalt{};
   uint32_t keyStoreId = 0;
-  std::array<uint8_t, kSealedAttributesSize> sealedAttributes{};
+  std::array<uint8_t, kSealedAttributesSize> sealedAttributes{};  // version 2 only
+  // Version 3 on: the length of the sealed metadata block after the header,
+  // its tag included.
+  uint32_t metadataLength = 0;
   std::vector<Slot> slots;
   std::array<uint8_t, kMacSize> mac{};
 };
@@ -126,6 +139,10 @@ std::array<uint8_t, crypto::kAeadNonceSize> ChunkNonce(const Header& header, uin
                                                       bool last);
 // Number of chunks a plaintext of size bytes is sealed in (an empty file has one).
 uint64_t ChunkCount(uint64_t size, uint32_t chunkSize);
+// The plaintext size of a stream-form body of bodyBytes bytes: nothing when
+// no sequence of chunks has that length (the last one shorter than a tag).
+std::optional<uint64_t> StreamSize(uint64_t bodyBytes, uint32_t chunkSize);
+bool IsStream(const Header& header);
 
 std::array<uint8_t, kTrailerSize> Trailer(uint64_t payloadOffset);
 std::optional<uint64_t> TrailerOffset(crypto::Bytes trailer);

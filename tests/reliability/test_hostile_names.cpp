@@ -12,6 +12,7 @@
 #include "suite/cipher/crypto.h"
 #include "suite/cipher/format.h"
 #include "suite/cipher/keys.h"
+#include "suite/cipher/metadata.h"
 #include "tests/reliability/observer.h"
 #include "tests/reliability/reliability.h"
 
@@ -75,12 +76,16 @@ class HostileNames : public ::testing::Test {
     EXPECT_TRUE(cipher::keys::UnwrapSlot(header, 0, {key_, 24}, fileKey));
     EXPECT_TRUE(cipher::keys::BodyKey(fileKey, bodyKey));
     const std::array<uint8_t, 32> oldMac = header.mac;
+    std::vector<uint8_t> records, sealedMetadata;
+    EXPECT_TRUE(cipher::metadata::Open(fileKey, header, {bytes + length, header.metadataLength}, records));
     header.name = name;
     EXPECT_TRUE(cipher::keys::HeaderMac(fileKey, header, header.mac));
     std::vector<uint8_t> out = fmt::Serialise(header);
+    EXPECT_TRUE(cipher::metadata::Seal(fileKey, header, records, sealedMetadata));
+    out.insert(out.end(), sealedMetadata.begin(), sealedMetadata.end());
     cipher::crypto::Aead aead;
     EXPECT_TRUE(aead.Init(static_cast<cipher::crypto::AeadId>(header.aead), bodyKey));
-    size_t at = length;
+    size_t at = length + sealedMetadata.size();
     const uint64_t count = fmt::ChunkCount(header.size, header.chunkSize);
     for (uint32_t i = 0; i < count; ++i) {
       size_t plain = std::min<size_t>(header.chunkSize, file.size() - at - 16);

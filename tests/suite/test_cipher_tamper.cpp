@@ -8,6 +8,7 @@
 #include "suite/cipher/format.h"
 #include "suite/cipher/stubs.h"
 #include "suite/cipher/keys.h"
+#include "suite/cipher/metadata.h"
 #include "tests/suite/cipher_test_support.h"
 
 namespace halvex::test {
@@ -48,6 +49,13 @@ class CipherTamper : public CipherTest {
 
   static size_t HeaderLength(const std::vector<uint8_t>& bytes, size_t at = 0) {
     return *fmt::HeaderLength({bytes.data() + at, fmt::kPrefixSize});
+  }
+  // Where chunk 0 starts: after the header and its sealed metadata.
+  static size_t BodyStart(const std::vector<uint8_t>& bytes, size_t at = 0) {
+    fmt::Header h;
+    const size_t length = HeaderLength(bytes, at);
+    EXPECT_EQ(fmt::Parse({bytes.data() + at, length}, h), fmt::ParseResult::kOk);
+    return at + length + h.metadataLength;
   }
 };
 
@@ -91,7 +99,7 @@ TEST_F(CipherTamper, SampledBodyAndTrailerBitFlipsAreDetected) {
 
 TEST_F(CipherTamper, TruncationAndExtensionAreDetected) {
   std::vector<uint8_t> file = Make("a.txt", Pattern(3 * 65536 + 100));
-  const size_t body = HeaderLength(file);
+  const size_t body = BodyStart(file);
   std::vector<size_t> lengths = {0, 8, body - 1, body, body + 1, file.size() - 1, file.size() - 16};
   for (size_t k = 1; k <= 3; ++k)
     for (long delta : {-1L, 0L, 1L}) lengths.push_back(body + k * kSealedChunk + delta);
@@ -113,7 +121,7 @@ TEST_F(CipherTamper, TruncationAndExtensionAreDetected) {
 
 TEST_F(CipherTamper, ReorderedChunksAreDetected) {
   std::vector<uint8_t> file = Make("a.txt", Pattern(3 * 65536));
-  const size_t body = HeaderLength(file);
+  const size_t body = BodyStart(file);
   std::vector<uint8_t> swapped = file;
   std::swap_ranges(swapped.begin() + body, swapped.begin() + body + kSealedChunk,
                    swapped.begin() + body + kSealedChunk);
@@ -147,18 +155,18 @@ TEST_F(CipherTamper, ForgedFieldsAndSlotsWithRenewedChecksumOpenWithNoKey) {
                 {"memory", 28},              {"lanes", 32},       {"nonce prefix", 68},
                 {"reserved", 75},            {"size", 76},        {"modified", 84},
                 {"name", 94},                {"password salt", 99}, {"key store id", 115},
-                {"attributes", 119},         {"slot kind", 143},  {"wrapped key", 150},
-                {"slot tag", 185},           {"mac", 192}};
+                {"metadata length", 119},    {"slot kind", 123},  {"wrapped key", 130},
+                {"slot tag", 165},           {"mac", 172}};
   for (const Field& f : fields) {
     std::vector<uint8_t> forged = file;
     forged[f.offset] ^= 0x01;
     gcry_md_hash_buffer(GCRY_MD_SHA256, forged.data() + length - 32, forged.data(), length - 32);
     uint32_t code = Try(forged);
     // A reserved byte or slot kind out of range is malformed before any key is tried.
-    bool malformed = f.offset == 75 || f.offset == 143;
+    bool malformed = f.offset == 75 || f.offset == 123;
     EXPECT_EQ(code, malformed ? ZQCA_ERR_DAMAGED : ZQCA_ERR_WRONG_KEY) << f.name;
   }
-  EXPECT_EQ(length, 192u + 64u);
+  EXPECT_EQ(length, 172u + 64u);
 }
 
 // Rebuilds an encrypted file with a changed header, sealed correctly, as a
@@ -171,12 +179,17 @@ std::vector<uint8_t> Reseal(const std::vector<uint8_t>& file, const std::functio
   EXPECT_TRUE(cipher::keys::UnwrapSlot(header, 0, StoredKey(), fileKey));
   EXPECT_TRUE(cipher::keys::BodyKey(fileKey, bodyKey));
   std::array<uint8_t, 32> oldMac = header.mac;
+  std::vector<uint8_t> records, sealedMetadata;
+  EXPECT_TRUE(cipher::metadata::Open(fileKey, header, {file.data() + length, header.metadataLength}, records));
+  const size_t bodyStart = length + header.metadataLength;
   change(header);
   EXPECT_TRUE(cipher::keys::HeaderMac(fileKey, header, header.mac));
   std::vector<uint8_t> out = fmt::Serialise(header);
+  EXPECT_TRUE(cipher::metadata::Seal(fileKey, header, records, sealedMetadata));
+  out.insert(out.end(), sealedMetadata.begin(), sealedMetadata.end());
   cipher::crypto::Aead aead;
   EXPECT_TRUE(aead.Init(static_cast<cipher::crypto::AeadId>(header.aead), bodyKey));
-  size_t at = length;
+  size_t at = bodyStart;
   uint64_t count = fmt::ChunkCount(header.size, header.chunkSize);
   for (uint32_t i = 0; i < count; ++i) {
     size_t plain = std::min<size_t>(header.chunkSize, file.size() - at - 16);
@@ -233,7 +246,7 @@ TEST(CipherNames, LimitCountsUtf16Units) {
 TEST_F(CipherTamper, UnknownVersionIsReportedAsSuch) {
   std::vector<uint8_t> file = Make("a.txt", "content");
   size_t length = HeaderLength(file);
-  for (uint16_t version : {0, 3, 0x100}) {
+  for (uint16_t version : {0, 4, 0x100}) {
     std::vector<uint8_t> other = file;
     other[8] = static_cast<uint8_t>(version);
     other[9] = static_cast<uint8_t>(version >> 8);

@@ -12,6 +12,7 @@
 #include "suite/cipher/format.h"
 #include "suite/cipher/kdf.h"
 #include "suite/cipher/keys.h"
+#include "suite/cipher/metadata.h"
 #include "tests/suite/cipher_test_support.h"
 
 namespace halvex::test {
@@ -38,12 +39,17 @@ const std::vector<Vector>& Vectors() {
       {"v2-empty.hvx", "empty.bin", "", false, true, false, false, 0600},
       {"v2-chunks.exe", "chunks.bin", Pattern(65536 + 1000, 7), true, false, true, false, 0755},
       {"v2-locked.hvx", "locked.txt", "locked away\n", false, true, false, true, 0644},
+      {"v3-hello.hvx", "hello.txt", "Hello, Halvex!\n", true, true, false, false, 0640},
+      {"v3-empty.hvx", "empty.bin", "", false, true, false, false, 0600},
+      {"v3-chunks.exe", "chunks.bin", Pattern(65536 + 1000, 7), true, false, true, false, 0755},
+      {"v3-locked.hvx", "locked.txt", "locked away\n", false, true, false, true, 0644},
   };
   return vectors;
 }
 
 // Files that must never open, each with the code a reader gives: made once
-// by the writer below from v2-hello.hvx, one field or byte changed each.
+// by the writer below from the version's hello file, one field or byte
+// changed each.
 struct Refused {
   const char* file;
   uint32_t code;
@@ -52,6 +58,10 @@ const Refused kRefused[] = {
     {"v2-bad-tag.hvx", ZQCA_ERR_DAMAGED},     // the last chunk's tag changed
     {"v2-bad-lanes.hvx", ZQCA_ERR_KDF},       // 9 Argon2id lanes, over the limit, checksum renewed
     {"v2-big-chunk.hvx", ZQCA_ERR_DAMAGED},   // a 2 MiB chunk size, over the limit, checksum renewed
+    {"v3-bad-tag.hvx", ZQCA_ERR_DAMAGED},
+    {"v3-bad-lanes.hvx", ZQCA_ERR_KDF},
+    {"v3-big-chunk.hvx", ZQCA_ERR_DAMAGED},
+    {"v3-bad-metadata.hvx", ZQCA_ERR_DAMAGED},  // the sealed metadata's first byte changed
 };
 
 class CipherVectors : public CipherTest {};
@@ -117,7 +127,8 @@ TEST_F(CipherVectors, DISABLED_WriteVectors) {
                                std::filesystem::copy_options::overwrite_existing);
   }
   // The files that must fail, from the version's hello file.
-  std::vector<uint8_t> hello = ReadBytes((std::filesystem::path(target) / "v2-hello.hvx").string());
+  const std::string prefix = "v" + std::to_string(cipher::format::kVersion) + "-";
+  std::vector<uint8_t> hello = ReadBytes((std::filesystem::path(target) / (prefix + "hello.hvx")).string());
   ASSERT_FALSE(hello.empty());
   const uint32_t length = *cipher::format::HeaderLength(hello);
   auto withHeader = [&](auto change) {
@@ -130,11 +141,14 @@ TEST_F(CipherVectors, DISABLED_WriteVectors) {
   };
   std::vector<uint8_t> badTag = hello;
   badTag.back() ^= 0x01;
-  WriteBytes((std::filesystem::path(target) / "v2-bad-tag.hvx").string(), badTag);
-  WriteBytes((std::filesystem::path(target) / "v2-bad-lanes.hvx").string(),
+  WriteBytes((std::filesystem::path(target) / (prefix + "bad-tag.hvx")).string(), badTag);
+  WriteBytes((std::filesystem::path(target) / (prefix + "bad-lanes.hvx")).string(),
              withHeader([](cipher::format::Header& h) { h.kdfParams.lanes = 9; }));
-  WriteBytes((std::filesystem::path(target) / "v2-big-chunk.hvx").string(),
+  WriteBytes((std::filesystem::path(target) / (prefix + "big-chunk.hvx")).string(),
              withHeader([](cipher::format::Header& h) { h.chunkSize = 2 * 1024 * 1024; }));
+  std::vector<uint8_t> badMetadata = hello;
+  badMetadata[length] ^= 0x01;  // the sealed metadata's first byte
+  WriteBytes((std::filesystem::path(target) / (prefix + "bad-metadata.hvx")).string(), badMetadata);
 }
 
 // FORMAT.md is what others write readers from: its defaults and its known
@@ -223,10 +237,20 @@ TEST_F(CipherVectors, FormatDocumentKnownAnswersHold) {
   std::array<uint8_t, 32> bodyKey{};
   ASSERT_TRUE(keys::BodyKey(fileKey, bodyKey));
   computed["body key"] = Hex(bodyKey);
-  ASSERT_TRUE(keys::SealAttributes(fileKey, h, {true, 0644}));
-  computed["sealed attributes"] = Hex(h.sealedAttributes);
+  platform::FileMetadata kept;
+  kept.hasTime = true;
+  kept.seconds = 1'600'000'000;
+  kept.nanoseconds = 123'456'789;
+  kept.hasMode = true;
+  kept.mode = 0644;
+  const std::vector<uint8_t> records = *cipher::metadata::Encode(kept);
+  computed["metadata records"] = Hex(records);
+  h.metadataLength = static_cast<uint32_t>(records.size() + 16);
   ASSERT_TRUE(keys::HeaderMac(fileKey, h, h.mac));
   computed["header mac"] = Hex(h.mac);
+  std::vector<uint8_t> sealedMetadata;
+  ASSERT_TRUE(cipher::metadata::Seal(fileKey, h, records, sealedMetadata));
+  computed["sealed metadata"] = Hex(sealedMetadata);
   const std::vector<uint8_t> header = fmt::Serialise(h);
   computed["header"] = Hex(header);
 
@@ -244,12 +268,17 @@ TEST_F(CipherVectors, FormatDocumentKnownAnswersHold) {
   }
 
   std::vector<uint8_t> file = header;
+  file.insert(file.end(), sealedMetadata.begin(), sealedMetadata.end());
   file.insert(file.end(), plain.begin(), plain.end());
   file.insert(file.end(), tag.begin(), tag.end());
   WriteBytes(drive_.Native("known.hvx"), file);
   CallResult r = Decrypt(drive_.Path("known.hvx"), drive_.Path(""), kVectorPassword, OtherKey().data());
   ASSERT_EQ(r.code, ZQCA_OK);
   EXPECT_EQ(drive_.Read("hello.txt"), "Hello, Halvex!\n");
+  struct stat st{};
+  ASSERT_EQ(stat(drive_.Native("hello.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 123'456'789);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);
 }
 
 }  // namespace
