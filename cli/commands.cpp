@@ -398,7 +398,10 @@ int RunCommand(const Options& o) {
     case Command::kInspect: return RunInspect(o);
     case Command::kClean: return RunClean(o);
     case Command::kNone: return UsageError(o, "no command given (try 'halvex --help')");
-    default: return IsStreamRequest(o) ? RunStream(o) : RunBatch(o);
+    default:
+      if (!IsStreamRequest(o)) return RunBatch(o);
+      keystore::SetCreatedListener(TellKeyStoreMade);
+      return RunStream(o);
   }
 }
 

@@ -151,7 +151,7 @@ std::string StreamFailure(uint32_t code, bool decrypting, bool unverified) {
     case ZQCA_ERR_NOT_ENCRYPTED:
       return "the input is not an encrypted file (a self-extracting file must be given by name, not piped)";
     case ZQCA_ERR_DAMAGED:
-      return unverified ? "the input is damaged or cut short: what came before the damage was written"
+      return unverified ? "the input is damaged or cut short: what was written before the damage is incomplete"
                         : "the input is damaged or cut short: nothing was written";
     case ZQCA_ERR_WRONG_KEY: return "wrong password: no key given opens the input";
     case ZQCA_ERR_NO_KEY: return "the input needs a password: give --password-file FILE or HALVEX_PASSWORD";

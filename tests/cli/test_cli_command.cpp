@@ -9,8 +9,10 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -185,8 +187,42 @@ class CommandTest : public ::testing::Test {
     fs::path p = data_ / rel;
     fs::create_directories(p.parent_path());
     std::ofstream(p, std::ios::binary) << content;
-    struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    // Nanoseconds too: a restore must not round them to the header's 100 ns.
+    struct timespec times[2] = {{mtime, 0}, {mtime, static_cast<long>(mtime % 1000) * 1000001 + 7}};
     utimensat(AT_FDCWD, p.c_str(), times, 0);
+  }
+
+  // Runs a shell command line in the data folder with the command's
+  // environment; $HALVEX names the command.
+  Outcome Shell(const std::string& line) {
+    std::vector<std::string> extra{std::string("HALVEX=") + HALVEX_CLI_PATH};
+    pid_t pid = fork();
+    if (pid == 0) {
+      setsid();
+      const std::string out = (root_ / "stdout").string(), err = (root_ / "stderr").string();
+      int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      int in = open("/dev/null", O_RDONLY);
+      dup2(in, 0), dup2(o, 1), dup2(e, 2);
+      if (chdir(root_.c_str()) != 0) _exit(126);
+      std::vector<std::string> env = Environment(extra);
+      std::vector<char*> envp;
+      for (auto& v : env) envp.push_back(v.data());
+      envp.push_back(nullptr);
+      const char* argv[] = {"/bin/bash", "-o", "pipefail", "-c", line.c_str(), nullptr};
+      execve(argv[0], const_cast<char**>(argv), envp.data());
+      _exit(127);
+    }
+    return Wait(pid);
+  }
+
+  // What stat and getfattr say of everything under the data folder, the
+  // folders included: names, modes, owners, nanosecond times, attributes.
+  std::string Metadata() {
+    Outcome r = Shell("cd data && find . -mindepth 1 -print0 | sort -z | xargs -0 stat -c '%n %F %a %u:%g %U:%G %y' "
+                      "&& getfattr -R -d -m - . 2>/dev/null | grep -v '^$' || true");
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
   }
 
   TreeSnapshot Snapshot() const {
@@ -229,7 +265,26 @@ TEST_F(CommandTest, EncryptThenDecryptTreeRestoresEveryByteAndTime) {
     Write(name, Bytes(size, seed), 1500000000 + seed);
     ++seed;
   }
+  // What a backup or sync tool compares besides the bytes: modes, owners (a
+  // superuser restores them), extended attributes and POSIX ACLs.
+  fs::permissions(data_ / "report.doc", fs::perms(0640));
+  fs::permissions(data_ / "a/chunk", fs::perms(04755));
+  setxattr((data_ / "one").c_str(), "user.origin", "camera 2", 8, 0);
+  if (geteuid() == 0) {
+    EXPECT_EQ(chown((data_ / "one").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(chown((data_ / "a/chunk").c_str(), 65534, 65534), 0);
+    fs::permissions(data_ / "a/chunk", fs::perms(04755));  // chown cleared the set-id bit
+    // user::rw- user:65534:r-- group::r-- mask::r-- other::---
+    const uint32_t acl[] = {2, 0x00060001, 0xffffffff, 0x00040002, 65534, 0x00040004, 0xffffffff,
+                            0x00040010, 0xffffffff, 0x00000020, 0xffffffff};
+    setxattr((data_ / "report.doc").c_str(), "system.posix_acl_access", acl, sizeof acl, 0);
+  }
+  for (const char* folder : {"a", "a/b", "a/b/c"}) {
+    struct timespec times[2] = {{0, UTIME_OMIT}, {1400000000, 123456789}};
+    utimensat(AT_FDCWD, (data_ / folder).c_str(), times, 0);
+  }
   const TreeSnapshot before = Snapshot();
+  const std::string metadataBefore = Metadata();
 
   Outcome enc = Halvex({"encrypt", "-r", "--on-hidden", "encrypt", data_.string()});
   ASSERT_EQ(enc.status, 0) << enc.out << enc.err;
@@ -248,6 +303,54 @@ TEST_F(CommandTest, EncryptThenDecryptTreeRestoresEveryByteAndTime) {
   Outcome dec = Halvex({"decrypt", "-r", data_.string()});
   ASSERT_EQ(dec.status, 0) << dec.out << dec.err;
   EXPECT_EQ(Snapshot(), before);
+  EXPECT_EQ(Metadata(), metadataBefore);
+}
+
+// tar c | halvex encrypt - | halvex decrypt - | tar x, and streams that must
+// not pass: cut, altered, or opened with the wrong password.
+TEST_F(CommandTest, StreamsThroughPipesRoundTripAndACutStreamFails) {
+  Write("tree/a.txt", Bytes(100000, 1));
+  Write("tree/b/c.bin", Bytes(3 * 1024 * 1024 + 5, 2));
+  const std::string pw = PasswordFile("pipe secret"), wrong = PasswordFile("not it");
+  Outcome round = Shell("tar cf - -C data tree | $HALVEX encrypt --password-file " + pw +
+                        " - > tree.tar.hvx && mkdir back && $HALVEX decrypt --password-file " + pw +
+                        " - < tree.tar.hvx | tar xf - -C back && diff -r data/tree back/tree");
+  ASSERT_EQ(round.status, 0) << round.err;
+  // The file a pipe made opens as any encrypted file, under the output's name.
+  fs::copy_file(root_ / "tree.tar.hvx", root_ / "copy.hvx");
+  ASSERT_EQ(Halvex({"decrypt", "--password-file", pw, (root_ / "copy.hvx").string()}).status, 0);
+  EXPECT_TRUE(fs::exists(root_ / "tree.tar"));
+
+  const uintmax_t size = fs::file_size(root_ / "tree.tar.hvx");
+  struct Case {
+    const char* what;
+    std::string input;  // a shell command writing the stream to stdout
+    std::string options;
+    const char* message;
+    bool holdsBack;
+  } cases[] = {
+      {"cut at a chunk's end", "head -c " + std::to_string(size - 65552) + " tree.tar.hvx", "",
+       "damaged or cut short: nothing was written", true},
+      {"cut unverified", "head -c " + std::to_string(size - 100) + " tree.tar.hvx", "--stream-unverified",
+       "what was written before the damage is incomplete", false},
+      {"a byte changed", "{ head -c 5000 tree.tar.hvx; printf x; tail -c +5002 tree.tar.hvx; }", "",
+       "nothing was written", true},
+      // On another key store: this one's key would open it without a password.
+      {"the wrong password", "cat tree.tar.hvx", "wrong", "wrong password", true},
+      {"not encrypted", "cat tree.tar", "", "not an encrypted file", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string keys = "--password-file " + (c.options == "wrong" ? wrong + " --no-input" : pw + " " + c.options);
+    const std::string store = c.options == "wrong" ? "HALVEX_KEYSTORE=$PWD/keys/other " : "";
+    Outcome r = Shell(c.input + " | " + store + "$HALVEX decrypt " + keys + " - > out.bin");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    if (c.holdsBack) {
+      EXPECT_EQ(fs::file_size(root_ / "out.bin"), 0u);
+    }
+  }
 }
 
 // A program's own whole-file flock, shared or exclusive, is not a share mode
