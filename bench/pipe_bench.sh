@@ -2,9 +2,11 @@
 # A large stream through a pipe both ways, halvex beside age:
 #   cat big | halvex encrypt - | halvex decrypt - | cmp - big
 #   cat big | age -r R         | age -d -i KEY    | cmp - big
-# Rounds alternate between the two; the medians, their ratio and the peak
-# RSS of each halvex process are printed. halvex holds the stream back until
-# it has authenticated (its default), age writes as it goes.
+# Rounds alternate between them; the medians, the ratios and the peak RSS of
+# each halvex process are printed. halvex holds the stream back until all of
+# it has authenticated (its default), so cmp starts only once decryption has
+# read everything; age writes as it goes, as halvex does with
+# --stream-unverified, which is timed as well.
 #
 #   bench/pipe_bench.sh [build-dir]        (scripts/setup.sh bench first)
 # BENCH_PIPE_MB (1024), BENCH_RUNS (5), BENCH_DIR (/var/tmp).
@@ -34,25 +36,29 @@ head -c "$((mb * 1024 * 1024))" /dev/urandom >"$work/big"
 echo | "$halvex" encrypt - >/dev/null 2>&1
 
 now() { date +%s.%N; }
-declare -a ours theirs
+declare -a ours unverified theirs
 for ((i = 0; i < runs; i++)); do
   t0=$(now)
   cat "$work/big" | /usr/bin/time -f %M -o "$work/rss-enc" "$halvex" encrypt - |
     /usr/bin/time -f %M -o "$work/rss-dec" "$halvex" decrypt - | cmp - "$work/big"
   t1=$(now)
-  cat "$work/big" | age -r "$recipient" | age -d -i "$work/age.key" | cmp - "$work/big"
+  cat "$work/big" | "$halvex" encrypt - | "$halvex" decrypt --stream-unverified - | cmp - "$work/big"
   t2=$(now)
+  cat "$work/big" | age -r "$recipient" | age -d -i "$work/age.key" | cmp - "$work/big"
+  t3=$(now)
   ours+=("$(echo "$t1 - $t0" | bc -l)")
-  theirs+=("$(echo "$t2 - $t1" | bc -l)")
+  unverified+=("$(echo "$t2 - $t1" | bc -l)")
+  theirs+=("$(echo "$t3 - $t2" | bc -l)")
   echo "round $((i + 1)): halvex $(printf %.2f "${ours[-1]}") s (RSS encrypt $(cat "$work/rss-enc") KiB," \
-       "decrypt $(cat "$work/rss-dec") KiB), age $(printf %.2f "${theirs[-1]}") s"
+       "decrypt $(cat "$work/rss-dec") KiB), unverified $(printf %.2f "${unverified[-1]}") s," \
+       "age $(printf %.2f "${theirs[-1]}") s"
 done
-python3 - "$mb" "${ours[*]}" "${theirs[*]}" <<'PY'
+python3 - "$mb" "${ours[*]}" "${unverified[*]}" "${theirs[*]}" <<'PY'
 import statistics, sys
 mb = int(sys.argv[1])
-ours = statistics.median(map(float, sys.argv[2].split()))
-theirs = statistics.median(map(float, sys.argv[3].split()))
+ours, unverified, theirs = (statistics.median(map(float, a.split())) for a in sys.argv[2:5])
 print(f"{mb} MiB through a pipe, encrypt | decrypt | cmp, medians:")
-print(f"  halvex {ours:.2f} s ({mb / ours:.0f} MiB/s)   age {theirs:.2f} s ({mb / theirs:.0f} MiB/s)")
-print(f"  halvex speed / age speed: {theirs / ours:.2f}x")
+print(f"  halvex {ours:.2f} s ({mb / ours:.0f} MiB/s), --stream-unverified {unverified:.2f} s "
+      f"({mb / unverified:.0f} MiB/s), age {theirs:.2f} s ({mb / theirs:.0f} MiB/s)")
+print(f"  speed against age: halvex {theirs / ours:.2f}x, --stream-unverified {theirs / unverified:.2f}x")
 PY
