@@ -147,6 +147,15 @@ void TellKeyStoreMade(const std::filesystem::path& keyFile) {
                      "backup: 'halvex keystore import BACKUP'\n");
 }
 
+// Told while the batch runs: a restored file is kept even where part of its
+// metadata could not be put back, so the user hears which part.
+void TellMetadataMiss(const WCHAR* path, const char* what, uint32_t error) {
+  const std::string why = error == ERROR_NOT_SUPPORTED   ? "the file system does not support it"
+                          : error == ERROR_ACCESS_DENIED ? "not permitted"
+                                                         : DescribeCode(error);
+  msgbox::WriteLines("halvex: warning: " + NativeOf(path) + ": " + what + " could not be restored (" + why + ")\n");
+}
+
 // Files that only a password opens, passed over because none was given: at a
 // terminal the password is asked for, three tries, and those files are
 // decrypted with it. Each try's results stand in the report.
@@ -195,6 +204,7 @@ int RunBatch(const Options& o) {
   // HOME, an unmounted folder) must be reported, not replaced by a new key.
   keystore::SetMayCreate(o.command != Command::kDecrypt);
   keystore::SetCreatedListener(TellKeyStoreMade);
+  cipher::SetMetadataMissReport(TellMetadataMiss);
   auto inputs = Inputs(o, status);
   if (!inputs) return status;
   const std::vector<InputFile>* files = &inputs->files;
