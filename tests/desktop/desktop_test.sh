@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # halvex-desktop's windows driven as a user would, on a virtual display:
 # Cancel during a large file, the hidden-file question by a click and by the
-# keyboard, the error dialog's Retry and Skip, and two passwords that differ.
+# keyboard, the error dialog's Retry and Skip, two passwords that differ, and
+# no plugin at all.
 # Usage: desktop_test.sh SCENARIO HALVEX_DESKTOP HALVEX PLUGIN SHOTS_FOLDER
 # Screenshots go to SHOTS_FOLDER/desktop-*.png. 77: a tool is missing (skipped).
 set -uo pipefail
@@ -133,6 +134,16 @@ case $scenario in
     [[ $status == 2 ]] || fail "exit status $status"
     grep -q "the two passwords differ" "$T/log" || fail "no refusal: $(cat "$T/log")"
     [[ $(ls -A "$T/d") == a.txt && $(cat "$T/d/a.txt") == plain ]] || fail "the file was touched"
+    ;;
+  no_plugin)  # no toolkit: the command runs as ever, halvex-desktop touches nothing
+    echo plain >"$T/d/a.dat"
+    echo pw >"$T/pw"
+    HALVEX_DESKTOP_PLUGIN=$T/none.so "$desktop" encrypt "$T/d/a.dat" >"$T/log" 2>&1
+    status=$?
+    [[ $status == 2 && $(ls -A "$T/d") == a.dat ]] || fail "halvex-desktop without its plugin: $status, $(ls -A "$T/d")"
+    HALVEX_UI=window HALVEX_DESKTOP_PLUGIN=$T/none.so "$halvex" encrypt --password-file "$T/pw" "$T/d/a.dat" \
+      </dev/null >"$T/log" 2>&1 || fail "the command without the plugin: $(cat "$T/log")"
+    [[ $(ls -A "$T/d") == a.dat.qelmenc ]] || fail "the command did not encrypt: $(ls -A "$T/d")"
     ;;
   *) echo "unknown scenario $scenario"; exit 2 ;;
 esac
