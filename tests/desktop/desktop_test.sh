@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # halvex-desktop's windows driven as a user would, on a virtual display:
 # Cancel during a large file, the hidden-file question by a click and by the
-# keyboard, the error dialog's Retry and Skip, two passwords that differ, and
-# no plugin at all.
+# keyboard, Enter at an existing output, the error dialog's Retry and Skip,
+# two passwords that differ, and no plugin at all.
 # Usage: desktop_test.sh SCENARIO HALVEX_DESKTOP HALVEX PLUGIN SHOTS_FOLDER
 # Screenshots go to SHOTS_FOLDER/desktop-*.png. 77: a tool is missing (skipped).
 set -uo pipefail
@@ -134,6 +134,16 @@ case $scenario in
     [[ $status == 2 ]] || fail "exit status $status"
     grep -q "the two passwords differ" "$T/log" || fail "no refusal: $(cat "$T/log")"
     [[ $(ls -A "$T/d") == a.txt && $(cat "$T/d/a.txt") == plain ]] || fail "the file was touched"
+    ;;
+  exists_enter)  # Enter never replaces a file
+    echo old >"$T/d/a.dat"
+    echo pw >"$T/pw"
+    "$halvex" encrypt --password-file "$T/pw" "$T/d/a.dat" >/dev/null 2>&1 || fail "setup"
+    echo newer >"$T/d/a.dat"
+    start decrypt "$T/d/a.dat.qelmenc"
+    window "File exists" >/dev/null && keys key Return
+    finish decrypt
+    [[ $(cat "$T/d/a.dat") == newer && -e $T/d/a.dat.qelmenc ]] || fail "Enter replaced the file"
     ;;
   no_plugin)  # no toolkit: the command runs as ever, halvex-desktop touches nothing
     echo plain >"$T/d/a.dat"
