@@ -81,17 +81,17 @@ bool Windowed() {
   return halvex::settings::ReadValue(halvex::settings::SettingsFilePath(), halvex::settings::kUiKey) != "console";
 #else
   if (g_console.load()) return false;
+  // No display, no window (and, on a server, nothing more is read).
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  if ((!x || !*x) && (!wayland || !*wayland)) return false;
   const std::string ui = AskedUi();
   if (ui == "console") return false;
-  if (ui != "window" && ui != "windows") {
-    // Unasked, windows only on a desktop with nobody at a terminal: a
-    // program started from a terminal keeps its lines even though the
-    // terminal's display is set.
-    const char* x = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((!x || !*x) && (!wayland || !*wayland)) return false;
-    if (halvex::platform::StdinIsTerminal() || halvex::platform::StderrIsTerminal()) return false;
-  }
+  // Unasked, windows only with nobody at a terminal: a program started from
+  // a terminal keeps its lines even though the terminal's display is set.
+  if (ui != "window" && ui != "windows" &&
+      (halvex::platform::StdinIsTerminal() || halvex::platform::StderrIsTerminal()))
+    return false;
   return Desktop() != nullptr;
 #endif
 }
