@@ -42,6 +42,9 @@ struct Options {
   HiddenPolicy onHidden = HiddenPolicy::kSkip;
   ErrorPolicy onError = ErrorPolicy::kSkip;
   LinksPolicy links = LinksPolicy::kRefuse;
+  // Not an option: halvex-desktop runs the command with the suite's windows
+  // for its progress and questions instead of the terminal's.
+  bool windows = false;
 };
 
 // What went wrong while parsing, in words for the user.

@@ -94,7 +94,7 @@ void ApplyPolicies(const Options& o) {
   auto error = o.onError == ErrorPolicy::kStop        ? ErrorChoice::kStop
                : o.onError == ErrorPolicy::kRetryOnce ? ErrorChoice::kRetryOnce
                                                       : ErrorChoice::kSkip;
-  progress::UseConsole(true);  // a terminal's program, whatever the platform
+  progress::UseConsole(!o.windows);  // a terminal's program, whatever the platform, unless on the desktop
   progress::SetPolicies(exists, hidden, error);
   // Decrypting a folder meets plain files as a matter of course: they are
   // summed up in the report rather than asked about one by one.
@@ -161,7 +161,7 @@ void TellMetadataMiss(const WCHAR* path, const char* what, uint32_t error) {
 // decrypted with it. Each try's results stand in the report.
 void DecryptWithAskedPassword(const Options& o, const std::vector<InputFile>& files, InPlaceMode mode,
                               BatchReport& report) {
-  if (o.noInput || report.interrupted || report.setupError || !platform::StdinIsTerminal()) return;
+  if (o.noInput || report.interrupted || report.setupError || !(o.windows || platform::StdinIsTerminal())) return;
   std::vector<size_t> waiting;
   for (size_t i = 0; i < report.files.size(); ++i)
     if (report.files[i].status == FileStatus::kPassedOver && report.files[i].code == ZQCA_ERR_WRONG_KEY &&

@@ -14,6 +14,21 @@ namespace {
 
 using platform::HiddenRead;
 
+struct Reader {
+  SecretReader read;
+  std::string where = "the terminal";
+};
+
+Reader& TypedSecrets() {
+  static Reader reader;
+  return reader;
+}
+
+HiddenRead ReadTyped(const std::string& prompt, std::string& line) {
+  const Reader& reader = TypedSecrets();
+  return reader.read ? reader.read(prompt, line) : platform::ReadHiddenLine(prompt, line);
+}
+
 PasswordResult Fail(std::string message) {
   PasswordResult r;
   r.error = std::move(message);
@@ -51,11 +66,11 @@ PasswordResult FromFile(const std::string& path) {
 PasswordResult FromPrompt(bool confirm, const std::string& word) {
   std::string first, second, prompt = word;
   prompt[0] = static_cast<char>(prompt[0] - 'a' + 'A');
-  HiddenRead read = platform::ReadHiddenLine(prompt + ": ", first);
+  HiddenRead read = ReadTyped(prompt + ": ", first);
   if (read == HiddenRead::kNoTerminal)
     return Fail("no password: give --password-file FILE or HALVEX_PASSWORD (there is no terminal to ask)");
   if (read == HiddenRead::kLine && confirm) {
-    read = platform::ReadHiddenLine(prompt + " again: ", second);
+    read = ReadTyped(prompt + " again: ", second);
     const bool same = second == first;
     Wipe(second);
     if (read == HiddenRead::kLine && !same) {
@@ -73,10 +88,14 @@ PasswordResult FromPrompt(bool confirm, const std::string& word) {
       r.error = "no " + word + " was typed";
     return r;
   }
-  return FromText(first, "the terminal");
+  return FromText(first, TypedSecrets().where);
 }
 
 }  // namespace
+
+void SetSecretReader(SecretReader reader, std::string where) {
+  TypedSecrets() = reader ? Reader{std::move(reader), std::move(where)} : Reader{};
+}
 
 void Wipe(std::string& secret) {
   platform::WipeMemory(secret.data(), secret.size());

@@ -2,8 +2,11 @@
 // terminal, never the command line (where every user of the machine sees it).
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
+
+#include "platform/console.h"
 
 #include "platform/wide.h"
 
@@ -29,6 +32,12 @@ PasswordResult ObtainPassword(const PasswordSource& source);
 // the terminal (twice when confirm). Never HALVEX_PASSWORD: that is the
 // files' password, and a backup sealed with it would fall with it.
 PasswordResult ObtainPassphrase(const std::optional<std::string>& file, bool confirm, bool noInput);
+
+// Where typed secrets come from instead of the terminal (halvex-desktop: a
+// window), named in messages as where; an empty function restores the
+// terminal. Same contract as platform::ReadHiddenLine.
+using SecretReader = std::function<platform::HiddenRead(const std::string& prompt, std::string& line)>;
+void SetSecretReader(SecretReader reader, std::string where);
 
 // Overwrites a secret before its memory is given back.
 void Wipe(std::string& secret);

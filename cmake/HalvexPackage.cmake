@@ -5,6 +5,9 @@
 #                  it needs no libhalvex package
 #   libhalvex0.1   the shared library, named after its SONAME (libhalvex.so.0.1)
 #   libhalvex-dev  the headers, the development link and the CMake package
+#   halvex-desktop halvex-desktop, the GTK 3 plugin that draws the suite's
+#                  windows on a Linux desktop, and the file managers' entries
+#                  (only when the plugin is built)
 # Each package's dependencies on system libraries come from dpkg-shlibdeps.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME halvex)
@@ -16,6 +19,9 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL command library development)
+if(HALVEX_DESKTOP_PLUGIN)
+  list(APPEND CPACK_COMPONENTS_ALL desktop)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
@@ -37,5 +43,12 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libhalvex-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "${HALVEX_DEB_LIBRARY} (= ${PROJECT_VERSION})")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "batch file encryption library, development files\nThe headers of Halvex, the link to its shared library and its CMake\npackage: find_package(Halvex) gives Halvex::halvex.")
+
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_NAME halvex-desktop)
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_SECTION utils)
+# The plugin is found beside the library too: a desktop host of libhalvex
+# gets the windows once this package is installed.
+set(CPACK_DEBIAN_DESKTOP_PACKAGE_SUGGESTS "${HALVEX_DEB_LIBRARY}, python3-nautilus")
+set(CPACK_COMPONENT_DESKTOP_DESCRIPTION "encrypt and decrypt files from the desktop's file manager\nEncrypt, Decrypt, Make a self-extracting copy and Encrypt for mail in the\ncontext menus of Nautilus, Nemo, Caja, Thunar and Dolphin, with windows for\nthe password, the progress, the questions and a summary.")
 
 include(CPack)

@@ -13,6 +13,9 @@ packages=(
   attr e2fsprogs util-linux
   dpkg-dev file man-db
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 libgcrypt-mingw-w64-dev
+  # The desktop plugin (GTK 3) and its tests: a virtual display, xdotool to
+  # click and type, ImageMagick's import for the screenshots.
+  libgtk-3-dev xvfb xauth xdotool imagemagick
 )
 
 # Optional groups, asked for by name: "bench", "wine" and "wine64".

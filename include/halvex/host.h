@@ -36,7 +36,8 @@
 // Who answers the library's questions (a hidden file, an output that exists,
 // a file that failed).
 #define HALVEX_ASK_AUTO (-1)  // the default: the user when stdin is a terminal
-                              // (on Windows: when the windows are shown)
+                              // (on Windows, and on a Linux desktop: when the
+                              // windows are shown)
 #define HALVEX_ASK_NEVER 0    // nobody: the policies below answer every question
 #define HALVEX_ASK_USER 1     // the user, on the terminal (or in a dialog on Windows)
 

@@ -8,8 +8,10 @@ namespace halvex::msgbox {
 
 // True on Windows unless the host asked for the console (UseConsole), the
 // environment says HALVEX_UI=console, or the settings file says
-// "ui = console". HALVEX_UI=windows overrides the settings file. Always false
-// elsewhere: there the suite is a terminal's.
+// "ui = console". HALVEX_UI=windows overrides the settings file. On Linux
+// true only with a display and the desktop plugin (desktop.h), and then
+// when HALVEX_UI or "ui" says window(s), or, unasked, when neither stdin nor
+// stderr is a terminal; never after UseConsole or with "console".
 bool Windowed();
 // A console host (a command-line program) asks for lines instead of windows.
 void UseConsole(bool console);

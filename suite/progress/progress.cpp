@@ -1,5 +1,5 @@
-// Progress windows: real ones on Windows (window.h), else one line on stderr
-// while a window is shown; the cancel button is also a flag the host sets.
+// Progress windows: real ones on Windows and on a Linux desktop (window.h),
+// else one line on stderr while a window is shown; the cancel button is also a flag the host sets.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -259,7 +259,7 @@ void SetName(const WCHAR* name, void** progress) {
   const bool tail = given.starts_with(cut) && WStringView(host.path).ends_with(given.substr(cut.size()));
   w->name = !host.path.empty() && (tail || given == host.path) ? host.shown : ShownName(name);
   w->percent = 0;
-  if (w->native) window::SetName(w->native, name);
+  if (w->native) window::SetName(w->native, name, w->name);
   Draw(*w);
 }
 
@@ -267,7 +267,10 @@ void SetPercent(int32_t percent, void** progress) {
   Window* w = Of(progress);
   if (!w || w->percent == percent) return;  // a redraw per change, not per callback
   w->percent = percent;
-  if (w->native) window::SetPercent(w->native, percent);
+  if (w->native) {
+    window::SetPercent(w->native, percent);
+    window::SetPace(w->native, Pace(*w, percent));
+  }
   Draw(*w);
 }
 

@@ -361,7 +361,7 @@ void SetTitle(Progress* p, const WCHAR* title) {
   RunOnWindowThread([p, title] { SetWindowTextW(p->frame, title); });
 }
 
-void SetName(Progress* p, const WCHAR* name) {
+void SetName(Progress* p, const WCHAR* name, const std::string& /*shown*/) {
   p->percent = 0;
   RunOnWindowThread([p, name] {
     SetWindowTextW(p->name, name);
@@ -375,6 +375,9 @@ void SetPercent(Progress* p, int32_t percent) {
   p->percent = percent;
   PostMessageW(p->bar, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
 }
+
+// The Windows window keeps to the bar: its pace is not drawn.
+void SetPace(Progress*, const std::string&) {}
 
 void DisableButton(Progress* p) {
   RunOnWindowThread([p] {
