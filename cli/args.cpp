@@ -25,6 +25,10 @@ enum Opt : unsigned {
   kOptHidden = 1u << 13,
   kOptTo = 1u << 14,
   kOptDryRun = 1u << 15,
+  kOptRecipient = 1u << 16,
+  kOptIdentity = 1u << 17,
+  kOptOutput = 1u << 18,
+  kOptRing = 1u << 19,
 };
 
 struct CommandInfo {
@@ -36,9 +40,10 @@ struct CommandInfo {
 
 constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile | kOptNoInput;
 
-const std::array<CommandInfo, 8> kCommands{{
+const std::array<CommandInfo, 9> kCommands{{
     {Command::kEncrypt, "encrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict |
+         kOptRecipient,
      "usage: halvex encrypt [options] PATH...\n"
      "Encrypts each file in place: the encrypted file replaces the plain one.\n"
      "Without a password the stored key is used.\n"
@@ -50,6 +55,9 @@ const std::array<CommandInfo, 8> kCommands{{
      "                         (default: sfx_stub of the settings, else windows)\n"
      "      --ask-password     ask for a password at the terminal (twice)\n"
      "      --password-file F  read the password from the first line of F\n"
+     "      --recipient R      encrypt to a public key (repeatable): R is a halvex1... line\n"
+     "                         from 'halvex keygen', or a file of such lines. Only the\n"
+     "                         recipients open the files, unless a password is given too\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
      "      --on-hidden P      encrypt|skip hidden files (default skip); encrypt also\n"
      "                         takes the files in hidden folders\n"
@@ -63,12 +71,14 @@ const std::array<CommandInfo, 8> kCommands{{
      "Files that are already encrypted (a batch run again after Ctrl-C) are otherwise\n"
      "left alone and counted in one line.\n"},
     {Command::kDecrypt, "decrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict | kOptIdentity,
      "usage: halvex decrypt [options] PATH...\n"
      "Decrypts each file in place: the restored file replaces the encrypted one.\n"
-     "The stored key is tried first; a password opens files from elsewhere.\n"
+     "Identities are tried first, then the stored key; a password opens files from elsewhere.\n"
      "  -r, --recursive        expand folders into the files below them\n"
      "      --to-temp          restore into the private temporary folder, keep the encrypted files\n"
+     "      --identity F       the identity file of 'halvex keygen' (repeatable; private to\n"
+     "                         you, 0600), besides those 'keygen --ring' keeps\n"
      "      --ask-password     ask for a password at the terminal\n"
      "      --password-file F  read the password from the first line of F\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
@@ -133,6 +143,14 @@ const std::array<CommandInfo, 8> kCommands{{
      "file that is missing, not encrypted or damaged is named with the reason, and\n"
      "the exit status is 1.\n"
      "      --json             print the result as JSON\n"},
+    {Command::kKeygen, "keygen", kOptOutput | kOptRing,
+     "usage: halvex keygen [-o FILE | --ring]\n"
+     "Makes a new identity for encryption to a public key: writes the private\n"
+     "identity (a HALVEX-SECRET-KEY-1... line) and prints its public recipient\n"
+     "(a halvex1... line) on stdout, for others' 'encrypt --recipient'. Without\n"
+     "-o or --ring the identity goes to stdout when that is no terminal.\n"
+     "  -o, --output FILE      write the identity to FILE (0600), never replacing a file\n"
+     "      --ring             keep it beside the key store, where 'decrypt' finds it\n"},
     {Command::kClean, "clean", kOptDryRun,
      "usage: halvex clean [--dry-run]\n"
      "Removes the message folders of 'mail' (WLM/NNNN, YAH/NNNN) and the files\n"
@@ -153,6 +171,7 @@ constexpr const char* kOverview =
     "  keystore path|list|use ID|export FILE|import FILE\n"
     "  status PATH...         plain, encrypted, self-extracting, locked\n"
     "  inspect FILE...        what an encrypted file's header tells, without a key\n"
+    "  keygen [-o FILE]       a new identity, and its recipient line for 'encrypt --recipient'\n"
     "  clean                  remove message folders and --to-temp files\n"
     "  help [COMMAND]         this overview, or the options of one command\n"
     "\n"
@@ -299,6 +318,7 @@ class Parser {
         {"--no-passphrase", kOptPassphrase, &Options::noPassphrase},
         {"--hidden", kOptHidden, &Options::hidden},
         {"--dry-run", kOptDryRun, &Options::dryRun},
+        {"--ring", kOptRing, &Options::ring},
     };
     for (const Flag& f : kFlags) {
       if (name != f.name) continue;
@@ -310,6 +330,18 @@ class Parser {
     if (name == "--password") {
       return Refuse(r, "a password is never given as an argument: use --password-file FILE, "
                        "HALVEX_PASSWORD or the terminal prompt");
+    }
+    if (name == "--recipient" || name == "--identity" || name == "-o" || name == "--output") {
+      const unsigned opt = name == "--recipient" ? kOptRecipient : name == "--identity" ? kOptIdentity : kOptOutput;
+      if (!(allowed_ & opt)) return Refuse(r, name + " does not apply to 'halvex " + name_ + "'");
+      auto value = Value(inline_value, i);
+      if (!value || value->empty()) return Refuse(r, name + " needs a value");
+      if (opt == kOptOutput) {
+        if (o.output) return Refuse(r, name + " is given once");
+        return o.output = *value, true;
+      }
+      (opt == kOptRecipient ? o.recipients : o.identities).push_back(*value);
+      return true;
     }
     const bool isValued = name == "--password-file" || name == "--passphrase-file" || name == "--on-exists" ||
                           name == "--on-hidden" || name == "--on-error" || name == "--stub" || name == "--links" ||

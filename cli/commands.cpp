@@ -8,6 +8,7 @@
 
 #include "halvex/host.h"
 #include "cli/batch.h"
+#include "cli/identities.h"
 #include "cli/inspect.h"
 #include "cli/clean.h"
 #include "cli/password.h"
@@ -205,9 +206,25 @@ int RunBatch(const Options& o) {
   const bool encrypting = o.command == Command::kEncrypt;
   const bool needsPassword = o.command == Command::kCopy || o.command == Command::kMail;
   PasswordSource source{o.passwordFile, o.askPassword, encrypting || needsPassword, needsPassword, o.noInput};
+  KeyLines recipients = RecipientLines(o.recipients);
+  if (!recipients.error.empty()) return UsageError(o, recipients.error + "; nothing was touched");
+  if (std::string error; o.command == Command::kDecrypt && !LoadIdentities(o.identities, error))
+    return UsageError(o, error + "; nothing was touched");
   PasswordResult pw = ObtainPassword(source);
   if (pw.interrupted) return kExitCancelled;
   if (!pw.error.empty()) return UsageError(o, pw.error);
+  if (!recipients.lines.empty()) {
+    // Files for recipients are theirs alone unless a password is given as
+    // well; the batch's stored key then has nothing to do, and no key store
+    // is made for it.
+    const bool only = !pw.password;
+    std::vector<const char*> lines;
+    for (const std::string& line : recipients.lines) lines.push_back(line.c_str());
+    if (HalvexSetRecipients(lines.data(), lines.size(), only ? HALVEX_RECIPIENTS_ONLY : HALVEX_RECIPIENTS_ALSO) !=
+        HALVEX_OK)
+      return UsageError(o, "the recipients were refused; nothing was touched");
+    if (only) keystore::SetMayCreate(false);
+  }
 
   ApplyPolicies(o);
   WarnOfOtherNames(o, *files);
@@ -390,6 +407,7 @@ int RunCommand(const Options& o) {
     case Command::kStatus: return RunStatus(o);
     case Command::kInspect: return RunInspect(o);
     case Command::kClean: return RunClean(o);
+    case Command::kKeygen: return RunKeygen(o);
     case Command::kNone: return UsageError(o, "no command given (try 'halvex --help')");
     default: return RunBatch(o);
   }

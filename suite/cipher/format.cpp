@@ -78,13 +78,14 @@ std::vector<uint8_t> Body(const Header& h) {
   w.U64(h.modified);
   w.U16(static_cast<uint16_t>(h.name.size()));
   w.Raw(crypto::AsBytes(h.name));
-  if (h.version >= kVersion) {
+  if (h.version >= kVersion2) {
     w.Raw(h.passwordSalt);
     w.U32(h.keyStoreId);
     w.Raw(h.sealedAttributes);
   }
   for (const Slot& s : h.slots) {
     w.U8(static_cast<uint8_t>(s.kind));
+    if (s.kind == SlotKind::kRecipient) w.Raw(s.ephemeral);
     w.Raw(s.wrapped);
   }
   std::vector<uint8_t> out = std::move(w.bytes());
@@ -124,22 +125,27 @@ bool ParseFields(crypto::Bytes bytes, Header& h) {
   // value would be a change that nothing detects.
   if (reserved != 0) return false;
   if ((h.flags & ~kKnownFlags) || !crypto::IsKnownAead(h.aead) || h.kdf != kKdfArgon2id ||
-      slotCount < 1 || slotCount > 2 || h.passwordKeyLen > 64 || h.chunkSize == 0 ||
+      slotCount < 1 || slotCount > (h.version >= kVersion ? kMaxSlots : 2) || h.passwordKeyLen > 64 || h.chunkSize == 0 ||
       h.chunkSize > kMaxChunkSize || nameSize > kMaxNameBytes)
     return false;
   h.name.resize(nameSize);
   if (!r.Raw(reinterpret_cast<uint8_t*>(h.name.data()), nameSize)) return false;
-  if (h.version >= kVersion &&
+  if (h.version >= kVersion2 &&
       (!r.Raw(h.passwordSalt.data(), h.passwordSalt.size()) || !r.U32(h.keyStoreId) ||
        !r.Raw(h.sealedAttributes.data(), h.sealedAttributes.size())))
     return false;
   h.slots.resize(slotCount);
   for (Slot& s : h.slots) {
     uint8_t kind = 0;
-    if (!r.U8(kind) || !r.Raw(s.wrapped.data(), s.wrapped.size())) return false;
+    if (!r.U8(kind)) return false;
+    // A recipient slot in an older header is damage: those readers knew no
+    // such kind, and no writer of those versions made one.
+    const bool recipient = kind == static_cast<uint8_t>(SlotKind::kRecipient) && h.version >= kVersion;
     if (kind != static_cast<uint8_t>(SlotKind::kPassword) &&
-        kind != static_cast<uint8_t>(SlotKind::kStoredKey))
+        kind != static_cast<uint8_t>(SlotKind::kStoredKey) && !recipient)
       return false;
+    if (recipient && !r.Raw(s.ephemeral.data(), s.ephemeral.size())) return false;
+    if (!r.Raw(s.wrapped.data(), s.wrapped.size())) return false;
     s.kind = static_cast<SlotKind>(kind);
   }
   if (!r.Raw(h.mac.data(), h.mac.size())) return false;
@@ -184,7 +190,7 @@ ParseResult Parse(crypto::Bytes bytes, Header& header) {
       !crypto::Equal(Checksum(covered, true), bytes.last(kChecksumSize)))
     return ParseResult::kDamaged;
   uint16_t version = static_cast<uint16_t>(bytes[8] | (bytes[9] << 8));
-  if (version != kVersion1 && version != kVersion) return ParseResult::kUnknownVersion;
+  if (version != kVersion1 && version != kVersion2 && version != kVersion) return ParseResult::kUnknownVersion;
   return ParseFields(bytes, header) ? ParseResult::kOk : ParseResult::kDamaged;
 }
 
