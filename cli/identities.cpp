@@ -166,7 +166,10 @@ KeyLines IdentityLines(const fs::path& file) {
   return out;
 }
 
-fs::path RingIdentities() { return keystore::KeyFilePath().parent_path() / "identities"; }
+fs::path RingIdentities() {
+  fs::path file = keystore::KeyFilePath();
+  return file.replace_filename(file.filename().string() + ".identities");
+}
 
 bool LoadIdentities(const std::vector<std::string>& files, std::string& error) {
   HalvexClearIdentities();
@@ -209,7 +212,9 @@ int RunKeygen(const Options& o) {
   }
   fs::path target = o.ring ? RingIdentities() : fs::path(*o.output);
   std::error_code ec;
-  if (o.ring) fs::create_directories(target.parent_path(), ec);
+  // The key store's folder, made as private as the key store makes it.
+  if (o.ring && fs::create_directories(target.parent_path(), ec))
+    fs::permissions(target.parent_path(), fs::perms::owner_all, ec);
   // A new file never replaces one; the ring's file takes one more line.
   const int fd = OpenFile(target, O_WRONLY | O_CREAT | (o.ring ? O_APPEND : O_EXCL));
   const int openError = errno;

@@ -22,7 +22,8 @@ KeyLines RecipientLines(const std::vector<std::string>& values);
 // anybody else can read has leaked, and is refused rather than used.
 KeyLines IdentityLines(const std::filesystem::path& file);
 
-// Where 'keygen --ring' keeps identities: beside the key store's file.
+// Where 'keygen --ring' keeps identities: beside the key store's file, as
+// its name with ".identities" added.
 std::filesystem::path RingIdentities();
 
 // Hands the identities of --identity files and of the ring to the library
