@@ -18,6 +18,7 @@
 #include "cli/paths.h"
 #include "cli/report.h"
 #include "halvex/host.h"
+#include "platform/console.h"
 #include "suite/cipher/cipher.h"
 #include "suite/keystore/keystore.h"
 
@@ -203,7 +204,7 @@ int RunKeygen(const Options& o) {
   const std::string recipient = cipher::RecipientText(publicKey);
   std::string text = "# halvex identity, created " + Now() + "\n# recipient: " + recipient + "\n" +
                      cipher::IdentityText(identity) + "\n";
-  std::fill(identity.begin(), identity.end(), uint8_t{0});
+  platform::WipeMemory(identity.data(), identity.size());
   if (!o.output && !o.ring) {
     std::cout << text << std::flush;
     Wipe(text);
