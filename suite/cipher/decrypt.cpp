@@ -95,7 +95,7 @@ bool TryOtherStoredKeys(const format::Header& header, crypto::Bytes given, crypt
   return false;
 }
 
-// The identities are tried first (two X25519 per slot), then the second key
+// The identities are tried first (one X25519 per recipient slot), then the second key
 // (one HMAC), and the password last (an Argon2id). Every reader, whatever
 // form the file takes, comes through here.
 uint32_t OpenFileKey(const Request& request, const format::Header& header,

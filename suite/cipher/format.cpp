@@ -125,8 +125,8 @@ bool ParseFields(crypto::Bytes bytes, Header& h) {
   // value would be a change that nothing detects.
   if (reserved != 0) return false;
   if ((h.flags & ~kKnownFlags) || !crypto::IsKnownAead(h.aead) || h.kdf != kKdfArgon2id ||
-      slotCount < 1 || slotCount > (h.version >= kVersion ? kMaxSlots : 2) || h.passwordKeyLen > 64 || h.chunkSize == 0 ||
-      h.chunkSize > kMaxChunkSize || nameSize > kMaxNameBytes)
+      slotCount < 1 || slotCount > (h.version >= kVersion ? kMaxSlots : 2) || h.passwordKeyLen > 64 ||
+      h.chunkSize == 0 || h.chunkSize > kMaxChunkSize || nameSize > kMaxNameBytes)
     return false;
   h.name.resize(nameSize);
   if (!r.Raw(reinterpret_cast<uint8_t*>(h.name.data()), nameSize)) return false;
