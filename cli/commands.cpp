@@ -218,6 +218,10 @@ int RunBatch(const Options& o) {
     // well; the batch's stored key then has nothing to do, and no key store
     // is made for it.
     const bool only = !pw.password;
+    // The program in front of a self-extracting file opens it with a password.
+    if (only && o.selfExtract)
+      return UsageError(o, "--self-extract needs a password beside --recipient: the self-extracting program "
+                           "opens files with a password only; nothing was touched");
     std::vector<const char*> lines;
     for (const std::string& line : recipients.lines) lines.push_back(line.c_str());
     if (HalvexSetRecipients(lines.data(), lines.size(), only ? HALVEX_RECIPIENTS_ONLY : HALVEX_RECIPIENTS_ALSO) !=
