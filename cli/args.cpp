@@ -25,7 +25,11 @@ enum Opt : unsigned {
   kOptHidden = 1u << 13,
   kOptTo = 1u << 14,
   kOptDryRun = 1u << 15,
-  kOptStreamUnverified = 1u << 16,
+  kOptRecipient = 1u << 16,
+  kOptIdentity = 1u << 17,
+  kOptOutput = 1u << 18,
+  kOptRing = 1u << 19,
+  kOptStreamUnverified = 1u << 20,
 };
 
 struct CommandInfo {
@@ -37,9 +41,10 @@ struct CommandInfo {
 
 constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile | kOptNoInput;
 
-const std::array<CommandInfo, 8> kCommands{{
+const std::array<CommandInfo, 9> kCommands{{
     {Command::kEncrypt, "encrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict |
+         kOptRecipient,
      "usage: halvex encrypt [options] PATH...\n"
      "       halvex encrypt [--password-file F] - > OUT\n"
      "Encrypts each file in place: the encrypted file replaces the plain one.\n"
@@ -52,6 +57,9 @@ const std::array<CommandInfo, 8> kCommands{{
      "                         (default: sfx_stub of the settings, else windows)\n"
      "      --ask-password     ask for a password at the terminal (twice)\n"
      "      --password-file F  read the password from the first line of F\n"
+     "      --recipient R      encrypt to a public key (repeatable): R is a halvex1... line\n"
+     "                         from 'halvex keygen', or a file of such lines. Only the\n"
+     "                         recipients open the files, unless a password is given too\n"
      "      --on-exists P      replace|skip|stop when the output exists (default skip)\n"
      "      --on-hidden P      encrypt|skip hidden files (default skip); encrypt also\n"
      "                         takes the files in hidden folders\n"
@@ -65,14 +73,16 @@ const std::array<CommandInfo, 8> kCommands{{
      "Files that are already encrypted (a batch run again after Ctrl-C) are otherwise\n"
      "left alone and counted in one line.\n"},
     {Command::kDecrypt, "decrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict | kOptStreamUnverified,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict | kOptIdentity | kOptStreamUnverified,
      "usage: halvex decrypt [options] PATH...\n"
      "       halvex decrypt [--password-file F] - < IN > OUT\n"
      "Decrypts each file in place: the restored file replaces the encrypted one.\n"
-     "The stored key is tried first; a password opens files from elsewhere.\n"
+     "Identities are tried first, then the stored key; a password opens files from elsewhere.\n"
      "'-' decrypts stdin to stdout, writing nothing until all of it authenticates.\n"
      "  -r, --recursive        expand folders into the files below them\n"
      "      --to-temp          restore into the private temporary folder, keep the encrypted files\n"
+     "      --identity F       an identity file of 'halvex keygen' (repeatable; private to\n"
+     "                         you, 0600); those kept beside the key store are always tried\n"
      "      --stream-unverified  with '-': write each part as soon as it authenticates;\n"
      "                         a cut or altered input leaves what came before written\n"
      "      --ask-password     ask for a password at the terminal\n"
@@ -139,6 +149,14 @@ const std::array<CommandInfo, 8> kCommands{{
      "file that is missing, not encrypted or damaged is named with the reason, and\n"
      "the exit status is 1.\n"
      "      --json             print the result as JSON\n"},
+    {Command::kKeygen, "keygen", kOptOutput | kOptRing,
+     "usage: halvex keygen [-o FILE | --ring]\n"
+     "Makes a new identity for encryption to a public key: writes the private\n"
+     "identity (a HALVEX-SECRET-KEY-1... line) and prints its public recipient\n"
+     "(a halvex1... line) on stdout: others encrypt to it with 'encrypt'. Without\n"
+     "-o or --ring the identity goes to stdout when that is no terminal.\n"
+     "  -o, --output FILE      write the identity to FILE (0600), never replacing a file\n"
+     "      --ring             keep it beside the key store, where 'decrypt' finds it\n"},
     {Command::kClean, "clean", kOptDryRun,
      "usage: halvex clean [--dry-run]\n"
      "Removes the message folders of 'mail' (WLM/NNNN, YAH/NNNN) and the files\n"
@@ -159,6 +177,7 @@ constexpr const char* kOverview =
     "  keystore path|list|use ID|export FILE|import FILE\n"
     "  status PATH...         plain, encrypted, self-extracting, locked\n"
     "  inspect FILE...        what an encrypted file's header tells, without a key\n"
+    "  keygen [-o FILE]       a new identity, and its recipient line for 'encrypt --recipient'\n"
     "  clean                  remove message folders and --to-temp files\n"
     "  help [COMMAND]         this overview, or the options of one command\n"
     "\n"
@@ -305,6 +324,7 @@ class Parser {
         {"--no-passphrase", kOptPassphrase, &Options::noPassphrase},
         {"--hidden", kOptHidden, &Options::hidden},
         {"--dry-run", kOptDryRun, &Options::dryRun},
+        {"--ring", kOptRing, &Options::ring},
         {"--stream-unverified", kOptStreamUnverified, &Options::streamUnverified},
     };
     for (const Flag& f : kFlags) {
@@ -317,6 +337,18 @@ class Parser {
     if (name == "--password") {
       return Refuse(r, "a password is never given as an argument: use --password-file FILE, "
                        "HALVEX_PASSWORD or the terminal prompt");
+    }
+    if (name == "--recipient" || name == "--identity" || name == "-o" || name == "--output") {
+      const unsigned opt = name == "--recipient" ? kOptRecipient : name == "--identity" ? kOptIdentity : kOptOutput;
+      if (!(allowed_ & opt)) return Refuse(r, name + " does not apply to 'halvex " + name_ + "'");
+      auto value = Value(inline_value, i);
+      if (!value || value->empty()) return Refuse(r, name + " needs a value");
+      if (opt == kOptOutput) {
+        if (o.output) return Refuse(r, name + " is given once");
+        return o.output = *value, true;
+      }
+      (opt == kOptRecipient ? o.recipients : o.identities).push_back(*value);
+      return true;
     }
     const bool isValued = name == "--password-file" || name == "--passphrase-file" || name == "--on-exists" ||
                           name == "--on-hidden" || name == "--on-error" || name == "--stub" || name == "--links" ||

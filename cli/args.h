@@ -7,7 +7,7 @@
 
 namespace halvex::cli {
 
-enum class Command { kNone, kEncrypt, kDecrypt, kCopy, kMail, kKeystore, kStatus, kInspect, kClean };
+enum class Command { kNone, kEncrypt, kDecrypt, kCopy, kMail, kKeystore, kStatus, kInspect, kClean, kKeygen };
 
 // How a question is answered when nobody is at a terminal.
 enum class ExistsPolicy { kSkip, kReplace, kStop };
@@ -38,6 +38,10 @@ struct Options {
   std::optional<std::string> passphraseFile;  // keystore export and import
   std::optional<std::string> to;    // mail: a folder that also gets each copy as NAME.exe
   std::optional<std::string> stub;  // the self-extractor: "windows" or "linux"
+  std::vector<std::string> recipients;  // encrypt: recipient lines, or files of them
+  std::vector<std::string> identities;  // decrypt: identity files
+  std::optional<std::string> output;    // keygen: the identity file to write
+  bool ring = false;                    // keygen: into the key store's folder
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;
   ErrorPolicy onError = ErrorPolicy::kSkip;

@@ -50,6 +50,11 @@ std::string NoKeyOpens(const InputFile& file, bool passwordGiven) {
                  : " (this user has no key store at " + Printable(keystore::KeyFilePath().string()) +
                        "; 'halvex keystore import FILE' installs a backup)";
   }
+  if (needs.recipients > 0) {
+    if (!ways.empty()) ways += " or ";
+    ways += "the identity of one of its " + std::to_string(needs.recipients) +
+            (needs.recipients == 1 ? " recipient" : " recipients") + " (--identity FILE)";
+  }
   if (ways.empty()) return DescribeCode(ZQCA_ERR_WRONG_KEY);
   return "no key given opens it: it needs " + ways;
 }

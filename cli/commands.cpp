@@ -10,6 +10,7 @@
 #include "halvex/host.h"
 #include "cli/batch.h"
 #include "cli/stream.h"
+#include "cli/identities.h"
 #include "cli/inspect.h"
 #include "cli/clean.h"
 #include "cli/password.h"
@@ -217,9 +218,15 @@ int RunBatch(const Options& o) {
   const bool encrypting = o.command == Command::kEncrypt;
   const bool needsPassword = o.command == Command::kCopy || o.command == Command::kMail;
   PasswordSource source{o.passwordFile, o.askPassword, encrypting || needsPassword, needsPassword, o.noInput};
+  KeyLines recipients = RecipientLines(o.recipients);
+  if (!recipients.error.empty()) return UsageError(o, recipients.error + "; nothing was touched");
+  if (std::string error; o.command == Command::kDecrypt && !LoadIdentities(o.identities, error))
+    return UsageError(o, error + "; nothing was touched");
   PasswordResult pw = ObtainPassword(source);
   if (pw.interrupted) return kExitCancelled;
   if (!pw.error.empty()) return UsageError(o, pw.error);
+  if (std::string error = UseRecipients(o, recipients.lines, pw.password.has_value()); !error.empty())
+    return UsageError(o, error);
 
   ApplyPolicies(o);
   WarnOfOtherNames(o, *files);
@@ -407,6 +414,7 @@ int RunCommand(const Options& o) {
     case Command::kStatus: return RunStatus(o);
     case Command::kInspect: return RunInspect(o);
     case Command::kClean: return RunClean(o);
+    case Command::kKeygen: return RunKeygen(o);
     case Command::kNone: return UsageError(o, "no command given (try 'halvex --help')");
     default:
       if (!IsStreamRequest(o)) return RunBatch(o);

@@ -81,8 +81,10 @@ FileHeader InspectFile(const std::string& operand) {
   h.size = header.size;
   h.modified = header.modified;
   h.password = header.passwordKeyLen != 0;
-  for (const auto& slot : header.slots)
+  for (const auto& slot : header.slots) {
     h.storedKey = h.storedKey || slot.kind == cipher::format::SlotKind::kStoredKey;
+    h.recipients += slot.kind == cipher::format::SlotKind::kRecipient;
+  }
   h.keyStoreId = header.keyStoreId;
   return h;
 }

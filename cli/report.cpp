@@ -263,8 +263,9 @@ std::string TextInspect(const std::vector<FileHeader>& headers) {
         << "  modified:      " << FileTimeText(h.modified, "%Y-%m-%d %H:%M:%S UTC").value_or("not recorded") << "\n"
         << "  key store:     "
         << (!h.storedKey ? "none" : h.keyStoreId ? Hex8(h.keyStoreId) : "yes (the file does not record which)") << "\n"
-        << "  password:      " << (h.password ? "yes" : "no") << "\n"
-        << "  needs the key: " << needs << "\n";
+        << "  password:      " << (h.password ? "yes" : "no") << "\n";
+    if (h.recipients > 0) out << "  recipients:    " << h.recipients << "\n";
+    out << "  needs the key: " << needs << "\n";
   }
   return out.str();
 }
@@ -289,6 +290,7 @@ std::string JsonInspect(const std::vector<FileHeader>& headers, int exitStatus) 
     f["key_store"] = h.storedKey && h.keyStoreId ? ordered_json(Hex8(h.keyStoreId)) : ordered_json(nullptr);
     f["stored_key"] = h.storedKey;
     f["password"] = h.password;
+    f["recipients"] = h.recipients;
     f["needs_key"] = NeedsKey(h);
     files.push_back(std::move(f));
   }

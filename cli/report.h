@@ -62,6 +62,7 @@ struct FileHeader {
   bool password = false;   // a password slot
   bool storedKey = false;  // a stored-key slot
   uint32_t keyStoreId = 0; // 0: not recorded
+  size_t recipients = 0;   // recipient slots
 };
 std::string TextInspect(const std::vector<FileHeader>& headers);
 std::string JsonInspect(const std::vector<FileHeader>& headers, int exitStatus);

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "cli/batch.h"
+#include "cli/identities.h"
 #include "cli/password.h"
 #include "cli/report.h"
 #include "halvex/codes.h"
@@ -170,9 +171,13 @@ int Fail(const std::string& message) {
 
 int EncryptStream(const Options& o) {
   if (IsTerminal(stdout)) return Fail("refusing to write encrypted bytes to a terminal: redirect stdout");
+  KeyLines recipients = RecipientLines(o.recipients);
+  if (!recipients.error.empty()) return Fail(recipients.error);
   PasswordResult pw = ObtainPassword({o.passwordFile, o.askPassword, true, false, o.noInput});
   if (pw.interrupted) return kExitCancelled;
   if (!pw.error.empty()) return Fail(pw.error);
+  if (std::string error = UseRecipients(o, recipients.lines, pw.password.has_value()); !error.empty())
+    return Fail(error);
   // As the batch does: the password's transcoding, or a random key in its
   // place that no password opens, and the stored key beside it.
   BYTE* transcoded = nullptr;
@@ -190,7 +195,7 @@ int EncryptStream(const Options& o) {
   StoredKey stored;
   uint32_t value = 0, error = 0;
   stored.key = ZQKM_GetKeyFromKeyStore(0, &value, &error);
-  if (!stored.key && !pw.password) {
+  if (!stored.key && !pw.password && recipients.lines.empty()) {
     if (transcoded) ZQCA_FreeMemory(transcoded);
     return Fail("no password and no key store: give --password-file FILE or HALVEX_PASSWORD");
   }
@@ -205,6 +210,7 @@ int EncryptStream(const Options& o) {
 
 int DecryptStream(const Options& o) {
   if (IsTerminal(stdin)) return Fail("nothing to decrypt: pipe or redirect the encrypted bytes into stdin");
+  if (std::string error; !LoadIdentities(o.identities, error)) return Fail(error);
   PasswordResult pw = ObtainPassword({o.passwordFile, o.askPassword, false, false, o.noInput});
   if (pw.interrupted) return kExitCancelled;
   if (!pw.error.empty()) return Fail(pw.error);

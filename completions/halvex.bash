@@ -13,7 +13,7 @@ _halvex() {
     cword=$COMP_CWORD
   fi
 
-  local commands="encrypt decrypt copy mail keystore status inspect clean help"
+  local commands="encrypt decrypt copy mail keystore status inspect keygen clean help"
   local command="" i
   for ((i = 1; i < cword; i++)); do
     case ${words[i]} in
@@ -32,7 +32,7 @@ _halvex() {
   fi
 
   case $prev in
-    --password-file | --passphrase-file)
+    --password-file | --passphrase-file | --recipient | --identity | -o | --output)
       mapfile -t COMPREPLY < <(compgen -f -- "$cur")
       return ;;
     --to) mapfile -t COMPREPLY < <(compgen -d -- "$cur"); return ;;
@@ -45,13 +45,14 @@ _halvex() {
 
   local opts=""
   case $command in
-    encrypt) opts="-r --recursive --hidden --self-extract --stub --ask-password --password-file --on-exists --on-hidden --links --on-error --strict --no-input --json" ;;
-    decrypt) opts="-r --recursive --to-temp --stream-unverified --ask-password --password-file --on-exists --on-error --strict --no-input --json" ;;
+    encrypt) opts="-r --recursive --hidden --self-extract --stub --ask-password --password-file --recipient --on-exists --on-hidden --links --on-error --strict --no-input --json" ;;
+    decrypt) opts="-r --recursive --to-temp --stream-unverified --identity --ask-password --password-file --on-exists --on-error --strict --no-input --json" ;;
     copy) opts="--stub -r --recursive --password-file --no-input --json" ;;
     mail) opts="-r --recursive --stub --yah --to --password-file --no-input --json" ;;
     keystore) opts="--json --passphrase-file --no-passphrase --no-input --force" ;;
     status) opts="-r --recursive --json" ;;
     inspect) opts="--json" ;;
+    keygen) opts="-o --output --ring" ;;
     clean) opts="--dry-run" ;;
     help)
       [[ $i -eq $((cword - 1)) ]] && mapfile -t COMPREPLY < <(compgen -W "${commands% help}" -- "$cur")

@@ -2,7 +2,7 @@
 # Each command's options are those 'halvex help COMMAND' lists
 # (tests/cli/docs_test.sh holds them to it).
 
-set -l commands encrypt decrypt copy mail keystore status inspect clean help
+set -l commands encrypt decrypt copy mail keystore status inspect keygen clean help
 complete -c halvex -f
 
 # Before a command: the commands, help and version.
@@ -13,17 +13,18 @@ complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a mail -d 'en
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a keystore -d 'the stored keys'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a status -d 'plain, encrypted, self-extracting, locked'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a inspect -d 'what the header of an encrypted file tells, without a key'
+complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a keygen -d 'a new identity, and its recipient line'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a clean -d 'remove message folders and restored files'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -a help -d 'the overview, or one command\'s options'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -s h -l help -d 'print the overview'
 complete -c halvex -n "not __fish_seen_subcommand_from $commands" -l version -d 'print the version'
 
 # After "help": the command to tell about.
-complete -c halvex -n "__fish_seen_subcommand_from help; and not __fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect clean" -a 'encrypt decrypt copy mail keystore status inspect clean'
+complete -c halvex -n "__fish_seen_subcommand_from help; and not __fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect keygen clean" -a 'encrypt decrypt copy mail keystore status inspect keygen clean'
 
 # The commands that take files.
 complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status inspect' -F
-complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect clean' -l help -d 'print the help of the command'
+complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail keystore status inspect keygen clean' -l help -d 'print the help of the command'
 
 # The options, each with the commands that take it.
 complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt copy mail status' -s r -l recursive -d 'expand folders into the files below them'
@@ -38,6 +39,10 @@ complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l hidden -d 'also t
 complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l self-extract -d 'keep each source, write a self-extracting copy'
 complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l on-hidden -x -a 'encrypt skip' -d 'hidden files'
 complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l links -x -a 'encrypt refuse' -d 'files with other names (hard links)'
+complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l recipient -r -F -d 'encrypt to a public key (a halvex1... line or a file of them)'
+complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l identity -r -F -d 'an identity file of halvex keygen'
+complete -c halvex -n '__fish_seen_subcommand_from keygen' -s o -l output -r -F -d 'write the identity to a new file'
+complete -c halvex -n '__fish_seen_subcommand_from keygen' -l ring -d 'keep the identity beside the key store'
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l to-temp -d 'restore into the private temporary folder'
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l stream-unverified -d 'with -, write each part as soon as it authenticates'
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l strict -d 'treat files that are not encrypted as errors'

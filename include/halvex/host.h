@@ -31,6 +31,7 @@
 // Returned by the setters below.
 #define HALVEX_OK 0
 #define HALVEX_INVALID_ARGUMENT 87  // a value outside its list; nothing changed
+#define HALVEX_NO_MEMORY 8          // memory ran out; nothing changed
 
 // ---- Questions -------------------------------------------------------------
 // Who answers the library's questions (a hidden file, an output that exists,
@@ -94,6 +95,31 @@ HALVEX_HOST_API int HalvexCancelRequested(void);
 // message lines) and opens no progress window or message box. Questions are
 // still asked when HalvexSetInteractive allows it.
 HALVEX_HOST_API void HalvexSetQuiet(int quiet);
+
+// ---- Recipients and identities ---------------------------------------------
+// Public-key encryption: a file encrypted to a recipient opens with the
+// matching identity alone, with no password and on any key store. The
+// forms are one line of text each: a recipient "halvex1..." (halvex keygen
+// prints one), an identity "HALVEX-SECRET-KEY-1..." (the line of an identity
+// file; keep it as secret as a key store). Both carry a checksum, so a line
+// mistyped or cut short is refused. These three are exported by the cipher
+// library (libhalvex_cipher.dll on Windows); they hold until changed, for
+// every batch after.
+#define HALVEX_RECIPIENTS_ALSO 0  // the batch's password and key-store slots as well
+#define HALVEX_RECIPIENTS_ONLY 1  // the recipients' slots alone: the sender's
+                                  // password and key store cannot open the file
+
+// Every file encrypted from now on also opens with each recipient's
+// identity (at most 128 lines). With HALVEX_RECIPIENTS_ONLY nothing else
+// opens it. HALVEX_INVALID_ARGUMENT (nothing changed): a line that is no
+// recipient, too many, or another value of only. count 0 clears the list.
+HALVEX_HOST_API int HalvexSetRecipients(const char* const* lines, size_t count, int only);
+// Decryption from now on tries this identity first, on the files made for
+// it; before the password, and whatever the key store. HALVEX_INVALID_ARGUMENT:
+// the line is no identity. The library keeps a copy: wipe the line after.
+HALVEX_HOST_API int HalvexAddIdentity(const char* line);
+// Forgets (and wipes) every identity added.
+HALVEX_HOST_API void HalvexClearIdentities(void);
 
 // ---- The library itself ----------------------------------------------------
 // These three are exported by the library itself (halvex.dll on Windows).

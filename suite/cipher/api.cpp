@@ -1,8 +1,11 @@
 // The cipher library's C interface (suite/zqca.h), forwarding to the C++ one.
 // No exception may cross it: a failed allocation becomes a code.
 #include <new>
+#include <vector>
 
+#include "halvex/host.h"
 #include "suite/cipher/cipher.h"
+#include "suite/cipher/crypto.h"
 #include "suite/keystore/keystore.h"
 
 using namespace halvex::cipher;
@@ -82,5 +85,38 @@ bool ZQCA_CheckLockedFileW(const WCHAR* path) {
 }
 
 void ZQCA_FreeMemory(void* p) { FreeSecure(p); }
+
+// The host controls of the recipients (include/halvex/host.h).
+int HalvexSetRecipients(const char* const* lines, size_t count, int only) {
+  if ((count > 0 && !lines) || (only != HALVEX_RECIPIENTS_ALSO && only != HALVEX_RECIPIENTS_ONLY) ||
+      count > kMaxRecipients)
+    return HALVEX_INVALID_ARGUMENT;
+  try {
+    std::vector<X25519Key> keys;
+    for (size_t i = 0; i < count; ++i) {
+      auto key = lines[i] ? ParseRecipient(lines[i]) : std::nullopt;
+      if (!key) return HALVEX_INVALID_ARGUMENT;
+      keys.push_back(*key);
+    }
+    return SetRecipients(keys, only == HALVEX_RECIPIENTS_ONLY) ? HALVEX_OK : HALVEX_INVALID_ARGUMENT;
+  } catch (const std::bad_alloc&) {
+    return HALVEX_NO_MEMORY;
+  }
+}
+
+int HalvexAddIdentity(const char* line) {
+  auto identity = line ? ParseIdentity(line) : std::nullopt;
+  if (!identity) return HALVEX_INVALID_ARGUMENT;
+  try {
+    const bool added = AddIdentity(*identity);
+    crypto::Wipe(identity->data(), identity->size());
+    return added ? HALVEX_OK : HALVEX_INVALID_ARGUMENT;
+  } catch (const std::bad_alloc&) {
+    crypto::Wipe(identity->data(), identity->size());
+    return HALVEX_NO_MEMORY;
+  }
+}
+
+void HalvexClearIdentities(void) { ClearIdentities(); }
 
 }  // extern "C"

@@ -2,10 +2,13 @@
 // the ZQCA_* calls of suite/zqca.h; tests and the benchmark call it directly.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 
 #include "platform/win32.h"
 #include "platform/wide.h"
@@ -117,6 +120,7 @@ struct KeyNeeds {
   bool password = false;    // a slot a password opens
   bool keyStore = false;    // a slot a stored key opens
   uint32_t keyStoreId = 0;  // which key store (0: not recorded, as in version 1)
+  size_t recipients = 0;    // slots an identity opens
 };
 // False when path is no encrypted file whose header reads.
 bool DescribeKeys(const WCHAR* path, KeyNeeds& needs);
@@ -132,5 +136,35 @@ uint32_t Lock(const WCHAR* path);
 enum class Aead : uint8_t { kAes256Gcm = 1, kChaCha20Poly1305 = 2 };
 Aead CurrentAead();
 void SetAead(Aead aead);  // for tests and the benchmark
+
+// Public-key recipients. A recipient is an X25519 public key; the identity
+// is its private key. Both are set by the host, never by the batch: the
+// batch goes on handing over its password and stored keys as before.
+using X25519Key = std::array<uint8_t, 32>;
+// At most this many recipients per file, so one header stays small (FORMAT.md).
+constexpr size_t kMaxRecipients = 128;
+
+// Every file encrypted from now on also gets one slot per recipient. With
+// recipientsOnly it gets nothing else: the keys the batch hands over (its
+// password's, the key store's) are not written, so neither opens the file.
+// False (nothing changed) when there are more than kMaxRecipients. An empty
+// list clears the recipients, and recipientsOnly with it.
+bool SetRecipients(std::span<const X25519Key> recipients, bool recipientsOnly);
+// Every file decrypted from now on is tried with these private keys first.
+// False (nothing changed) for a key whose public key is unusable.
+bool AddIdentity(const X25519Key& identity);
+void ClearIdentities();
+
+// The one-line text forms (FORMAT.md: Text forms): "halvex1" and 58
+// lower-case base32 characters for a recipient, "HALVEX-SECRET-KEY-1" and 58
+// upper-case ones for an identity, each holding the key and a checksum.
+// Surrounding blanks are ignored; anything else that does not fit is refused.
+std::optional<X25519Key> ParseRecipient(std::string_view line);
+std::optional<X25519Key> ParseIdentity(std::string_view line);
+std::string RecipientText(const X25519Key& publicKey);
+std::string IdentityText(const X25519Key& identity);
+// A new private key from the strong generator, and the public key of one.
+bool NewIdentity(X25519Key& identity);
+bool PublicKeyOf(const X25519Key& identity, X25519Key& publicKey);
 
 }  // namespace halvex::cipher

@@ -95,6 +95,17 @@ bool Equal(Bytes a, Bytes b) {
   return diff == 0;
 }
 
+bool X25519(Bytes scalar, Bytes point, MutableBytes out) {
+  if (scalar.size() != kX25519Size || (!point.empty() && point.size() != kX25519Size) ||
+      out.size() != kX25519Size)
+    return false;
+  if (gcry_ecc_mul_point(GCRY_ECC_CURVE25519, out.data(), scalar.data(), point.empty() ? nullptr : point.data()))
+    return false;
+  uint8_t any = 0;
+  for (uint8_t b : out) any |= b;
+  return any != 0;
+}
+
 bool IsKnownAead(uint8_t id) {
   return id == static_cast<uint8_t>(AeadId::kAes256Gcm) ||
          id == static_cast<uint8_t>(AeadId::kChaCha20Poly1305);

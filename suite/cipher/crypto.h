@@ -59,6 +59,13 @@ bool HmacSha256(Bytes key, std::initializer_list<Bytes> parts, MutableBytes out)
 // Constant-time equality.
 bool Equal(Bytes a, Bytes b);
 
+// X25519 (libgcrypt's Curve25519 scalar multiplication): scalar times point,
+// or times the base point when point is empty, into out; all 32 bytes each.
+// False on failure and for an all-zero result, which a point of small order
+// gives whatever the scalar: a shared secret everybody knows.
+constexpr size_t kX25519Size = 32;
+bool X25519(Bytes scalar, Bytes point, MutableBytes out);
+
 inline Bytes AsBytes(std::string_view s) {
   return {reinterpret_cast<const uint8_t*>(s.data()), s.size()};
 }

@@ -15,6 +15,7 @@
 #include "suite/cipher/kdf.h"
 #include "suite/cipher/keys.h"
 #include "suite/cipher/metadata.h"
+#include "suite/cipher/recipients.h"
 #include "suite/cipher/reporter.h"
 
 namespace halvex::cipher {
@@ -35,18 +36,37 @@ struct Request {
   ZQCA_ProgressProc progress;
 };
 
+bool MacHolds(const format::Header& header, crypto::MutableBytes fileKey) {
+  std::array<uint8_t, format::kMacSize> mac;
+  if (keys::HeaderMac(fileKey, header, mac) && crypto::Equal(mac, header.mac)) return true;
+  crypto::Wipe(fileKey.data(), fileKey.size());
+  return false;
+}
+
 // A slot counts as opened only when the file key it yields also verifies the
 // header MAC. So a wrong key, a forged slot and a forged header all give one
 // answer (no key opens the file): the codes tell an attacker who crafts
 // files nothing about a key, not even with slots built to open under many.
 bool TryAllSlots(const format::Header& header, crypto::Bytes key, crypto::MutableBytes fileKey) {
   for (size_t i = 0; i < header.slots.size(); ++i) {
-    if (!keys::UnwrapSlot(header, i, key, fileKey)) continue;
-    std::array<uint8_t, format::kMacSize> mac;
-    if (keys::HeaderMac(fileKey, header, mac) && crypto::Equal(mac, header.mac)) return true;
-    crypto::Wipe(fileKey.data(), fileKey.size());
+    if (keys::UnwrapSlot(header, i, key, fileKey) && MacHolds(header, fileKey)) return true;
   }
   return false;
+}
+
+// The host's identities on the recipient slots, under the same rule. tried:
+// whether there was any identity to try on any recipient slot.
+bool TryIdentities(const format::Header& header, crypto::MutableBytes fileKey, bool& tried) {
+  bool any = false;
+  for (const format::Slot& slot : header.slots) any = any || slot.kind == format::SlotKind::kRecipient;
+  if (!any) return false;
+  return recipients::AnyIdentity([&](crypto::Bytes identity, crypto::Bytes publicKey) {
+    tried = true;
+    for (size_t i = 0; i < header.slots.size(); ++i)
+      if (keys::UnwrapRecipientSlot(header, i, identity, publicKey, fileKey) && MacHolds(header, fileKey))
+        return true;
+    return false;
+  });
 }
 
 bool HasStoredKeySlot(const format::Header& header) {
@@ -78,9 +98,16 @@ bool TryOtherStoredKeys(const format::Header& header, crypto::Bytes given, crypt
   return false;
 }
 
-// The second key is tried first: it costs one HMAC, the password an Argon2id.
+// The identities are tried first (one X25519 per recipient slot), then the second key
+// (one HMAC), and the password last (an Argon2id). Every reader, whatever
+// form the file takes, comes through here.
 uint32_t OpenFileKey(const Request& request, const format::Header& header,
                      crypto::SecureBuffer& fileKey, bool* byPassword) {
+  bool triedIdentity = false;
+  if (TryIdentities(header, fileKey.span(), triedIdentity)) {
+    *byPassword = false;
+    return ZQCA_OK;
+  }
   bool haveSecond = request.secondKey && request.keyLen > 0 && request.keyLen <= kdf::kMaxKeyLen;
   crypto::Bytes second = haveSecond ? crypto::Bytes{request.secondKey, request.keyLen} : crypto::Bytes{};
   if (haveSecond && (TryAllSlots(header, second, fileKey.span()) ||
@@ -89,7 +116,7 @@ uint32_t OpenFileKey(const Request& request, const format::Header& header,
     return ZQCA_OK;
   }
   if (request.password.empty() || header.passwordKeyLen == 0)
-    return haveSecond || !request.password.empty() ? ZQCA_ERR_WRONG_KEY : ZQCA_ERR_NO_KEY;
+    return haveSecond || triedIdentity || !request.password.empty() ? ZQCA_ERR_WRONG_KEY : ZQCA_ERR_NO_KEY;
   // Version 1 transcoded every password with one fixed salt (an empty salt
   // here); later versions record the transcoding's own.
   crypto::Bytes salt;

@@ -14,6 +14,7 @@
 #include "suite/cipher/kdf.h"
 #include "suite/cipher/keys.h"
 #include "suite/cipher/metadata.h"
+#include "suite/cipher/recipients.h"
 #include "suite/cipher/reporter.h"
 #include "suite/cipher/stubs.h"
 
@@ -48,13 +49,18 @@ uint32_t OpenSource(const WString& path, Source& source) {
 }
 
 // One slot per distinct key: the first key is a transcoded password (or a
-// key the host made up in its place), the second a stored key.
+// key the host made up in its place), the second a stored key; then one per
+// recipient the host set. When the host wants the recipients alone, the keys
+// the batch hands over are left out: they would let the sender's password or
+// key store open a file meant for the recipients.
 uint32_t AddSlots(format::Header& header, crypto::Bytes fileKey, const BYTE* firstKey,
                   const BYTE* secondKey, uint32_t keyLen, crypto::Bytes spareSalt) {
   struct Given {
     format::SlotKind kind;
     crypto::Bytes key;
   };
+  const recipients::Plan plan = recipients::Current();
+  if (plan.only) firstKey = secondKey = nullptr;
   std::vector<Given> given;
   if (firstKey) given.push_back({format::SlotKind::kPassword, {firstKey, keyLen}});
   if (secondKey && !(firstKey && crypto::Equal({firstKey, keyLen}, {secondKey, keyLen}))) {
@@ -76,6 +82,15 @@ uint32_t AddSlots(format::Header& header, crypto::Bytes fileKey, const BYTE* fir
   for (size_t i = 0; i < given.size(); ++i) {
     header.slots[i].kind = given[i].kind;
     if (!keys::WrapSlot(header, i, given[i].key, fileKey, header.slots[i])) return ZQCA_ERR_KDF;
+  }
+  crypto::SecureBuffer ephemeral(crypto::kX25519Size);
+  if (!ephemeral.Ok()) return ZQCA_ERR_NO_MEMORY;
+  for (const X25519Key& recipient : plan.keys) {
+    format::Slot& slot = header.slots.emplace_back();
+    slot.kind = format::SlotKind::kRecipient;
+    crypto::StrongRandom(ephemeral.span());
+    if (!keys::WrapRecipientSlot(header, header.slots.size() - 1, recipient, ephemeral.view(), fileKey, slot))
+      return ZQCA_ERR_KDF;
   }
   return ZQCA_OK;
 }

@@ -86,6 +86,7 @@ std::vector<uint8_t> Body(const Header& h) {
   if (h.version >= kVersion) w.U32(h.metadataLength);
   for (const Slot& s : h.slots) {
     w.U8(static_cast<uint8_t>(s.kind));
+    if (s.kind == SlotKind::kRecipient) w.Raw(s.ephemeral);
     w.Raw(s.wrapped);
   }
   std::vector<uint8_t> out = std::move(w.bytes());
@@ -125,8 +126,8 @@ bool ParseFields(crypto::Bytes bytes, Header& h) {
   // value would be a change that nothing detects.
   if (reserved != 0) return false;
   if ((h.flags & ~kKnownFlags) || !crypto::IsKnownAead(h.aead) || h.kdf != kKdfArgon2id ||
-      slotCount < 1 || slotCount > 2 || h.passwordKeyLen > 64 || h.chunkSize == 0 ||
-      h.chunkSize > kMaxChunkSize || nameSize > kMaxNameBytes)
+      slotCount < 1 || slotCount > (h.version >= kVersion ? kMaxSlots : 2) || h.passwordKeyLen > 64 ||
+      h.chunkSize == 0 || h.chunkSize > kMaxChunkSize || nameSize > kMaxNameBytes)
     return false;
   h.name.resize(nameSize);
   if (!r.Raw(reinterpret_cast<uint8_t*>(h.name.data()), nameSize)) return false;
@@ -143,10 +144,15 @@ bool ParseFields(crypto::Bytes bytes, Header& h) {
   h.slots.resize(slotCount);
   for (Slot& s : h.slots) {
     uint8_t kind = 0;
-    if (!r.U8(kind) || !r.Raw(s.wrapped.data(), s.wrapped.size())) return false;
+    if (!r.U8(kind)) return false;
+    // A recipient slot in an older header is damage: those readers knew no
+    // such kind, and no writer of those versions made one.
+    const bool recipient = kind == static_cast<uint8_t>(SlotKind::kRecipient) && h.version >= kVersion;
     if (kind != static_cast<uint8_t>(SlotKind::kPassword) &&
-        kind != static_cast<uint8_t>(SlotKind::kStoredKey))
+        kind != static_cast<uint8_t>(SlotKind::kStoredKey) && !recipient)
       return false;
+    if (recipient && !r.Raw(s.ephemeral.data(), s.ephemeral.size())) return false;
+    if (!r.Raw(s.wrapped.data(), s.wrapped.size())) return false;
     s.kind = static_cast<SlotKind>(kind);
   }
   if (!r.Raw(h.mac.data(), h.mac.size())) return false;

@@ -16,8 +16,9 @@ namespace halvex::cipher::format {
 constexpr std::array<uint8_t, 8> kMagic = {0x89, 'H', 'V', 'X', '\r', '\n', 0x1a, '\n'};
 constexpr std::array<uint8_t, 8> kTrailerMagic = {0x89, 'H', 'V', 'X', 'S', 'F', 'X', '\n'};
 // Version 2 added a password salt per transcoding, the key store's
-// identifier and the sealed attributes; version 3 the stream form and the
-// sealed metadata in place of those attributes. Versions 1 and 2 are still read.
+// identifier and the sealed attributes; version 3 the stream form, the
+// sealed metadata in place of those attributes, and recipient slots, whose
+// body is longer than the others'. Versions 1 and 2 are still read.
 constexpr uint16_t kVersion = 3;
 constexpr uint16_t kVersion2 = 2;
 constexpr uint16_t kVersion1 = 1;
@@ -35,7 +36,10 @@ constexpr uint16_t kKnownFlags = kFlagSelfExtracting | kFlagLocked | kFlagStream
 constexpr size_t kPrefixSize = 16;
 constexpr size_t kChecksumSize = crypto::kSha256Size;
 constexpr size_t kMacSize = crypto::kSha256Size;
-constexpr size_t kMaxHeaderSize = 4096;
+// Room for a version 3 header with every recipient slot allowed (kMaxSlots
+// of 81 bytes and the longest name come to about 11 KiB). Headers of
+// versions 1 and 2 stay under 4 KiB; their parse refuses anything longer.
+constexpr size_t kMaxHeaderSize = 16384;
 constexpr size_t kFlagsOffset = 10;
 
 constexpr uint32_t kChunkSize = 64 * 1024;
@@ -59,6 +63,10 @@ constexpr size_t kNoncePrefixSize = 7;
 constexpr size_t kFileKeySize = 32;
 constexpr size_t kWrappedKeySize = kFileKeySize + crypto::kAeadTagSize;
 constexpr uint8_t kKdfArgon2id = 1;
+constexpr size_t kX25519Size = 32;
+// Slots a header may hold: the password and stored-key slots beside the
+// recipients (cipher.h: kMaxRecipients). Versions 1 and 2 hold 1 or 2.
+constexpr size_t kMaxSlots = 2 + kMaxRecipients;
 constexpr size_t kMaxNameBytes = 255 * 3;  // 255 UTF-16 units, 3 bytes each at most
 
 constexpr size_t kTrailerSize = 16;  // trailer magic, payload offset (u64)
@@ -83,11 +91,13 @@ struct Attributes {
 enum class SlotKind : uint8_t {
   kPassword = 1,  // the key is a transcoded password (the header's KDF applies)
   kStoredKey = 2, // the key is random key material given as it is
+  kRecipient = 3, // an X25519 public key's: the slot carries an ephemeral public key (version 3 on)
 };
 
 struct Slot {
   SlotKind kind;
   std::array<uint8_t, kWrappedKeySize> wrapped;
+  std::array<uint8_t, kX25519Size> ephemeral{};  // kRecipient only
 };
 
 struct Header {

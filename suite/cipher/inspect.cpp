@@ -31,8 +31,10 @@ bool DescribeKeys(const WCHAR* path, KeyNeeds& needs) {
   if (!payload || container::ReadHeader(file, *payload, header) != ZQCA_OK) return false;
   needs = {};
   needs.password = header.passwordKeyLen != 0;
-  for (const format::Slot& slot : header.slots)
+  for (const format::Slot& slot : header.slots) {
     needs.keyStore = needs.keyStore || slot.kind == format::SlotKind::kStoredKey;
+    needs.recipients += slot.kind == format::SlotKind::kRecipient;
+  }
   needs.keyStoreId = header.keyStoreId;
   return true;
 }

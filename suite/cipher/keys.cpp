@@ -11,6 +11,7 @@ constexpr std::string_view kSlotLabel = "halvex v1 slot key";
 constexpr std::string_view kBodyLabel = "halvex v1 body key";
 constexpr std::string_view kHeaderLabel = "halvex v1 header mac";
 constexpr std::string_view kKeyStoreIdLabel = "halvex key store id";
+constexpr std::string_view kRecipientLabel = "halvex v3 recipient";
 constexpr uint8_t kFirstBlock[] = {1};
 
 bool Expand(crypto::Bytes prk, std::string_view label, crypto::Bytes context,
@@ -40,16 +41,11 @@ std::array<uint8_t, crypto::kAeadNonceSize> SlotNonce(size_t index) {
   return nonce;
 }
 
-}  // namespace
-
-bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
-              crypto::Bytes fileKey, format::Slot& slot) {
-  if (!IsGivenKey(givenKey) || !IsFileKey(fileKey)) return false;
-  crypto::SecureBuffer wrapKey(crypto::kAeadKeySize);
+// Seals and opens a slot's file key under its wrapping key, whatever kind.
+bool SealSlot(const format::Header& header, size_t index, crypto::Bytes wrapKey, crypto::Bytes fileKey,
+              format::Slot& slot) {
   crypto::Aead aead;
-  if (!wrapKey.Ok() || !SlotKey(header, slot, givenKey, wrapKey.span()) ||
-      !aead.Init(static_cast<crypto::AeadId>(header.aead), wrapKey.view()))
-    return false;
+  if (!aead.Init(static_cast<crypto::AeadId>(header.aead), wrapKey)) return false;
   std::copy(fileKey.begin(), fileKey.end(), slot.wrapped.begin());
   uint8_t kind = static_cast<uint8_t>(slot.kind);
   auto nonce = SlotNonce(index);
@@ -58,23 +54,73 @@ bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey
                    wrapped.subspan(format::kFileKeySize));
 }
 
-bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
-                crypto::MutableBytes fileKey) {
-  if (index >= header.slots.size() || !IsGivenKey(givenKey) || !IsFileKey(fileKey)) return false;
+bool OpenSlot(const format::Header& header, size_t index, crypto::Bytes wrapKey, crypto::MutableBytes fileKey) {
   const format::Slot& slot = header.slots[index];
-  crypto::SecureBuffer wrapKey(crypto::kAeadKeySize);
   crypto::Aead aead;
-  if (!wrapKey.Ok() || !SlotKey(header, slot, givenKey, wrapKey.span()) ||
-      !aead.Init(static_cast<crypto::AeadId>(header.aead), wrapKey.view()))
-    return false;
+  if (!aead.Init(static_cast<crypto::AeadId>(header.aead), wrapKey)) return false;
   std::copy(slot.wrapped.begin(), slot.wrapped.begin() + format::kFileKeySize, fileKey.begin());
   uint8_t kind = static_cast<uint8_t>(slot.kind);
   auto nonce = SlotNonce(index);
-  if (aead.Open(nonce, {&kind, 1}, fileKey,
-                crypto::Bytes(slot.wrapped).subspan(format::kFileKeySize)))
+  if (aead.Open(nonce, {&kind, 1}, fileKey, crypto::Bytes(slot.wrapped).subspan(format::kFileKeySize)))
     return true;
   crypto::Wipe(fileKey.data(), fileKey.size());
   return false;
+}
+
+// HKDF-SHA-256 over the X25519 shared secret, salted with both public keys:
+// the wrapping key then belongs to this ephemeral key and this recipient
+// alone, so a slot cannot be passed off as made for another key.
+bool RecipientKey(crypto::Bytes shared, crypto::Bytes ephemeral, crypto::Bytes recipient,
+                  crypto::MutableBytes out) {
+  std::array<uint8_t, 2 * format::kX25519Size> salt;
+  std::copy(ephemeral.begin(), ephemeral.end(), salt.begin());
+  std::copy(recipient.begin(), recipient.end(), salt.begin() + format::kX25519Size);
+  crypto::SecureBuffer prk(crypto::kSha256Size);
+  if (!prk.Ok() || !crypto::HmacSha256(salt, {shared}, prk.span())) return false;
+  const uint8_t kind = static_cast<uint8_t>(format::SlotKind::kRecipient);
+  return Expand(prk.view(), kRecipientLabel, {&kind, 1}, out);
+}
+
+}  // namespace
+
+bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
+              crypto::Bytes fileKey, format::Slot& slot) {
+  if (!IsGivenKey(givenKey) || !IsFileKey(fileKey) || slot.kind == format::SlotKind::kRecipient) return false;
+  crypto::SecureBuffer wrapKey(crypto::kAeadKeySize);
+  return wrapKey.Ok() && SlotKey(header, slot, givenKey, wrapKey.span()) &&
+         SealSlot(header, index, wrapKey.view(), fileKey, slot);
+}
+
+bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
+                crypto::MutableBytes fileKey) {
+  if (index >= header.slots.size() || !IsGivenKey(givenKey) || !IsFileKey(fileKey) ||
+      header.slots[index].kind == format::SlotKind::kRecipient)
+    return false;
+  crypto::SecureBuffer wrapKey(crypto::kAeadKeySize);
+  return wrapKey.Ok() && SlotKey(header, header.slots[index], givenKey, wrapKey.span()) &&
+         OpenSlot(header, index, wrapKey.view(), fileKey);
+}
+
+bool WrapRecipientSlot(const format::Header& header, size_t index, crypto::Bytes recipient,
+                       crypto::Bytes ephemeralSecret, crypto::Bytes fileKey, format::Slot& slot) {
+  if (!IsFileKey(fileKey) || slot.kind != format::SlotKind::kRecipient) return false;
+  crypto::SecureBuffer shared(crypto::kX25519Size), wrapKey(crypto::kAeadKeySize);
+  return shared.Ok() && wrapKey.Ok() && crypto::X25519(ephemeralSecret, {}, slot.ephemeral) &&
+         crypto::X25519(ephemeralSecret, recipient, shared.span()) &&
+         RecipientKey(shared.view(), slot.ephemeral, recipient, wrapKey.span()) &&
+         SealSlot(header, index, wrapKey.view(), fileKey, slot);
+}
+
+bool UnwrapRecipientSlot(const format::Header& header, size_t index, crypto::Bytes identity,
+                         crypto::Bytes identityPublic, crypto::MutableBytes fileKey) {
+  if (index >= header.slots.size() || !IsFileKey(fileKey) ||
+      header.slots[index].kind != format::SlotKind::kRecipient)
+    return false;
+  const format::Slot& slot = header.slots[index];
+  crypto::SecureBuffer shared(crypto::kX25519Size), wrapKey(crypto::kAeadKeySize);
+  return shared.Ok() && wrapKey.Ok() && crypto::X25519(identity, slot.ephemeral, shared.span()) &&
+         RecipientKey(shared.view(), slot.ephemeral, identityPublic, wrapKey.span()) &&
+         OpenSlot(header, index, wrapKey.view(), fileKey);
 }
 
 bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out) {

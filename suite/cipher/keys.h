@@ -17,6 +17,16 @@ bool WrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey
 bool UnwrapSlot(const format::Header& header, size_t index, crypto::Bytes givenKey,
                 crypto::MutableBytes fileKey);
 
+// A recipient slot (kind 3): the file key sealed under a key both sides
+// derive from X25519 of the ephemeral key and the recipient's public key.
+// The writer draws ephemeralSecret fresh for each slot.
+bool WrapRecipientSlot(const format::Header& header, size_t index, crypto::Bytes recipient,
+                       crypto::Bytes ephemeralSecret, crypto::Bytes fileKey, format::Slot& slot);
+// With the identity (private key) and its public key; false when the slot
+// is no recipient slot or the identity does not open it.
+bool UnwrapRecipientSlot(const format::Header& header, size_t index, crypto::Bytes identity,
+                         crypto::Bytes identityPublic, crypto::MutableBytes fileKey);
+
 // The AEAD key of the chunks and the header MAC key, both from the file key.
 bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out);
 bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::MutableBytes out);

@@ -677,6 +677,47 @@ TEST_F(CommandTest, ImportedKeyJoinsTheRingAndEveryKeyDecrypts) {
 // A key store that is missing when decrypting (another HOME, an unmounted
 // folder) is never replaced by a new key: each file says what it needs, and
 // the backup made when the store was created brings everything back.
+// A file encrypted to a recipient opens with the identity alone, on another
+// key store and with no password; nothing else opens it.
+TEST_F(CommandTest, RecipientFilesOpenWithTheIdentityAloneOnAnotherKeyStore) {
+  const std::string identity = (root_ / "id.txt").string(), recipient = (root_ / "recipient.txt").string();
+  Outcome made = Halvex({"keygen", "-o", identity});
+  ASSERT_EQ(made.status, 0) << made.err;
+  std::ofstream(recipient) << "# Ann\n" << made.out;
+  struct stat st {};
+  ASSERT_EQ(stat(identity.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(Halvex({"keygen", "-o", identity}).status, 1) << "an identity file was replaced";
+
+  Write("a.txt", "for Ann");
+  ASSERT_EQ(Halvex({"encrypt", "--no-input", "--recipient", recipient, (data_ / "a.txt").string()}).status, 0);
+  EXPECT_FALSE(fs::exists(keystore_)) << "a key store was made that nothing needs";
+  UseKeyStore("keys/other");
+  Write("b.txt", "plain");
+  ASSERT_EQ(Halvex({"encrypt", (data_ / "b.txt").string()}).status, 0);
+  Outcome without = Halvex({"decrypt", "--no-input", "-r", data_.string()});
+  EXPECT_EQ(without.status, 1);
+  EXPECT_NE(without.out.find("the identity of one of its 1 recipient (--identity FILE)"), std::string::npos)
+      << without.out;
+
+  chmod(identity.c_str(), 0640);
+  Outcome loose = Halvex({"decrypt", "--no-input", "--identity", identity, (data_ / "a.txtENX").string()});
+  EXPECT_EQ(loose.status, 2);
+  EXPECT_NE(loose.err.find("others may read it"), std::string::npos) << loose.err;
+  chmod(identity.c_str(), 0600);
+  Outcome opened = Halvex({"decrypt", "--no-input", "--identity", identity, "-r", data_.string()});
+  EXPECT_EQ(opened.status, 0) << opened.out << opened.err;
+  EXPECT_EQ(ReadFile(data_ / "a.txt"), "for Ann");
+
+  // An identity kept in the key store's folder is tried without being named.
+  Outcome ring = Halvex({"keygen", "--ring"});
+  ASSERT_EQ(ring.status, 0) << ring.err;
+  const std::string line = ring.out.substr(0, ring.out.find('\n'));
+  ASSERT_EQ(Halvex({"encrypt", "--no-input", "--recipient", line, (data_ / "a.txt").string()}).status, 0);
+  EXPECT_EQ(Halvex({"decrypt", "--no-input", (data_ / "a.txtENX").string()}).status, 0);
+  EXPECT_EQ(ReadFile(data_ / "a.txt"), "for Ann");
+}
+
 TEST_F(CommandTest, MissingKeyStoreIsReportedNotReplacedOnDecryption) {
   Write("stored.txt", "under the stored key");
   Write("both.txt", "under both");

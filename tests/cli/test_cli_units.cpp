@@ -48,7 +48,12 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"decrypt", "--stub", "linux", "a"}, "does not apply"}, ParseCase{{"keystore", "import", "k", "--force"}, ""},
         ParseCase{{"--help"}, ""}, ParseCase{{"help"}, ""}, ParseCase{{"help", "status"}, ""},
         ParseCase{{"help", "shred"}, "unknown command 'shred'"},
-        ParseCase{{"help", "encrypt", "decrypt"}, "one command"}));
+        ParseCase{{"help", "encrypt", "decrypt"}, "one command"},
+        ParseCase{{"decrypt", "--recipient", "r", "a"}, "does not apply"},
+        ParseCase{{"encrypt", "--identity", "id", "a"}, "does not apply"},
+        ParseCase{{"encrypt", "--recipient"}, "needs a value"},
+        ParseCase{{"keygen", "-o", "a", "--output=b"}, "given once"},
+        ParseCase{{"encrypt", "--recipient=r", "--recipient", "s", "a"}, ""}, ParseCase{{"keygen", "--ring"}, ""}));
 
 TEST(Parse, CollectsOptionsAndOperands) {
   ParseResult r = ParseArgs({"decrypt", "a", "--to-temp", "--on-exists=replace", "--on-error", "stop",

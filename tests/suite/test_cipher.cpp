@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "halvex/host.h"
 #include "suite/cipher/stubs.h"
 #include "suite/keystore/keystore.h"
 #include "tests/suite/cipher_test_support.h"
@@ -111,6 +112,30 @@ struct KeyCase {
   uint32_t code;
   BYTE flag;
   std::vector<const BYTE*> ring = {};  // the user's key store, the first key encrypting
+  std::vector<int> recipients = {};    // Identity(i)'s public keys the file is encrypted to
+  bool recipientsOnly = false;
+  std::vector<int> identities = {};    // Identity(i) given to decryption
+};
+
+cipher::X25519Key Identity(int i) {
+  cipher::X25519Key k{};
+  for (size_t j = 0; j < k.size(); ++j) k[j] = static_cast<uint8_t>(0x31 * (i + 1) + j);
+  return k;
+}
+
+// The host's recipients and identities hold for the process: set for one
+// test, cleared after it whatever happens.
+struct HostKeys {
+  HostKeys(const std::vector<int>& recipients, bool only, const std::vector<int>& identities) {
+    std::vector<cipher::X25519Key> keys(recipients.size());
+    for (size_t i = 0; i < recipients.size(); ++i) EXPECT_TRUE(cipher::PublicKeyOf(Identity(recipients[i]), keys[i]));
+    EXPECT_TRUE(cipher::SetRecipients(keys, only));
+    for (int i : identities) EXPECT_TRUE(cipher::AddIdentity(Identity(i)));
+  }
+  ~HostKeys() {
+    cipher::SetRecipients({}, false);
+    cipher::ClearIdentities();
+  }
 };
 
 // A key store of the single-key layout holding key.
@@ -134,10 +159,14 @@ TEST_P(CipherKeys, OpensOnlyWithAGivenKey) {
     ASSERT_EQ(keystore::Import(drive_.Native("one-key"), std::nullopt), keystore::Status::kOk);
   }
   PasswordKey key(kPassword);
-  ASSERT_EQ(Encrypt(drive_.Path("plan.doc"), drive_.Path("plan.hvx"), c.encPassword ? key.get() : nullptr,
-                    c.encStored ? StoredKey().data() : nullptr)
-                .code,
-            ZQCA_OK);
+  {
+    HostKeys sender(c.recipients, c.recipientsOnly, {});
+    ASSERT_EQ(Encrypt(drive_.Path("plan.doc"), drive_.Path("plan.hvx"), c.encPassword ? key.get() : nullptr,
+                      c.encStored ? StoredKey().data() : nullptr)
+                  .code,
+              ZQCA_OK);
+  }
+  HostKeys receiver({}, false, c.identities);
   CallResult dec = Decrypt(drive_.Path("plan.hvx"), drive_.Path("out"),
                            c.decPassword ? kPassword : WTEXT("wrong password"), c.decSecond);
   EXPECT_EQ(dec.code, c.code);
@@ -167,8 +196,43 @@ INSTANTIATE_TEST_SUITE_P(
                 {OtherKey().data(), StoredKey().data()}},
         // ...but only for a stored key given, never for a password's.
         KeyCase{"RingNotForAnotherKey", false, true, false, OtherKey().data(), ZQCA_ERR_WRONG_KEY, 0,
-                {StoredKey().data()}}),
+                {StoredKey().data()}},
+        // A file for recipients opens with an identity alone, on another key
+        // store; for the recipients only, the sender's keys do not open it.
+        KeyCase{"RecipientOpensWithIdentityAlone", true, true, false, OtherKey().data(), ZQCA_OK, 0, {}, {0}, true, {0}},
+        KeyCase{"EachOfTwoRecipientsOpens", true, true, false, OtherKey().data(), ZQCA_OK, 0, {}, {0, 1}, true, {1}},
+        KeyCase{"WrongIdentity", true, true, false, OtherKey().data(), ZQCA_ERR_WRONG_KEY, 0, {}, {0, 1}, true, {2}},
+        KeyCase{"RecipientsOnlyKeepTheSenderOut", true, true, true, StoredKey().data(), ZQCA_ERR_WRONG_KEY, 0, {},
+                {0}, true, {2}},
+        KeyCase{"RecipientBesideThePassword", true, true, true, OtherKey().data(), ZQCA_OK, 1, {}, {0}, false, {2}},
+        KeyCase{"IdentityBesideThePassword", true, true, false, OtherKey().data(), ZQCA_OK, 0, {}, {0}, false, {0}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The text forms refuse what is not exactly a key of their kind, so a line
+// cut, mistyped or pasted into the wrong place is an error, not a key.
+TEST(CipherTextForms, LinesRoundTripAndDamagedOnesAreRefused) {
+  cipher::X25519Key publicKey{};
+  ASSERT_TRUE(cipher::PublicKeyOf(Identity(0), publicKey));
+  const std::string recipient = cipher::RecipientText(publicKey), identity = cipher::IdentityText(Identity(0));
+  EXPECT_EQ(cipher::ParseRecipient(" " + recipient + "\r\n"), publicKey);
+  EXPECT_EQ(cipher::ParseIdentity(identity), Identity(0));
+  std::string typo = recipient, upper = recipient, tail = recipient;
+  typo[20] = typo[20] == 'a' ? 'b' : 'a';
+  for (size_t i = 7; i < upper.size(); ++i) upper[i] = static_cast<char>(toupper(upper[i]));
+  tail.back() = tail.back() == 'a' ? 'q' : 'a';  // the padding bits, or the checksum
+  for (const std::string& bad : {typo, upper, tail, recipient.substr(0, recipient.size() - 1), recipient + "a",
+                                 identity, std::string("halvex1"), std::string()})
+    EXPECT_FALSE(cipher::ParseRecipient(bad)) << bad;
+  std::string lower = identity;
+  for (size_t i = 19; i < lower.size(); ++i) lower[i] = static_cast<char>(tolower(lower[i]));
+  for (const std::string& bad : {lower, recipient, identity.substr(1)}) EXPECT_FALSE(cipher::ParseIdentity(bad)) << bad;
+
+  std::vector<const char*> lines(cipher::kMaxRecipients + 1, recipient.c_str());
+  EXPECT_EQ(HalvexSetRecipients(lines.data(), lines.size(), HALVEX_RECIPIENTS_ONLY), HALVEX_INVALID_ARGUMENT);
+  const char* mixed[] = {recipient.c_str(), identity.c_str()};
+  EXPECT_EQ(HalvexSetRecipients(mixed, 2, HALVEX_RECIPIENTS_ONLY), HALVEX_INVALID_ARGUMENT);
+  EXPECT_EQ(HalvexAddIdentity(recipient.c_str()), HALVEX_INVALID_ARGUMENT);
+}
 
 // Batch types hand the transcoded password as both keys: one slot, and the
 // second key alone opens it without a derivation.

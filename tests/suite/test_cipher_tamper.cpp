@@ -169,6 +169,37 @@ TEST_F(CipherTamper, ForgedFieldsAndSlotsWithRenewedChecksumOpenWithNoKey) {
   EXPECT_EQ(length, 172u + 64u);
 }
 
+// A recipient slot forged in place opens with no identity; one in a header
+// of a version that had no such slots is damage.
+TEST_F(CipherTamper, ForgedRecipientSlotsOpenWithNoIdentity) {
+  cipher::X25519Key identity{}, recipient{};
+  identity.fill(0x5a);
+  ASSERT_TRUE(cipher::PublicKeyOf(identity, recipient));
+  ASSERT_TRUE(cipher::SetRecipients(std::span(&recipient, 1), true));
+  std::vector<uint8_t> file = Make("a.txt", Pattern(1000));
+  cipher::SetRecipients({}, false);
+  ASSERT_TRUE(cipher::AddIdentity(identity));
+  const size_t length = HeaderLength(file), slot = length - 64 - 81;
+  ASSERT_EQ(Try(file), ZQCA_OK);
+  struct Forged {
+    const char* name;
+    size_t offset;
+    uint8_t value;  // xored in
+    uint32_t code;
+  } forged[] = {{"ephemeral key", slot + 1, 0x01, ZQCA_ERR_WRONG_KEY},
+                {"wrapped key", slot + 40, 0x01, ZQCA_ERR_WRONG_KEY},
+                {"slot tag", slot + 80, 0x80, ZQCA_ERR_WRONG_KEY},
+                {"kind 3 to 1", slot, 0x02, ZQCA_ERR_DAMAGED},
+                {"version 3 to 2", 8, 0x01, ZQCA_ERR_DAMAGED}};
+  for (const Forged& f : forged) {
+    std::vector<uint8_t> bad = file;
+    bad[f.offset] ^= f.value;
+    gcry_md_hash_buffer(GCRY_MD_SHA256, bad.data() + length - 32, bad.data(), length - 32);
+    EXPECT_EQ(Try(bad), f.code) << f.name;
+  }
+  cipher::ClearIdentities();
+}
+
 // Rebuilds an encrypted file with a changed header, sealed correctly, as a
 // forger holding the key would: only the library's own checks can refuse it.
 std::vector<uint8_t> Reseal(const std::vector<uint8_t>& file, const std::function<void(fmt::Header&)>& change) {

@@ -9,6 +9,7 @@
 #include <regex>
 #include <sstream>
 
+#include "halvex/host.h"
 #include "suite/cipher/format.h"
 #include "suite/cipher/kdf.h"
 #include "suite/cipher/keys.h"
@@ -171,7 +172,7 @@ std::string Hex(cipher::crypto::Bytes bytes) {
 // block, spaces and line breaks dropped.
 std::map<std::string, std::string> DocAnswers(const std::string& doc) {
   std::map<std::string, std::string> answers;
-  const std::regex row(R"(\| `([a-z0-9 ()-]+)` \| `([0-9a-f ]+)` \|)");
+  const std::regex row(R"(\| `([a-z0-9 ()-]+)` \| `([0-9a-z ]+)` \|)");
   for (auto it = std::sregex_iterator(doc.begin(), doc.end(), row); it != std::sregex_iterator(); ++it)
     answers[(*it)[1]] = std::regex_replace((*it)[2].str(), std::regex(" "), "");
   std::smatch block;
@@ -228,11 +229,18 @@ TEST_F(CipherVectors, FormatDocumentKnownAnswersHold) {
   ASSERT_EQ(cipher::kdf::Transcode(kVectorPassword, h.passwordSalt, h.kdfParams, 24, transcoded), ZQCA_OK);
   computed["transcoding"] = Hex(transcoded.view());
 
-  h.slots = {{fmt::SlotKind::kPassword, {}}, {fmt::SlotKind::kStoredKey, {}}};
+  h.slots = {{fmt::SlotKind::kPassword, {}}, {fmt::SlotKind::kStoredKey, {}}, {fmt::SlotKind::kRecipient, {}}};
   ASSERT_TRUE(keys::WrapSlot(h, 0, transcoded.view(), fileKey, h.slots[0]));
   ASSERT_TRUE(keys::WrapSlot(h, 1, StoredKey(), fileKey, h.slots[1]));
   computed["slot 0 (password)"] = Hex(h.slots[0].wrapped);
   computed["slot 1 (stored key)"] = Hex(h.slots[1].wrapped);
+  const cipher::X25519Key identity = Counting(0xe0), ephemeral = Counting(0xc0);
+  cipher::X25519Key recipient{};
+  ASSERT_TRUE(cipher::PublicKeyOf(identity, recipient));
+  computed["recipient"] = Hex(recipient);
+  computed["recipient line"] = cipher::RecipientText(recipient);
+  ASSERT_TRUE(keys::WrapRecipientSlot(h, 2, recipient, ephemeral, fileKey, h.slots[2]));
+  computed["slot 2 (recipient)"] = Hex(h.slots[2].ephemeral) + Hex(h.slots[2].wrapped);
 
   std::array<uint8_t, 32> bodyKey{};
   ASSERT_TRUE(keys::BodyKey(fileKey, bodyKey));
@@ -279,6 +287,13 @@ TEST_F(CipherVectors, FormatDocumentKnownAnswersHold) {
   ASSERT_EQ(stat(drive_.Native("hello.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtim.tv_nsec, 123'456'789);
   EXPECT_EQ(st.st_mode & 07777, 0644u);
+  // The identity alone opens it too.
+  std::filesystem::remove(drive_.Native("hello.txt"));
+  ASSERT_EQ(HalvexAddIdentity(cipher::IdentityText(identity).c_str()), HALVEX_OK);
+  r = Decrypt(drive_.Path("known.hvx"), drive_.Path(""), WString(), OtherKey().data());
+  HalvexClearIdentities();
+  ASSERT_EQ(r.code, ZQCA_OK);
+  EXPECT_EQ(drive_.Read("hello.txt"), "Hello, Halvex!\n");
 }
 
 }  // namespace
