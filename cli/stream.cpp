@@ -147,15 +147,18 @@ struct StoredKey {
   }
 };
 
-std::string StreamFailure(uint32_t code, bool decrypting, bool unverified) {
+std::string StreamFailure(uint32_t code, bool decrypting, bool unverified, bool passwordTried = false) {
   switch (code) {
     case ZQCA_ERR_NOT_ENCRYPTED:
       return "the input is not an encrypted file (a self-extracting file must be given by name, not piped)";
     case ZQCA_ERR_DAMAGED:
       return unverified ? "the input is damaged or cut short: what was written before the damage is incomplete"
                         : "the input is damaged or cut short: nothing was written";
-    case ZQCA_ERR_WRONG_KEY: return "wrong password: no key given opens the input";
-    case ZQCA_ERR_NO_KEY: return "the input needs a password: give --password-file FILE or HALVEX_PASSWORD";
+    case ZQCA_ERR_WRONG_KEY:
+    case ZQCA_ERR_NO_KEY:
+      if (passwordTried) return "wrong password: no key given opens the input";
+      return "no key given opens the input: give its password (--password-file FILE or HALVEX_PASSWORD), "
+             "or the identity of one of its recipients (--identity FILE)";
     case ZQCA_ERR_LOCKED: return "the input is locked against decryption";
     default: break;
   }
@@ -218,13 +221,14 @@ int DecryptStream(const Options& o) {
   uint32_t value = 0, error = 0;
   stored.key = ZQKM_GetKeyFromKeyStore(0, &value, &error);
   // At a terminal, a password is asked for when no key given opens the input.
-  bool interrupted = false;
+  bool interrupted = false, passwordTried = pw.password.has_value();
   cipher::PasswordPrompt ask;
   if (!o.noInput && !pw.password)
-    ask = [&interrupted](bool again) -> std::optional<WString> {
+    ask = [&interrupted, &passwordTried](bool again) -> std::optional<WString> {
       if (again) std::cerr << "halvex: wrong password\n";
       PasswordResult typed = ObtainPassword({std::nullopt, true, false, false, false});
       interrupted = typed.interrupted;
+      passwordTried = passwordTried || typed.password.has_value();
       return typed.password;
     };
   std::unique_ptr<TempSpool> spool;
@@ -240,7 +244,7 @@ int DecryptStream(const Options& o) {
   if (pw.password) Wipe(*pw.password);
   if (interrupted) return kExitCancelled;
   if (code == ZQCA_OK && !out.Flush()) code = ZQCA_ERR_WRITE;
-  return code == ZQCA_OK ? kExitDone : Fail(StreamFailure(code, true, o.streamUnverified));
+  return code == ZQCA_OK ? kExitDone : Fail(StreamFailure(code, true, o.streamUnverified, passwordTried));
 }
 
 }  // namespace
