@@ -283,10 +283,12 @@ TEST_F(CipherVectors, FormatDocumentKnownAnswersHold) {
   CallResult r = Decrypt(drive_.Path("known.hvx"), drive_.Path(""), kVectorPassword, OtherKey().data());
   ASSERT_EQ(r.code, ZQCA_OK);
   EXPECT_EQ(drive_.Read("hello.txt"), "Hello, Halvex!\n");
+#ifndef _WIN32
   struct stat st{};
   ASSERT_EQ(stat(drive_.Native("hello.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mtim.tv_nsec, 123'456'789);
   EXPECT_EQ(st.st_mode & 07777, 0644u);
+#endif
   // The identity alone opens it too.
   std::filesystem::remove(drive_.Native("hello.txt"));
   ASSERT_EQ(HalvexAddIdentity(cipher::IdentityText(identity).c_str()), HALVEX_OK);
