@@ -172,8 +172,24 @@ fs::path RingIdentities() {
   return file.replace_filename(file.filename().string() + ".identities");
 }
 
+// On Windows the library's batches run in the cipher DLL, which the host
+// controls reach, while this program's own stream form runs in its copy of
+// the cipher core: both are told. Elsewhere the two are one.
+static void AddIdentityEverywhere(const std::string& line) {
+  HalvexAddIdentity(line.c_str());
+#ifdef _WIN32
+  if (auto identity = cipher::ParseIdentity(line)) {
+    cipher::AddIdentity(*identity);
+    platform::WipeMemory(identity->data(), identity->size());
+  }
+#endif
+}
+
 bool LoadIdentities(const std::vector<std::string>& files, std::string& error) {
   HalvexClearIdentities();
+#ifdef _WIN32
+  cipher::ClearIdentities();
+#endif
   std::vector<fs::path> paths(files.begin(), files.end());
   std::error_code ec;
   // The ring's own are tried whenever they are there; a missing file is no error.
@@ -181,7 +197,7 @@ bool LoadIdentities(const std::vector<std::string>& files, std::string& error) {
   for (const fs::path& path : paths) {
     KeyLines read = IdentityLines(path);
     if (!read.error.empty()) return error = read.error, false;
-    for (const std::string& line : read.lines) HalvexAddIdentity(line.c_str());
+    for (const std::string& line : read.lines) AddIdentityEverywhere(line);
     WipeAll(read.lines);
   }
   return true;
@@ -250,6 +266,12 @@ std::string UseRecipients(const Options& o, const std::vector<std::string>& line
   if (HalvexSetRecipients(pointers.data(), pointers.size(), only ? HALVEX_RECIPIENTS_ONLY : HALVEX_RECIPIENTS_ALSO) !=
       HALVEX_OK)
     return "the recipients were refused; nothing was touched";
+#ifdef _WIN32
+  std::vector<cipher::X25519Key> keys;  // the stream form's copy (see AddIdentityEverywhere)
+  for (const std::string& line : lines)
+    if (auto key = cipher::ParseRecipient(line)) keys.push_back(*key);
+  cipher::SetRecipients(keys, only);
+#endif
   if (only) keystore::SetMayCreate(false);
   return {};
 }

@@ -187,8 +187,10 @@ int EncryptStream(const Options& o) {
   BYTE random[kKeyLen];
   const BYTE* firstKey = random;
   if (pw.password) {
-    uint32_t error = 0;
-    transcoded = ZQCA_PasswordTranscodeW(pw.password->c_str(), static_cast<uint32_t>(pw.password->size()), kKeyLen, &error);
+    // The C++ call, not the exported one: on Windows this program holds its
+    // own copy of the cipher library's core, the one EncryptStream runs in,
+    // and only that copy knows the transcoding's salt for the header.
+    const uint32_t error = cipher::TranscodePassword(*pw.password, kKeyLen, &transcoded);
     Wipe(*pw.password);
     if (error != 0) return Fail(DescribeCode(error));
     firstKey = transcoded;
@@ -199,14 +201,14 @@ int EncryptStream(const Options& o) {
   uint32_t value = 0, error = 0;
   stored.key = ZQKM_GetKeyFromKeyStore(0, &value, &error);
   if (!stored.key && !pw.password && recipients.lines.empty()) {
-    if (transcoded) ZQCA_FreeMemory(transcoded);
+    cipher::FreeSecure(transcoded);
     return Fail("no password and no key store: give --password-file FILE or HALVEX_PASSWORD");
   }
   FileReader in(stdin);
   FileWriter out(stdout);
   uint32_t code = cipher::EncryptStream(in, out, firstKey, stored.key, kKeyLen, StoredName());
   platform::WipeMemory(random, sizeof random);
-  if (transcoded) ZQCA_FreeMemory(transcoded);
+  cipher::FreeSecure(transcoded);
   if (code == ZQCA_OK && !out.Flush()) code = ZQCA_ERR_WRITE;
   return code == ZQCA_OK ? kExitDone : Fail(StreamFailure(code, false, false));
 }
