@@ -37,6 +37,8 @@ struct Options {
   std::optional<std::string> passphraseFile;  // keystore export and import
   std::optional<std::string> to;    // mail: a folder that also gets each copy as NAME.exe
   std::optional<std::string> stub;  // the self-extractor: "windows" or "linux"
+  unsigned jobs = 0;                // encrypt/decrypt: batches side by side; 0: the default
+  std::optional<int> jobChannel;    // internal: this process runs one batch of a parent's -j
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;
   ErrorPolicy onError = ErrorPolicy::kSkip;
