@@ -62,8 +62,8 @@ const std::array<CommandInfo, 8> kCommands{{
      "                         about, reported one by one, and exit status 1\n"
      "      --no-input         never ask at the terminal; the policies answer\n"
      "  -j, --jobs N           run N batches side by side, one process each, the files\n"
-     "                         split by folder (default: the number of cores, at most 8;\n"
-     "                         1 on Windows)\n"
+     "                         split by folder (default: the number of cores, at most 8\n"
+     "                         and one for each 16 files; always 1 on Windows)\n"
      "      --json             print the result as JSON\n"
      "Files that are already encrypted (a batch run again after Ctrl-C) are otherwise\n"
      "left alone and counted in one line.\n"},
@@ -82,8 +82,8 @@ const std::array<CommandInfo, 8> kCommands{{
      "                         reported one by one, and exit status 1\n"
      "      --no-input         never ask at the terminal; the policies answer\n"
      "  -j, --jobs N           run N batches side by side, one process each, the files\n"
-     "                         split by folder (default: the number of cores, at most 8;\n"
-     "                         1 on Windows)\n"
+     "                         split by folder (default: the number of cores, at most 8\n"
+     "                         and one for each 16 files; always 1 on Windows)\n"
      "      --json             print the result as JSON\n"
      "Files that are not encrypted are otherwise left alone and counted in one line.\n"},
     {Command::kCopy, "copy", kBatchOptions | kOptStub,
