@@ -584,36 +584,56 @@ TEST_F(CommandTest, SideBySideBatchesAskOnTheOneTerminal) {
   }
 }
 
-// SIGKILL to the parent and every batch's process in the middle of a -j run:
-// every file is itself, or inside a complete encrypted file that opens.
+// SIGKILL in the middle of a -j run, early and late, to the parent and every
+// batch's process, or to the parent alone (its batches then stop after their
+// file): every file is itself, or inside a complete encrypted file that
+// opens, or both.
 TEST_F(CommandTest, KillingASideBySideRunLosesNoFile) {
-  for (int i = 0; i < 160; ++i) Write("d" + std::to_string(i % 4) + "/f" + std::to_string(i), Bytes(64 << 10, i));
-  const TreeSnapshot plain = Snapshot();
-  pid_t pid = Spawn({"encrypt", "-r", "-j", "2", data_.string()});
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (fs::exists(data_ / "d0/f0") && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-  std::vector<pid_t> batches{pid};
-  for (pid_t child; children >> child;) batches.push_back(child);
-  EXPECT_EQ(batches.size(), 3u);
-  for (pid_t p : batches) kill(p, SIGKILL);
-  EXPECT_EQ(Wait(pid).status, 128 + SIGKILL);
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the batches, reaped by init
+  struct Case {
+    const char* name;
+    int after;  // files gone before the kill
+    bool batchesToo;
+  };
+  for (const Case& c : {Case{"all, early", 1, true}, Case{"all, late", 100, true}, Case{"parent alone", 30, false}}) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(data_);
+    for (int i = 0; i < 160; ++i) Write("d" + std::to_string(i % 4) + "/f" + std::to_string(i), Bytes(64 << 10, i));
+    const TreeSnapshot plain = Snapshot();
+    pid_t pid = Spawn({"encrypt", "-r", "-j", "2", data_.string()});
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    auto gone = [&] {
+      int n = 0;
+      for (const auto& [name, snap] : plain) n += !fs::exists(data_ / name);
+      return n;
+    };
+    while (gone() < c.after && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    std::vector<pid_t> batches;
+    for (pid_t child; children >> child;) batches.push_back(child);
+    EXPECT_EQ(batches.size(), 2u);
+    kill(pid, SIGKILL);
+    if (c.batchesToo)
+      for (pid_t p : batches) kill(p, SIGKILL);
+    EXPECT_EQ(Wait(pid).status, 128 + SIGKILL);
+    for (pid_t p : batches)  // reaped by init: gone once /proc forgets them
+      while (fs::exists("/proc/" + std::to_string(p)) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
 
-  ASSERT_EQ(Halvex({"decrypt", "-r", "-j", "1", data_.string()}).status, 0);
-  for (const auto& [name, snap] : Snapshot()) {
-    if (plain.count(name)) {
-      EXPECT_EQ(snap, plain.at(name)) << name;
-      continue;
+    ASSERT_EQ(Halvex({"decrypt", "-r", "-j", "1", data_.string()}).status, 0);
+    for (const auto& [name, snap] : Snapshot()) {
+      if (plain.count(name)) {
+        EXPECT_EQ(snap, plain.at(name)) << name;
+        continue;
+      }
+      // A source moved aside for its delete is a second copy, never the only one.
+      const fs::path p(name);
+      const std::string file = p.filename().string();
+      ASSERT_EQ(file.rfind(".hvxdel-", 0), 0u) << name;
+      EXPECT_TRUE(fs::exists(data_ / p.parent_path() / file.substr(17))) << name;
     }
-    // A source moved aside for its delete is a second copy, never the only one.
-    const fs::path p(name);
-    const std::string file = p.filename().string();
-    ASSERT_EQ(file.rfind(".hvxdel-", 0), 0u) << name;
-    EXPECT_TRUE(fs::exists(data_ / p.parent_path() / file.substr(17))) << name;
+    for (const auto& [name, snap] : plain) EXPECT_TRUE(fs::exists(data_ / name)) << name << " was lost";
   }
-  for (const auto& [name, snap] : plain) EXPECT_TRUE(fs::exists(data_ / name)) << name << " was lost";
 }
 
 TEST_F(CommandTest, KeystoreExportImportRoundTrip) {
