@@ -64,27 +64,10 @@ for i in range(count):
         f.write(os.urandom(kb * 1024))
 PY
 
-# The reference loop: each file written under a temporary name, flushed,
-# renamed over the file it replaces and the folder flushed. Given a second
-# folder, it writes the files there instead.
-cat >"$work/durable_loop.py" <<'PY'
-import os, sys
-src = sys.argv[1]
-dst = sys.argv[2] if len(sys.argv) > 2 else src
-os.makedirs(dst, exist_ok=True)
-dfd = os.open(dst, os.O_RDONLY | os.O_DIRECTORY)
-for name in sorted(os.listdir(src)):
-    with open(os.path.join(src, name), "rb") as f:
-        data = f.read()
-    tmp = os.path.join(dst, "." + name + ".tmp")
-    fd = os.open(tmp, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
-    os.write(fd, data)
-    os.fdatasync(fd)
-    os.close(fd)
-    os.rename(tmp, os.path.join(dst, name))
-    os.fsync(dfd)
-os.close(dfd)
-PY
+# The reference loop (bench/durable_loop.py): each file written under a
+# temporary name, flushed, renamed over the file it replaces and the folder
+# flushed. Given a second folder, it writes the files there instead.
+cp bench/durable_loop.py "$work/durable_loop.py"
 
 # The sets whose data the runs read: "warm" reads the large file's.
 data_sets() { for set in $sets; do [ "$set" = warm ] && echo big || echo "$set"; done | sort -u; }

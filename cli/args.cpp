@@ -30,6 +30,7 @@ enum Opt : unsigned {
   kOptOutput = 1u << 18,
   kOptRing = 1u << 19,
   kOptStreamUnverified = 1u << 20,
+  kOptJobs = 1u << 21,
 };
 
 struct CommandInfo {
@@ -44,7 +45,7 @@ constexpr unsigned kBatchOptions = kOptRecursive | kOptJson | kOptPasswordFile |
 const std::array<CommandInfo, 9> kCommands{{
     {Command::kEncrypt, "encrypt",
      kBatchOptions | kOptAskPassword | kOptPolicies | kOptSelfExtract | kOptStub | kOptHidden | kOptStrict |
-         kOptRecipient,
+         kOptRecipient | kOptJobs,
      "usage: halvex encrypt [options] PATH...\n"
      "       halvex encrypt [--password-file F] - > OUT\n"
      "Encrypts each file in place: the encrypted file replaces the plain one.\n"
@@ -69,11 +70,15 @@ const std::array<CommandInfo, 9> kCommands{{
      "      --strict           treat files that are already encrypted as errors: asked\n"
      "                         about, reported one by one, and exit status 1\n"
      "      --no-input         never ask at the terminal; the policies answer\n"
+     "  -j, --jobs N           run N batches side by side, one process each, the files\n"
+     "                         split by folder (default: the number of cores, at most 8\n"
+     "                         and one for each 16 files; always 1 on Windows)\n"
      "      --json             print the result as JSON\n"
      "Files that are already encrypted (a batch run again after Ctrl-C) are otherwise\n"
      "left alone and counted in one line.\n"},
     {Command::kDecrypt, "decrypt",
-     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict | kOptIdentity | kOptStreamUnverified,
+     kBatchOptions | kOptAskPassword | kOptPolicies | kOptToTemp | kOptStrict | kOptIdentity | kOptStreamUnverified |
+         kOptJobs,
      "usage: halvex decrypt [options] PATH...\n"
      "       halvex decrypt [--password-file F] - < IN > OUT\n"
      "Decrypts each file in place: the restored file replaces the encrypted one.\n"
@@ -92,6 +97,9 @@ const std::array<CommandInfo, 9> kCommands{{
      "      --strict           treat files that are not encrypted as errors: asked about,\n"
      "                         reported one by one, and exit status 1\n"
      "      --no-input         never ask at the terminal; the policies answer\n"
+     "  -j, --jobs N           run N batches side by side, one process each, the files\n"
+     "                         split by folder (default: the number of cores, at most 8\n"
+     "                         and one for each 16 files; always 1 on Windows)\n"
      "      --json             print the result as JSON\n"
      "Files that are not encrypted are otherwise left alone and counted in one line.\n"},
     {Command::kCopy, "copy", kBatchOptions | kOptStub,
@@ -333,6 +341,24 @@ class Parser {
       if (inline_value) return Refuse(r, name + " takes no value");
       o.*f.field = true;
       return true;
+    }
+    if (name == "-j" || name == "--jobs" || (name.rfind("-j", 0) == 0 && name.size() > 2 && name[1] == 'j')) {
+      if (!(allowed_ & kOptJobs)) return Refuse(r, "-j does not apply to 'halvex " + name_ + "'");
+      const bool glued = name.size() > 2 && name[1] == 'j';  // -j4
+      auto value = glued ? std::optional<std::string>(name.substr(2)) : Value(inline_value, i);
+      if (!value) return Refuse(r, name + " needs a value");
+      const bool digits = !value->empty() && value->size() <= 3 &&
+                          value->find_first_not_of("0123456789") == std::string::npos;
+      const unsigned n = digits ? static_cast<unsigned>(std::stoul(*value)) : 0;
+      if (n < 1 || n > 64) return Refuse(r, "'" + *value + "' is not a number of batches for -j (1 to 64)");
+      return o.jobs = n, true;
+    }
+    // Internal: the channel to the parent of a -j run; never typed by a user.
+    if (name == "--job-channel" && inline_value && (allowed_ & kOptJobs)) {
+      const bool digits = !inline_value->empty() && inline_value->size() <= 6 &&
+                          inline_value->find_first_not_of("0123456789") == std::string::npos;
+      if (!digits) return Refuse(r, "--job-channel needs a descriptor");
+      return o.jobChannel = std::stoi(*inline_value), true;
     }
     if (name == "--password") {
       return Refuse(r, "a password is never given as an argument: use --password-file FILE, "

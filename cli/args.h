@@ -42,6 +42,8 @@ struct Options {
   std::vector<std::string> identities;  // decrypt: identity files
   std::optional<std::string> output;    // keygen: the identity file to write
   bool ring = false;                    // keygen: into the key store's folder
+  unsigned jobs = 0;                // encrypt/decrypt: batches side by side; 0: the default
+  std::optional<int> jobChannel;    // internal: this process runs one batch of a parent's -j
   ExistsPolicy onExists = ExistsPolicy::kSkip;
   HiddenPolicy onHidden = HiddenPolicy::kSkip;
   ErrorPolicy onError = ErrorPolicy::kSkip;

@@ -114,6 +114,11 @@ struct Fate {
   std::string keptAt;  // native: where a changed source was kept, when not at its name
 };
 
+EventTap& Tap() {
+  static EventTap tap;
+  return tap;
+}
+
 // Collects every entry's fate while the batch runs.
 class Listener {
  public:
@@ -139,6 +144,7 @@ class Listener {
   static void HALVEX_CALLBACK OnEvent(void* context, const tagHALVEXEVENT* e) {
     auto* self = static_cast<Listener*>(context);
     self->anyEvent_ = true;
+    if (Tap()) Tap()(e->dwKind, e->dwIndex, e->dwKind == HALVEX_EVENT_PERCENT ? e->nPercent : 0);
     if (e->dwIndex >= self->fates_.size()) return;
     Fate& f = self->fates_[e->dwIndex];
     if (e->dwKind == HALVEX_EVENT_STARTED) f.started = true, progress::SetRunningFile(e->pwszPath);
@@ -408,6 +414,8 @@ void PlaceOutputs(BatchReport& report, const std::string& folder) {
                "; the encrypted copy stays at " + Printable(r.outputs.front());
   }
 }
+
+void SetEventTap(EventTap tap) { Tap() = std::move(tap); }
 
 bool HasCounters(const BatchCounters& c) { return c.type == REQ_IN_PLACE; }
 bool HasResults(const BatchCounters& c) { return c.type == REQ_MESSAGE || c.type == REQ_MESSAGE_COPY; }

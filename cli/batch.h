@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,6 +90,12 @@ bool PasswordNeeded(const std::vector<InputFile>& files);
 BatchReport RunInPlace(const std::vector<InputFile>& files, const WString* password, InPlaceMode mode);
 BatchReport RunCopy(const std::vector<InputFile>& files, const WString& password);
 BatchReport RunMail(const std::vector<InputFile>& files, const WString& password, bool yah);
+
+// Hears every listener event of the in-place batches as it comes: a -j
+// batch's process passes them to its parent. kind and index as the
+// listener's; percent for a PERCENT event, else 0. Empty: nobody.
+using EventTap = std::function<void(uint32_t kind, uint32_t index, int32_t percent)>;
+void SetEventTap(EventTap tap);
 
 // A result code of the library in words.
 std::string DescribeCode(uint32_t code);

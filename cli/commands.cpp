@@ -12,6 +12,7 @@
 #include "cli/stream.h"
 #include "cli/identities.h"
 #include "cli/inspect.h"
+#include "cli/jobs.h"
 #include "cli/clean.h"
 #include "cli/password.h"
 #include "cli/paths.h"
@@ -199,6 +200,12 @@ void DecryptWithAskedPassword(const Options& o, const std::vector<InputFile>& fi
   }
 }
 
+// The in-place batch, side by side when -j (or the list's length) asks for it.
+BatchReport InPlace(const Options& o, const std::vector<InputFile>& files, const WString* password, InPlaceMode mode) {
+  if (auto report = RunInPlaceSideBySide(o, files, password, mode)) return std::move(*report);
+  return RunInPlace(files, password, mode);
+}
+
 int RunBatch(const Options& o) {
   int status = kExitDone;
   // Only encryption may make a key store: one missing when decrypting (another
@@ -206,6 +213,11 @@ int RunBatch(const Options& o) {
   keystore::SetMayCreate(o.command != Command::kDecrypt);
   keystore::SetCreatedListener(TellKeyStoreMade);
   cipher::SetMetadataMissReport(TellMetadataMiss);
+  if (o.jobChannel) {  // one batch of a parent's -j: its files come from the parent
+    ApplyPolicies(o);
+    if (o.stub) cipher::stubs::Choose(cipher::stubs::Parse(*o.stub));
+    return ServeJob(o);
+  }
   auto inputs = Inputs(o, status);
   if (!inputs) return status;
   const std::vector<InputFile>* files = &inputs->files;
@@ -239,8 +251,8 @@ int RunBatch(const Options& o) {
   bool listDone = false;
   switch (o.command) {
     case Command::kEncrypt:
-      report = RunInPlace(*files, pw.password ? &*pw.password : nullptr,
-                          o.selfExtract ? InPlaceMode::kEncryptSelfExtract : InPlaceMode::kEncrypt);
+      report = InPlace(o, *files, pw.password ? &*pw.password : nullptr,
+                       o.selfExtract ? InPlaceMode::kEncryptSelfExtract : InPlaceMode::kEncrypt);
       if (!o.strict) report.leftAloneCode = FES_ALREADY_ENCRYPTED;
       break;
     case Command::kDecrypt: {
@@ -248,7 +260,7 @@ int RunBatch(const Options& o) {
       // A password that no file needs is told once, as a note.
       if (pw.password && !PasswordNeeded(*files))
         msgbox::WriteLines("halvex: note: no file here needs the password given\n");
-      report = RunInPlace(*files, pw.password ? &*pw.password : nullptr, mode);
+      report = InPlace(o, *files, pw.password ? &*pw.password : nullptr, mode);
       if (!pw.password) DecryptWithAskedPassword(o, *files, mode, report);
       listDone = o.toTemp;
       if (!o.strict) report.leftAloneCode = FES_NOT_ENCRYPTED;

@@ -10,5 +10,9 @@ void InstallInterruptHandler(bool cancellable);
 void RemoveInterruptHandler();
 // Whether Ctrl-C was pressed since the handler was installed.
 bool Interrupted();
+// A -j batch's process hears its parent's Ctrl-C through this: it stays
+// pressed for the rest of the process, whenever the handler is installed.
+// Safe on any thread.
+void InterruptFromParent();
 
 }  // namespace halvex::cli

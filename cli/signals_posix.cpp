@@ -3,6 +3,8 @@
 // own, a write(2).
 #include "cli/signals.h"
 
+#include <atomic>
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -12,6 +14,8 @@ namespace halvex::cli {
 namespace {
 
 volatile sig_atomic_t g_interrupted = 0;
+std::atomic<bool> g_fromParent{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read by the handler's installer only, but kept lock-free");
 
 void OnCancel(int) {
   g_interrupted = 1;
@@ -31,7 +35,7 @@ void OnUncancellable(int) {
 
 void InstallInterruptHandler(bool cancellable) {
   g_interrupted = 0;
-  halvex::progress::SetCancel(false);
+  halvex::progress::SetCancel(g_fromParent.load());
   struct sigaction sa {};
   sa.sa_handler = cancellable ? OnCancel : OnUncancellable;
   sigemptyset(&sa.sa_mask);
@@ -47,6 +51,11 @@ void RemoveInterruptHandler() {
   sigaction(SIGINT, &sa, nullptr);
 }
 
-bool Interrupted() { return g_interrupted != 0; }
+bool Interrupted() { return g_interrupted != 0 || g_fromParent.load(); }
+
+void InterruptFromParent() {
+  g_fromParent = true;
+  halvex::progress::SetCancel(true);
+}
 
 }  // namespace halvex::cli

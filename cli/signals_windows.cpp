@@ -45,4 +45,10 @@ void RemoveInterruptHandler() { SetConsoleCtrlHandler(OnControl, FALSE); }
 
 bool Interrupted() { return g_interrupted; }
 
+// Windows runs one batch per command (no -j), so no parent ever calls this.
+void InterruptFromParent() {
+  g_interrupted = true;
+  halvex::progress::SetCancel(true);
+}
+
 }  // namespace halvex::cli

@@ -41,12 +41,13 @@ _halvex() {
     --on-hidden) mapfile -t COMPREPLY < <(compgen -W "encrypt skip" -- "$cur"); return ;;
     --links) mapfile -t COMPREPLY < <(compgen -W "encrypt refuse" -- "$cur"); return ;;
     --on-error) mapfile -t COMPREPLY < <(compgen -W "skip stop retry-once" -- "$cur"); return ;;
+    -j | --jobs) mapfile -t COMPREPLY < <(compgen -W "1 2 4 8" -- "$cur"); return ;;
   esac
 
   local opts=""
   case $command in
-    encrypt) opts="-r --recursive --hidden --self-extract --stub --ask-password --password-file --recipient --on-exists --on-hidden --links --on-error --strict --no-input --json" ;;
-    decrypt) opts="-r --recursive --to-temp --stream-unverified --identity --ask-password --password-file --on-exists --on-error --strict --no-input --json" ;;
+    encrypt) opts="-r --recursive --hidden --self-extract --stub --ask-password --password-file --recipient --on-exists --on-hidden --links --on-error --strict --no-input -j --jobs --json" ;;
+    decrypt) opts="-r --recursive --to-temp --stream-unverified --identity --ask-password --password-file --on-exists --on-error --strict --no-input -j --jobs --json" ;;
     copy) opts="--stub -r --recursive --password-file --no-input --json" ;;
     mail) opts="-r --recursive --stub --yah --to --password-file --no-input --json" ;;
     keystore) opts="--json --passphrase-file --no-passphrase --no-input --force" ;;

@@ -47,6 +47,7 @@ complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l to-temp -d 'resto
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l stream-unverified -d 'with -, write each part as soon as it authenticates'
 complete -c halvex -n '__fish_seen_subcommand_from decrypt' -l strict -d 'treat files that are not encrypted as errors'
 complete -c halvex -n '__fish_seen_subcommand_from encrypt' -l strict -d 'treat files that are already encrypted as errors'
+complete -c halvex -n '__fish_seen_subcommand_from encrypt decrypt' -s j -l jobs -x -d 'batches side by side'
 complete -c halvex -n '__fish_seen_subcommand_from clean' -l dry-run -d 'list what would be removed'
 complete -c halvex -n '__fish_seen_subcommand_from mail' -l yah -d 'use the YAH folder'
 complete -c halvex -n '__fish_seen_subcommand_from mail' -l to -x -a '(__fish_complete_directories)' -d 'also copy each one into a folder as NAME.exe'

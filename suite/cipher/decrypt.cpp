@@ -196,21 +196,22 @@ uint32_t RestoreBody(fileio::File& in, const container::Payload& payload,
   if (!in.Seek(bodyStart)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
   const format::IoPlan io = format::PlanIo(header.size, header.chunkSize, count);
   const size_t chunksPerIo = io.chunksPerIo;
-  std::vector<uint8_t> sealed(io.plainBytes + chunksPerIo * crypto::kAeadTagSize);
+  fileio::PipelinedReader reader(in, payload.end - bodyStart, io.plainBytes + chunksPerIo * crypto::kAeadTagSize,
+                                 io.writerBuffers);
   fileio::PipelinedWriter writer(out, io.plainBytes, io.writerBuffers);
   uint64_t done = 0;
   for (uint64_t first = 0; first < count; first += chunksPerIo) {
     uint64_t batch = std::min<uint64_t>(chunksPerIo, count - first);
     size_t bytes = static_cast<size_t>(std::min<uint64_t>(batch * header.chunkSize, header.size - done));
-    if (!in.ReadExact({sealed.data(), static_cast<size_t>(bytes + batch * crypto::kAeadTagSize)}))
-      return fileio::CodeFromLastError(ZQCA_ERR_READ);
+    const uint8_t* sealed = reader.Next(static_cast<size_t>(bytes + batch * crypto::kAeadTagSize));
+    if (!sealed) return fileio::CodeFromLastError(ZQCA_ERR_READ);
     std::span<uint8_t> plain = writer.Buffer();
     size_t at = 0, outBytes = 0;
     for (uint64_t i = first; i < first + batch; ++i) {
       size_t want = std::min<size_t>(header.chunkSize, bytes - outBytes);
       auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(i), i + 1 == count);
-      if (!aead.Open(nonce, header.mac, {sealed.data() + at, want}, {plain.data() + outBytes, want},
-                     {sealed.data() + at + want, crypto::kAeadTagSize}))
+      if (!aead.Open(nonce, header.mac, {sealed + at, want}, {plain.data() + outBytes, want},
+                     {sealed + at + want, crypto::kAeadTagSize}))
         return ZQCA_ERR_DAMAGED;
       at += want + crypto::kAeadTagSize;
       outBytes += want;

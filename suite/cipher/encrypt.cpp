@@ -147,19 +147,20 @@ uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes f
   if (count > UINT32_MAX) return ZQCA_ERR_ARGUMENT;  // beyond the chunk counter
   const format::IoPlan io = format::PlanIo(header.size, header.chunkSize, count);
   const size_t chunksPerIo = io.chunksPerIo;
-  std::vector<uint8_t> plain(io.plainBytes);
+  fileio::PipelinedReader reader(source.file, header.size, io.plainBytes, io.writerBuffers);
   fileio::PipelinedWriter writer(out, io.plainBytes + chunksPerIo * crypto::kAeadTagSize, io.writerBuffers);
   uint64_t done = 0;
   for (uint64_t first = 0; first < count; first += chunksPerIo) {
     uint64_t batch = std::min<uint64_t>(chunksPerIo, count - first);
     size_t bytes = static_cast<size_t>(std::min<uint64_t>(batch * header.chunkSize, header.size - done));
-    if (!source.file.ReadExact({plain.data(), bytes})) return fileio::CodeFromLastError(ZQCA_ERR_READ);
+    const uint8_t* plain = reader.Next(bytes);
+    if (!plain) return fileio::CodeFromLastError(ZQCA_ERR_READ);
     std::span<uint8_t> sealed = writer.Buffer();
     size_t in = 0, outBytes = 0;
     for (uint64_t i = first; i < first + batch; ++i) {
       size_t want = std::min<size_t>(header.chunkSize, bytes - in);
       auto nonce = format::ChunkNonce(header, static_cast<uint32_t>(i), i + 1 == count);
-      if (!aead.Seal(nonce, header.mac, {plain.data() + in, want}, {sealed.data() + outBytes, want},
+      if (!aead.Seal(nonce, header.mac, {plain + in, want}, {sealed.data() + outBytes, want},
                      {sealed.data() + outBytes + want, crypto::kAeadTagSize}))
         return ZQCA_ERR_KDF;
       in += want;

@@ -267,6 +267,77 @@ void PipelinedWriter::Stop() {
   thread_.join();
 }
 
+PipelinedReader::PipelinedReader(File& in, uint64_t total, size_t bufferBytes, size_t bufferCount)
+    : in_(in), total_(total),
+      pieces_(total == 0 || bufferBytes == 0 ? 1 : (total + bufferBytes - 1) / bufferBytes),
+      buffers_(std::min<uint64_t>(std::max<size_t>(bufferCount, 1), pieces_),
+               std::vector<uint8_t>(std::max<size_t>(bufferBytes, 1))) {
+  if (buffers_.size() == 1) return;  // nothing to overlap: Next reads inline
+  try {
+    thread_ = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    // No thread to spare: Next reads inline instead.
+  }
+}
+
+size_t PipelinedReader::PieceSize(uint64_t piece) const {
+  const uint64_t size = buffers_.front().size();
+  return static_cast<size_t>(std::min<uint64_t>(size, total_ - std::min(total_, piece * size)));
+}
+
+const uint8_t* PipelinedReader::Next(size_t bytes) {
+  const uint64_t piece = taken_;
+  if (piece >= pieces_ || bytes != PieceSize(piece)) {
+    SetLastError(ERROR_HANDLE_EOF);  // a caller out of step with the plan reads nothing it did not plan
+    return nullptr;
+  }
+  std::vector<uint8_t>& buffer = buffers_[piece % buffers_.size()];
+  if (!thread_.joinable()) {
+    if (!in_.ReadExact({buffer.data(), bytes})) return nullptr;
+    ++taken_;
+    return buffer.data();
+  }
+  std::unique_lock lock(mutex_);
+  ++taken_;  // the previous piece's buffer is free for the reader from now on
+  changed_.notify_all();
+  changed_.wait(lock, [&] { return failed_ || read_ > piece; });
+  if (read_ > piece) return buffer.data();
+  SetLastError(error_);  // GetLastError is per thread: the reader's, brought here
+  return nullptr;
+}
+
+void PipelinedReader::Run() {
+  std::unique_lock lock(mutex_);
+  for (uint64_t piece = 0; piece < pieces_; ++piece) {
+    // The caller holds the piece it took last; every other buffer may be filled.
+    changed_.wait(lock, [&] { return stopping_ || piece < taken_ + buffers_.size() - 1; });
+    if (stopping_) return;
+    lock.unlock();
+    const size_t bytes = PieceSize(piece);
+    const bool ok = in_.ReadExact({buffers_[piece % buffers_.size()].data(), bytes});
+    const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    lock.lock();
+    if (!ok) {
+      failed_ = true;
+      error_ = error;
+      changed_.notify_all();
+      return;
+    }
+    ++read_;
+    changed_.notify_all();
+  }
+}
+
+void PipelinedReader::Stop() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
 File OpenExisting(const WString& path, DWORD access, DWORD share, uint32_t* code) {
   HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
   if (h == INVALID_HANDLE_VALUE) *code = CodeFromLastError(ZQCA_ERR_ACCESS);

@@ -104,6 +104,45 @@ class PipelinedWriter {
   std::thread thread_;
 };
 
+// Reads a file on a second thread, a few buffers ahead of the caller, so that
+// the read of the next piece (which may wait for the disk) overlaps sealing or
+// opening the current one. The file is read front to back in pieces of
+// bufferBytes, the last one shorter; Next hands them over in order, each valid
+// until the following call. A failed or short read stops the reader, and Next
+// then fails with its GetLastError restored on the calling thread (a file
+// shorter than total is ERROR_HANDLE_EOF, as ReadExact says). Memory stays at
+// bufferCount buffers. bufferCount 1, or a thread that cannot start: every
+// Next reads inline. The destructor waits for the read in progress, so the
+// file may be read on, closed or deleted right after.
+class PipelinedReader {
+ public:
+  PipelinedReader(File& in, uint64_t total, size_t bufferBytes, size_t bufferCount = 3);
+  ~PipelinedReader() { Stop(); }
+  PipelinedReader(const PipelinedReader&) = delete;
+  PipelinedReader& operator=(const PipelinedReader&) = delete;
+
+  // The next piece; bytes must be its size (the loops know it). Null on failure.
+  const uint8_t* Next(size_t bytes);
+
+ private:
+  size_t PieceSize(uint64_t piece) const;
+  void Run();
+  void Stop();
+
+  File& in_;
+  uint64_t total_;
+  uint64_t pieces_;
+  std::vector<std::vector<uint8_t>> buffers_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  uint64_t taken_ = 0;  // pieces handed to the caller
+  uint64_t read_ = 0;   // pieces the reader has filled
+  bool failed_ = false;
+  DWORD error_ = ERROR_SUCCESS;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
 // Opens an existing file; on failure *code is set (a sharing violation is
 // ZQCA_ERR_SOURCE_BUSY).
 File OpenExisting(const WString& path, DWORD access, DWORD share, uint32_t* code);

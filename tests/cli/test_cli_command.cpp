@@ -22,6 +22,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "tests/support/immutable.h"
@@ -614,6 +615,128 @@ TEST_F(CommandTest, InterruptInTheMiddleLeavesEveryFileWhole) {
   EXPECT_EQ(dec.status, 0) << "plain files alone are no failure: " << dec.out;
   EXPECT_NE(dec.out.find(" files were not encrypted and were left alone\n"), std::string::npos) << dec.out;
   EXPECT_EQ(Snapshot(), plain) << "every file is back, and nothing else is there";
+}
+
+// -j 1 and -j 2 tell the same story of the same tree: the same verdict and
+// code for each file, the same counters and the same exit status, with a file
+// skipped, files refused and (decrypting) a damaged file among them.
+TEST_F(CommandTest, SideBySideBatchesReportAsOneBatch) {
+  auto build = [&](bool decrypting) {
+    fs::remove_all(data_);
+    for (int i = 0; i < 12; ++i) Write(std::string(i < 7 ? "a/" : "b/") + "f" + std::to_string(i), Bytes(3000 + i, i));
+    Write("b/big.bin", Bytes(300000, 99));
+    if (decrypting) {
+      ASSERT_EQ(Halvex({"encrypt", "-r", "-j", "1", data_.string()}).status, 0);
+      fs::resize_file(data_ / "b/big.bin.qelmenc", 150000);  // damaged: fails
+      Write("a/f2", "a newer plain file in the way");         // the output exists: skipped
+    } else {
+      Write("a/f2.qelmenc", "in the way");  // the output exists: skipped
+      fs::create_hard_link(data_ / "a/f3", data_ / "b/f3-link");  // other names: refused
+    }
+  };
+  auto story = [&](const json& j) {
+    std::map<std::string, std::pair<std::string, int>> files;
+    for (const auto& f : j["files"])
+      files[fs::relative(f["path"].get<std::string>(), data_).string()] = {f["status"], f["code"]};
+    return std::make_tuple(files, j["batch"].dump(), j["summary"].dump(), j["exit"].get<int>());
+  };
+  for (const bool decrypting : {false, true}) {
+    SCOPED_TRACE(decrypting ? "decrypt" : "encrypt");
+    decltype(story(json())) told[2];
+    for (int jobs : {1, 2}) {
+      build(decrypting);
+      Outcome r = Halvex({decrypting ? "decrypt" : "encrypt", "-r", "--json", "--no-input", "-j",
+                          std::to_string(jobs), data_.string()});
+      EXPECT_EQ(r.status, 1) << r.err;
+      told[jobs - 1] = story(json::parse(r.out));
+      EXPECT_EQ(std::get<3>(told[jobs - 1]), r.status);
+    }
+    EXPECT_EQ(std::get<0>(told[0]), std::get<0>(told[1]));
+    EXPECT_EQ(std::get<1>(told[0]), std::get<1>(told[1]));
+    EXPECT_EQ(std::get<2>(told[0]), std::get<2>(told[1]));
+  }
+}
+
+// With -j the questions of every batch are asked on the one terminal, one at
+// a time, and Ctrl-C there cancels every batch: each file is itself or
+// encrypted, never lost.
+TEST_F(CommandTest, SideBySideBatchesAskOnTheOneTerminal) {
+  struct Case {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> dialogue;
+    int status;
+    const char* told;
+  };
+  const Case cases[] = {
+      {"both answered", {{"is a hidden file. Encrypt it?", "n"}, {"is a hidden file. Encrypt it?", "y"}}, 1,
+       "1 succeeded, 1 skipped"},
+      {"Ctrl-C at the first", {{"is a hidden file. Encrypt it?", "\x03"}}, 130, "cancel"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(data_);
+    Write("a/.one", "first hidden");
+    Write("b/.two", "second hidden");
+    const TreeSnapshot plain = Snapshot();
+    Outcome r = OnTerminal({"encrypt", "-j", "2", (data_ / "a/.one").string(), (data_ / "b/.two").string()},
+                           c.dialogue);
+    EXPECT_EQ(r.status, c.status) << r.out;
+    EXPECT_NE(r.out.find(c.told), std::string::npos) << r.out;
+    ASSERT_EQ(Halvex({"decrypt", "-r", data_.string()}).status, 0);
+    EXPECT_EQ(Snapshot(), plain);
+  }
+}
+
+// SIGKILL in the middle of a -j run, early and late, to the parent and every
+// batch's process, or to the parent alone (its batches then stop after their
+// file): every file is itself, or inside a complete encrypted file that
+// opens, or both.
+TEST_F(CommandTest, KillingASideBySideRunLosesNoFile) {
+  struct Case {
+    const char* name;
+    int after;  // files gone before the kill
+    bool batchesToo;
+  };
+  for (const Case& c : {Case{"all, early", 1, true}, Case{"all, late", 100, true}, Case{"parent alone", 30, false}}) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(data_);
+    for (int i = 0; i < 160; ++i) Write("d" + std::to_string(i % 4) + "/f" + std::to_string(i), Bytes(64 << 10, i));
+    const TreeSnapshot plain = Snapshot();
+    pid_t pid = Spawn({"encrypt", "-r", "-j", "2", data_.string()});
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    auto gone = [&] {
+      int n = 0;
+      for (const auto& [name, snap] : plain) n += !fs::exists(data_ / name);
+      return n;
+    };
+    while (gone() < c.after && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    std::vector<pid_t> batches;
+    for (pid_t child; children >> child;) batches.push_back(child);
+    EXPECT_EQ(batches.size(), 2u);
+    kill(pid, SIGKILL);
+    if (c.batchesToo)
+      for (pid_t p : batches) kill(p, SIGKILL);
+    EXPECT_EQ(Wait(pid).status, 128 + SIGKILL);
+    for (pid_t p : batches)  // reaped by init: gone once /proc forgets them
+      while (fs::exists("/proc/" + std::to_string(p)) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+
+    ASSERT_EQ(Halvex({"decrypt", "-r", "-j", "1", data_.string()}).status, 0);
+    for (const auto& [name, snap] : Snapshot()) {
+      if (plain.count(name)) {
+        EXPECT_EQ(snap, plain.at(name)) << name;
+        continue;
+      }
+      // A source moved aside for its delete is a second copy, never the only one.
+      const fs::path p(name);
+      const std::string file = p.filename().string();
+      ASSERT_EQ(file.rfind(".hvxdel-", 0), 0u) << name;
+      EXPECT_TRUE(fs::exists(data_ / p.parent_path() / file.substr(17))) << name;
+    }
+    for (const auto& [name, snap] : plain) EXPECT_TRUE(fs::exists(data_ / name)) << name << " was lost";
+  }
 }
 
 TEST_F(CommandTest, KeystoreExportImportRoundTrip) {

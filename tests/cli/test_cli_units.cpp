@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/args.h"
+#include "cli/jobs.h"
 #include "cli/password.h"
 #include "cli/paths.h"
 #include "cli/report.h"
@@ -53,7 +54,62 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{{"encrypt", "--identity", "id", "a"}, "does not apply"},
         ParseCase{{"encrypt", "--recipient"}, "needs a value"},
         ParseCase{{"keygen", "-o", "a", "--output=b"}, "given once"},
-        ParseCase{{"encrypt", "--recipient=r", "--recipient", "s", "a"}, ""}, ParseCase{{"keygen", "--ring"}, ""}));
+        ParseCase{{"encrypt", "--recipient=r", "--recipient", "s", "a"}, ""}, ParseCase{{"keygen", "--ring"}, ""},
+        ParseCase{{"encrypt", "-j", "2", "a"}, ""}, ParseCase{{"decrypt", "-j4", "--jobs=3", "a"}, ""},
+        ParseCase{{"encrypt", "-j", "0", "a"}, "not a number of batches"},
+        ParseCase{{"encrypt", "--jobs", "two", "a"}, "not a number of batches"},
+        ParseCase{{"encrypt", "-j"}, "needs a value"}, ParseCase{{"copy", "-j", "2", "a"}, "does not apply"},
+        ParseCase{{"encrypt", "--job-channel", "3", "a"}, "unknown option"}));
+
+// -j's runs: every entry in exactly one, none empty, in list order, cut at a
+// folder's border where one is near, and a lone folder cut when it must be.
+TEST(Jobs, SplitByFolderCutsAtFolderBorders) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> folders;  // one per file
+    unsigned n;
+    std::vector<size_t> begins;
+  };
+  const Case cases[] = {
+      {"one folder, two batches", {"a", "a", "a", "a"}, 2, {0, 2}},
+      {"two even folders", {"a", "a", "a", "b", "b", "b"}, 2, {0, 3}},
+      {"a border near the middle", {"a", "a", "a", "a", "b", "b", "b", "c", "c"}, 2, {0, 4}},
+      {"more batches than files", {"a", "b"}, 8, {0, 1}},
+      {"one file", {"a"}, 4, {0}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> natives;
+    for (size_t i = 0; i < c.folders.size(); ++i) natives.push_back("/d/" + c.folders[i] + "/f" + std::to_string(i));
+    const auto spans = SplitByFolder(natives, std::vector<uint64_t>(natives.size(), 4096), c.n);
+    std::vector<size_t> begins;
+    size_t next = 0;
+    for (const JobSpan& s : spans) {
+      EXPECT_EQ(s.begin, next);
+      EXPECT_LT(s.begin, s.end);
+      begins.push_back(s.begin);
+      next = s.end;
+    }
+    EXPECT_EQ(next, natives.size());
+    EXPECT_EQ(begins, c.begins);
+  }
+}
+
+// A report cut short on its way from a batch is refused whole, never read
+// as fewer files.
+TEST(Jobs, ReportTravelsWholeOrNotAtAll) {
+  BatchReport r;
+  r.counters = {0, 8501, 1, 2, 1, 0, {}, 2};
+  r.interrupted = true;
+  r.files.push_back({"/d/a\nb", {"/d/a.qelmenc"}, FileStatus::kDone, 0, "", ""});
+  r.files.push_back({"/d/c", {}, FileStatus::kSkipped, 10, "the output exists already", ""});
+  const std::string wire = EncodeReport(r);
+  auto back = DecodeReport(wire);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(JsonReport("encrypt", *back), JsonReport("encrypt", r));
+  for (size_t cut : {size_t{0}, size_t{10}, wire.size() / 2, wire.size() - 1})
+    EXPECT_FALSE(DecodeReport(std::string_view(wire).substr(0, cut))) << cut;
+}
 
 TEST(Parse, CollectsOptionsAndOperands) {
   ParseResult r = ParseArgs({"decrypt", "a", "--to-temp", "--on-exists=replace", "--on-error", "stop",

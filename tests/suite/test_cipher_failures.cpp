@@ -214,5 +214,52 @@ TEST_F(CipherTest, PipelinedWriterStopsWithWritesQueued) {
   EXPECT_LE(*size, 4u << 20);
 }
 
+// The reader thread hands every piece over in order and unchanged, a file
+// shorter than planned fails with the end-of-file code on the caller's
+// thread at the piece it misses, and leaving early neither hangs nor reads on.
+TEST_F(CipherTest, PipelinedReaderHandsOverPiecesInOrder) {
+  struct Case {
+    const char* name;
+    size_t fileBytes;
+    uint64_t total;  // what the reader is told to read
+    size_t bufferBytes, bufferCount, taken;  // taken: pieces asked for before leaving
+  };
+  const Case cases[] = {
+      {"empty", 0, 0, 64, 3, 1},
+      {"inline, one short piece", 5, 5, 64, 1, 1},
+      {"more pieces than buffers", 64 * 7 + 3, 64 * 7 + 3, 64, 3, 8},
+      {"two buffers", 1000, 1000, 100, 2, 10},
+      {"file shorter than planned", 250, 400, 100, 3, 4},
+      {"left after two", 1 << 20, 1 << 20, 1 << 12, 3, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string content = Pattern(c.fileBytes, 7);
+    drive_.Write("in.bin", content);
+    WString path = drive_.Path("in.bin");
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    cipher::fileio::File file(h);
+    cipher::fileio::PipelinedReader reader(file, c.total, c.bufferBytes, c.bufferCount);
+    std::string got;
+    for (size_t piece = 0; piece < c.taken; ++piece) {
+      const size_t bytes = static_cast<size_t>(std::min<uint64_t>(c.bufferBytes, c.total - got.size()));
+      SetLastError(ERROR_SUCCESS);
+      const uint8_t* data = reader.Next(bytes);
+      if (got.size() + bytes > c.fileBytes) {
+        EXPECT_EQ(data, nullptr);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_HANDLE_EOF));
+        break;
+      }
+      ASSERT_NE(data, nullptr);
+      got.append(reinterpret_cast<const char*>(data), bytes);
+    }
+    EXPECT_TRUE(got == content.substr(0, got.size()));
+    if (c.total <= c.fileBytes && got.size() == c.total) {
+      EXPECT_EQ(reader.Next(1), nullptr);  // nothing past the plan
+    }
+  }
+}
+
 }  // namespace
 }  // namespace halvex::test
