@@ -52,8 +52,9 @@ std::string NoKeyOpens(const InputFile& file, bool passwordGiven) {
   }
   if (needs.recipients > 0) {
     if (!ways.empty()) ways += " or ";
-    ways += "the identity of one of its " + std::to_string(needs.recipients) +
-            (needs.recipients == 1 ? " recipient" : " recipients") + " (--identity FILE)";
+    ways += (needs.recipients == 1 ? std::string("the identity of its recipient")
+                                   : "the identity of one of its " + std::to_string(needs.recipients) + " recipients") +
+            " (--identity FILE)";
   }
   if (ways.empty()) return DescribeCode(ZQCA_ERR_WRONG_KEY);
   return "no key given opens it: it needs " + ways;

@@ -820,7 +820,7 @@ TEST_F(CommandTest, RecipientFilesOpenWithTheIdentityAloneOnAnotherKeyStore) {
   ASSERT_EQ(Halvex({"encrypt", (data_ / "b.txt").string()}).status, 0);
   Outcome without = Halvex({"decrypt", "--no-input", "-r", data_.string()});
   EXPECT_EQ(without.status, 1);
-  EXPECT_NE(without.out.find("the identity of one of its 1 recipient (--identity FILE)"), std::string::npos)
+  EXPECT_NE(without.out.find("the identity of its recipient (--identity FILE)"), std::string::npos)
       << without.out;
 
   chmod(identity.c_str(), 0640);
