@@ -187,12 +187,8 @@ uint32_t RestoreBody(fileio::File& in, const container::Payload& payload,
   // the chunk nonces catch them again should the length ever agree.
   if (count > UINT32_MAX || payload.end - bodyStart != header.size + count * crypto::kAeadTagSize)
     return ZQCA_ERR_DAMAGED;
-  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
   crypto::Aead aead;
-  if (!bodyKey.Ok()) return ZQCA_ERR_NO_MEMORY;
-  if (!keys::BodyKey(fileKey, bodyKey.span()) ||
-      !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
-    return ZQCA_ERR_KDF;
+  if (uint32_t code = keys::BodyAead(fileKey, header, aead)) return code;
   if (!in.Seek(bodyStart)) return fileio::CodeFromLastError(ZQCA_ERR_READ);
   const format::IoPlan io = format::PlanIo(header.size, header.chunkSize, count);
   const size_t chunksPerIo = io.chunksPerIo;
@@ -366,12 +362,8 @@ uint32_t DecryptFromStream(ByteReader& in, ByteWriter& out, const Request& reque
   // A pipe takes no metadata, but the block must authenticate all the same.
   platform::FileMetadata unused;
   if (uint32_t code = ReadMetadata(header, fileKey.view(), sealedMetadata, unused)) return code;
-  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
   crypto::Aead aead;
-  if (!bodyKey.Ok()) return ZQCA_ERR_NO_MEMORY;
-  if (!keys::BodyKey(fileKey.view(), bodyKey.span()) ||
-      !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
-    return ZQCA_ERR_KDF;
+  if (uint32_t code = keys::BodyAead(fileKey.view(), header, aead)) return code;
   if (!spool) return OpenStreamBody(in, &out, nullptr, header, aead);
   if (uint32_t code = OpenStreamBody(in, nullptr, spool, header, aead)) return code;
   if (!spool->Rewind()) return fileio::CodeFromLastError(ZQCA_ERR_READ);

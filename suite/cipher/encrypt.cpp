@@ -137,12 +137,8 @@ uint32_t BuildHeader(const Plaintext& plain, WStringView name, bool selfExtract,
 
 uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes fileKey,
                    fileio::File& out, Reporter& reporter) {
-  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
   crypto::Aead aead;
-  if (!bodyKey.Ok()) return ZQCA_ERR_NO_MEMORY;
-  if (!keys::BodyKey(fileKey, bodyKey.span()) ||
-      !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
-    return ZQCA_ERR_KDF;
+  if (uint32_t code = keys::BodyAead(fileKey, header, aead)) return code;
   const uint64_t count = format::ChunkCount(header.size, header.chunkSize);
   if (count > UINT32_MAX) return ZQCA_ERR_ARGUMENT;  // beyond the chunk counter
   const format::IoPlan io = format::PlanIo(header.size, header.chunkSize, count);
@@ -181,12 +177,8 @@ uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes f
 // The stream form's body: the size is unknown until the input ends, so one
 // buffer is read ahead to tell whether the chunks in hand are the last.
 uint32_t WriteStreamBody(ByteReader& in, ByteWriter& out, const format::Header& header, crypto::Bytes fileKey) {
-  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
   crypto::Aead aead;
-  if (!bodyKey.Ok()) return ZQCA_ERR_NO_MEMORY;
-  if (!keys::BodyKey(fileKey, bodyKey.span()) ||
-      !aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view()))
-    return ZQCA_ERR_KDF;
+  if (uint32_t code = keys::BodyAead(fileKey, header, aead)) return code;
   const size_t chunkSize = header.chunkSize, perIo = format::ChunksPerIo(header.chunkSize);
   const size_t plainBytes = perIo * chunkSize;
   std::vector<uint8_t> current(plainBytes), next(plainBytes), sealed(plainBytes + perIo * crypto::kAeadTagSize);

@@ -128,6 +128,14 @@ bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out) {
   return Expand(fileKey, kBodyLabel, {}, out);
 }
 
+uint32_t BodyAead(crypto::Bytes fileKey, const format::Header& header, crypto::Aead& aead) {
+  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
+  if (!bodyKey.Ok()) return ZQCA_ERR_NO_MEMORY;
+  return BodyKey(fileKey, bodyKey.span()) && aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view())
+             ? ZQCA_OK
+             : ZQCA_ERR_KDF;
+}
+
 bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::MutableBytes out) {
   if (!IsFileKey(fileKey)) return false;
   crypto::SecureBuffer macKey(crypto::kSha256Size);
@@ -147,11 +155,6 @@ std::array<uint8_t, crypto::kAeadNonceSize> AttributesNonce(const format::Header
   return nonce;
 }
 
-bool AttributesAead(crypto::Bytes fileKey, const format::Header& header, crypto::Aead& aead) {
-  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
-  return bodyKey.Ok() && BodyKey(fileKey, bodyKey.span()) &&
-         aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view());
-}
 
 void PutU32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -164,7 +167,7 @@ uint32_t GetU32(const uint8_t* p) {
 
 bool SealAttributes(crypto::Bytes fileKey, format::Header& header, const format::Attributes& attributes) {
   crypto::Aead aead;
-  if (!AttributesAead(fileKey, header, aead)) return false;
+  if (BodyAead(fileKey, header, aead) != ZQCA_OK) return false;
   uint8_t* plain = header.sealedAttributes.data();
   PutU32(plain, attributes.hasMode ? format::kRecordedMode : 0);
   PutU32(plain + 4, attributes.hasMode ? attributes.mode & 0777 : 0);
@@ -176,7 +179,7 @@ bool SealAttributes(crypto::Bytes fileKey, format::Header& header, const format:
 
 bool OpenAttributes(crypto::Bytes fileKey, const format::Header& header, format::Attributes& attributes) {
   crypto::Aead aead;
-  if (!AttributesAead(fileKey, header, aead)) return false;
+  if (BodyAead(fileKey, header, aead) != ZQCA_OK) return false;
   std::array<uint8_t, format::kAttributesPlainSize> plain;
   auto nonce = AttributesNonce(header);
   crypto::Bytes sealed(header.sealedAttributes);

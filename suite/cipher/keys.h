@@ -29,6 +29,9 @@ bool UnwrapRecipientSlot(const format::Header& header, size_t index, crypto::Byt
 
 // The AEAD key of the chunks and the header MAC key, both from the file key.
 bool BodyKey(crypto::Bytes fileKey, crypto::MutableBytes out);
+// aead keyed with the body key, for the header's AEAD: a ZQCA code
+// (ZQCA_ERR_NO_MEMORY when the secure pool is full, ZQCA_ERR_KDF otherwise).
+uint32_t BodyAead(crypto::Bytes fileKey, const format::Header& header, crypto::Aead& aead);
 bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::MutableBytes out);
 
 // The header's sealed attributes, under the body key (version 2 on).

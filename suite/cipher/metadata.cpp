@@ -108,11 +108,6 @@ std::array<uint8_t, crypto::kAeadNonceSize> Nonce(const format::Header& header) 
   return nonce;
 }
 
-bool BodyAead(crypto::Bytes fileKey, const format::Header& header, crypto::Aead& aead) {
-  crypto::SecureBuffer bodyKey(crypto::kAeadKeySize);
-  return bodyKey.Ok() && keys::BodyKey(fileKey, bodyKey.span()) &&
-         aead.Init(static_cast<crypto::AeadId>(header.aead), bodyKey.view());
-}
 
 }  // namespace
 
@@ -167,7 +162,7 @@ bool Seal(crypto::Bytes fileKey, const format::Header& header, crypto::Bytes rec
           std::vector<uint8_t>& sealed) {
   if (header.metadataLength != records.size() + crypto::kAeadTagSize) return false;
   crypto::Aead aead;
-  if (!BodyAead(fileKey, header, aead)) return false;
+  if (keys::BodyAead(fileKey, header, aead) != ZQCA_OK) return false;
   sealed.assign(records.begin(), records.end());
   sealed.resize(records.size() + crypto::kAeadTagSize);
   std::span<uint8_t> all(sealed);
@@ -178,7 +173,7 @@ bool Open(crypto::Bytes fileKey, const format::Header& header, crypto::Bytes sea
           std::vector<uint8_t>& records) {
   if (sealed.size() != header.metadataLength || sealed.size() < crypto::kAeadTagSize) return false;
   crypto::Aead aead;
-  if (!BodyAead(fileKey, header, aead)) return false;
+  if (keys::BodyAead(fileKey, header, aead) != ZQCA_OK) return false;
   const size_t plain = sealed.size() - crypto::kAeadTagSize;
   records.resize(plain);
   return aead.Open(Nonce(header), header.mac, sealed.first(plain), records, sealed.subspan(plain));
