@@ -298,7 +298,7 @@ uint32_t ReadStreamHeader(ByteReader& in, format::Header& header) {
 uint32_t OpenStreamBody(ByteReader& in, ByteWriter* plainOut, ByteWriter* sealedCopy, const format::Header& header,
                         crypto::Aead& aead) {
   const size_t chunkSize = header.chunkSize, sealedChunk = chunkSize + crypto::kAeadTagSize;
-  const size_t perIo = format::ChunksPerIo(header.chunkSize), ioBytes = perIo * sealedChunk;
+  const size_t perIo = format::ChunksPerStreamStep(header.chunkSize), ioBytes = perIo * sealedChunk;
   std::vector<uint8_t> current(ioBytes), next(ioBytes), plain(perIo * chunkSize);
   size_t have = 0;
   if (!in.Read(current, &have)) return fileio::CodeFromLastError(ZQCA_ERR_READ);

@@ -179,7 +179,7 @@ uint32_t WriteBody(Source& source, const format::Header& header, crypto::Bytes f
 uint32_t WriteStreamBody(ByteReader& in, ByteWriter& out, const format::Header& header, crypto::Bytes fileKey) {
   crypto::Aead aead;
   if (uint32_t code = keys::BodyAead(fileKey, header, aead)) return code;
-  const size_t chunkSize = header.chunkSize, perIo = format::ChunksPerIo(header.chunkSize);
+  const size_t chunkSize = header.chunkSize, perIo = format::ChunksPerStreamStep(header.chunkSize);
   const size_t plainBytes = perIo * chunkSize;
   std::vector<uint8_t> current(plainBytes), next(plainBytes), sealed(plainBytes + perIo * crypto::kAeadTagSize);
   size_t have = 0;

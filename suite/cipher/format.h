@@ -48,6 +48,12 @@ constexpr uint32_t kMaxChunkSize = 1024 * 1024;  // what a reader accepts
 // the system-call overhead out of the throughput; memory stays fixed.
 constexpr size_t kIoBytes = 1024 * 1024;
 inline size_t ChunksPerIo(uint32_t chunkSize) { return kIoBytes / chunkSize; }
+// Through a pipe, whose buffer holds 64 KiB, a chunk at a time keeps the
+// processes on either side busy at once: each chunk is sealed or opened and
+// passed on while the next one arrives. Measured with 1 GiB through
+// encrypt | decrypt | cmp: 1 MiB steps took 3.9 s, 256 KiB 3.4 s, 64 KiB 2.6 s.
+constexpr size_t kStreamIoBytes = 64 * 1024;
+inline size_t ChunksPerStreamStep(uint32_t chunkSize) { return std::max<size_t>(1, kStreamIoBytes / chunkSize); }
 
 // How a body of size bytes in count chunks is read and written: whole chunks
 // per system call, but buffers no larger than the file, and a writer thread
