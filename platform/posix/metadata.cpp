@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <optional>
 
 #include "platform/posix/internal.h"
@@ -26,16 +28,30 @@ std::string GroupName(gid_t) { return {}; }
 std::optional<uid_t> UserId(const std::string&) { return std::nullopt; }
 std::optional<gid_t> GroupId(const std::string&) { return std::nullopt; }
 #else
-std::string UserName(uid_t uid) {
+std::string LookUpUserName(uid_t uid) {
   char buffer[4096];
   struct passwd entry, *found = nullptr;
   return getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found ? found->pw_name : "";
 }
-std::string GroupName(gid_t gid) {
+std::string LookUpGroupName(gid_t gid) {
   char buffer[4096];
   struct group entry, *found = nullptr;
   return getgrgid_r(gid, &entry, buffer, sizeof buffer, &found) == 0 && found ? found->gr_name : "";
 }
+// Every source of a batch asks, and most have one owner: the databases are
+// files read again on each lookup, so the answers are kept for the process.
+template <typename Id>
+std::string Remembered(Id id, std::string (*lookUp)(Id)) {
+  static std::mutex mutex;
+  static std::map<std::pair<std::string (*)(Id), Id>, std::string> known;
+  std::lock_guard lock(mutex);
+  auto [it, added] = known.try_emplace({lookUp, id});
+  if (added) it->second = lookUp(id);
+  return it->second;
+}
+std::string UserName(uid_t uid) { return Remembered(uid, &LookUpUserName); }
+std::string GroupName(gid_t gid) { return Remembered(gid, &LookUpGroupName); }
+
 std::optional<uid_t> UserId(const std::string& name) {
   char buffer[4096];
   struct passwd entry, *found = nullptr;

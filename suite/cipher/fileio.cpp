@@ -187,6 +187,22 @@ std::optional<uint64_t> File::Size() {
   return static_cast<uint64_t>(size.QuadPart);
 }
 
+namespace {
+
+// Tells a reader's or writer's thread to stop and waits for it: the file
+// may be closed or deleted as soon as this returns.
+void StopWorker(std::mutex& mutex, std::condition_variable& changed, bool& stopping, std::thread& thread) {
+  if (!thread.joinable()) return;
+  {
+    std::lock_guard lock(mutex);
+    stopping = true;
+  }
+  changed.notify_all();
+  thread.join();
+}
+
+}  // namespace
+
 PipelinedWriter::PipelinedWriter(File& out, size_t bufferBytes, size_t bufferCount)
     : out_(out), buffers_(std::max<size_t>(bufferCount, 1), std::vector<uint8_t>(bufferBytes)),
       sizes_(buffers_.size(), 0) {
@@ -257,15 +273,7 @@ void PipelinedWriter::Run() {
   }
 }
 
-void PipelinedWriter::Stop() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
-}
+void PipelinedWriter::Stop() { StopWorker(mutex_, changed_, stopping_, thread_); }
 
 PipelinedReader::PipelinedReader(File& in, uint64_t total, size_t bufferBytes, size_t bufferCount)
     : in_(in), total_(total),
@@ -328,15 +336,7 @@ void PipelinedReader::Run() {
   }
 }
 
-void PipelinedReader::Stop() {
-  if (!thread_.joinable()) return;
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  thread_.join();
-}
+void PipelinedReader::Stop() { StopWorker(mutex_, changed_, stopping_, thread_); }
 
 File OpenExisting(const WString& path, DWORD access, DWORD share, uint32_t* code) {
   HANDLE h = CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr);

@@ -214,6 +214,14 @@ std::array<uint8_t, crypto::kAeadNonceSize> ChunkNonce(const Header& header, uin
   return nonce;
 }
 
+std::array<uint8_t, crypto::kAeadNonceSize> SideNonce(const Header& header, uint8_t tag) {
+  std::array<uint8_t, crypto::kAeadNonceSize> nonce{};
+  std::copy(header.noncePrefix.begin(), header.noncePrefix.end(), nonce.begin());
+  std::fill(nonce.begin() + kNoncePrefixSize, nonce.end() - 1, 0xFF);
+  nonce.back() = tag;
+  return nonce;
+}
+
 IoPlan PlanIo(uint64_t size, uint32_t chunkSize, uint64_t count) {
   const uint64_t perIo = std::max<uint64_t>(1, std::min<uint64_t>(ChunksPerIo(chunkSize), count));
   const uint64_t plain = std::min<uint64_t>(perIo * chunkSize, std::max<uint64_t>(size, 1));

@@ -153,6 +153,10 @@ uint8_t LockedFlagsByte(crypto::Bytes header);
 // Chunk nonce: prefix || counter (big-endian) || last-chunk flag.
 std::array<uint8_t, crypto::kAeadNonceSize> ChunkNonce(const Header& header, uint32_t index,
                                                       bool last);
+// The nonce of a message sealed beside the chunks under the body key:
+// prefix || FF FF FF FF || tag. Chunk nonces end in 0 or 1, so a tag of 2 or
+// more never meets one (2: version 2's attributes, 3: the metadata block).
+std::array<uint8_t, crypto::kAeadNonceSize> SideNonce(const Header& header, uint8_t tag);
 // Number of chunks a plaintext of size bytes is sealed in (an empty file has one).
 uint64_t ChunkCount(uint64_t size, uint32_t chunkSize);
 // The plaintext size of a stream-form body of bodyBytes bytes: nothing when

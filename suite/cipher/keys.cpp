@@ -146,14 +146,6 @@ bool HeaderMac(crypto::Bytes fileKey, const format::Header& header, crypto::Muta
 
 namespace {
 
-// Distinct from every chunk nonce, whose last byte is 0 or 1.
-std::array<uint8_t, crypto::kAeadNonceSize> AttributesNonce(const format::Header& header) {
-  std::array<uint8_t, crypto::kAeadNonceSize> nonce{};
-  std::copy(header.noncePrefix.begin(), header.noncePrefix.end(), nonce.begin());
-  std::fill(nonce.begin() + format::kNoncePrefixSize, nonce.end() - 1, 0xFF);
-  nonce.back() = 2;
-  return nonce;
-}
 
 
 void PutU32(uint8_t* p, uint32_t v) {
@@ -171,7 +163,7 @@ bool SealAttributes(crypto::Bytes fileKey, format::Header& header, const format:
   uint8_t* plain = header.sealedAttributes.data();
   PutU32(plain, attributes.hasMode ? format::kRecordedMode : 0);
   PutU32(plain + 4, attributes.hasMode ? attributes.mode & 0777 : 0);
-  auto nonce = AttributesNonce(header);
+  auto nonce = format::SideNonce(header, 2);
   crypto::MutableBytes sealed(header.sealedAttributes);
   return aead.Seal(nonce, {}, sealed.first(format::kAttributesPlainSize),
                    sealed.subspan(format::kAttributesPlainSize));
@@ -181,7 +173,7 @@ bool OpenAttributes(crypto::Bytes fileKey, const format::Header& header, format:
   crypto::Aead aead;
   if (BodyAead(fileKey, header, aead) != ZQCA_OK) return false;
   std::array<uint8_t, format::kAttributesPlainSize> plain;
-  auto nonce = AttributesNonce(header);
+  auto nonce = format::SideNonce(header, 2);
   crypto::Bytes sealed(header.sealedAttributes);
   if (!aead.Open(nonce, {}, sealed.first(format::kAttributesPlainSize), plain,
                  sealed.subspan(format::kAttributesPlainSize)))

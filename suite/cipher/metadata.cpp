@@ -14,6 +14,8 @@
 namespace halvex::cipher::metadata {
 namespace {
 
+constexpr uint8_t kMetadataNonceTag = 3;
+
 class Out {
  public:
   void Le(uint64_t v, int n) {
@@ -98,16 +100,6 @@ bool DecodeRecord(Tag tag, In& in, platform::FileMetadata& m) {
   return true;  // a kind this release does not know
 }
 
-std::array<uint8_t, crypto::kAeadNonceSize> Nonce(const format::Header& header) {
-  // Distinct from every chunk nonce (last byte 0 or 1) and from version 2's
-  // sealed attributes (2).
-  std::array<uint8_t, crypto::kAeadNonceSize> nonce{};
-  std::copy(header.noncePrefix.begin(), header.noncePrefix.end(), nonce.begin());
-  std::fill(nonce.begin() + format::kNoncePrefixSize, nonce.end() - 1, 0xFF);
-  nonce.back() = 3;
-  return nonce;
-}
-
 
 }  // namespace
 
@@ -166,7 +158,7 @@ bool Seal(crypto::Bytes fileKey, const format::Header& header, crypto::Bytes rec
   sealed.assign(records.begin(), records.end());
   sealed.resize(records.size() + crypto::kAeadTagSize);
   std::span<uint8_t> all(sealed);
-  return aead.Seal(Nonce(header), header.mac, all.first(records.size()), all.subspan(records.size()));
+  return aead.Seal(format::SideNonce(header, kMetadataNonceTag), header.mac, all.first(records.size()), all.subspan(records.size()));
 }
 
 bool Open(crypto::Bytes fileKey, const format::Header& header, crypto::Bytes sealed,
@@ -176,7 +168,7 @@ bool Open(crypto::Bytes fileKey, const format::Header& header, crypto::Bytes sea
   if (keys::BodyAead(fileKey, header, aead) != ZQCA_OK) return false;
   const size_t plain = sealed.size() - crypto::kAeadTagSize;
   records.resize(plain);
-  return aead.Open(Nonce(header), header.mac, sealed.first(plain), records, sealed.subspan(plain));
+  return aead.Open(format::SideNonce(header, kMetadataNonceTag), header.mac, sealed.first(plain), records, sealed.subspan(plain));
 }
 
 }  // namespace halvex::cipher::metadata
