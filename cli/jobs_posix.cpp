@@ -244,6 +244,36 @@ class SharedProgress {
   Clock::time_point start_ = Clock::now(), drawn_{};
 };
 
+// A batch's events on their way to the parent, sent in bundles: one message
+// per event would wake the parent several times a file, and on many small
+// files those wakings cost the batches a good share of their own time. An
+// event goes at once when none went for a while (so a lone one is never
+// held), else with the next; a question or the report sends what is held
+// first. The callers hold the channel's sending lock.
+class EventBundle {
+ public:
+  explicit EventBundle(int fd) : fd_(fd) {}
+
+  void Add(uint32_t kind, uint32_t index, int32_t percent) {
+    held_.Number(kind).Number(index).Number(static_cast<uint32_t>(percent));
+    if (Clock::now() - sent_ >= kEvery) SendHeld();
+  }
+
+  void SendHeld() {
+    if (held_.data().empty()) return;
+    Send(fd_, kEvent, held_.data());
+    held_.data().clear();
+    sent_ = Clock::now();
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr auto kEvery = std::chrono::milliseconds(50);
+  int fd_;
+  WireWriter held_;
+  Clock::time_point sent_{};
+};
+
 // A finished process's end in words, for the files of a batch that told nothing.
 std::string HowItEnded(int status) {
   if (WIFSIGNALED(status)) return std::string("killed by signal ") + std::to_string(WTERMSIG(status));
@@ -345,8 +375,12 @@ std::optional<BatchReport> RunInPlaceSideBySide(const Options& o, const std::vec
       while (auto message = TakeMessage(c.in)) {
         WireReader body(message->second);
         if (message->first == kEvent) {
-          auto kind = body.Number(), index = body.Number(), percent = body.Number();
-          if (percent) progress.Note(c.span.begin + *index, *kind, static_cast<int32_t>(*percent));
+          // A batch sends its events in bundles (EventBundle).
+          for (;;) {
+            auto kind = body.Number(), index = body.Number(), percent = body.Number();
+            if (!percent) break;
+            progress.Note(c.span.begin + *index, *kind, static_cast<int32_t>(*percent));
+          }
         } else if (message->first == kQuestion) {
           questions.emplace_back(owners[j].first, message->second);
         } else if (message->first == kReport) {
@@ -448,10 +482,12 @@ int ServeJob(const Options& o) {
     }
   });
   std::mutex sending;
+  EventBundle events(fd);
   progress::SetInteractive(*interactive != 0);
   progress::SetAnswerSource([&](const std::string& question) -> std::optional<std::string> {
     {
       std::lock_guard lock(sending);
+      events.SendHeld();
       if (!Send(fd, kQuestion, question)) return std::nullopt;
     }
     std::unique_lock lock(mutex);
@@ -463,10 +499,8 @@ int ServeJob(const Options& o) {
   });
   SetEventTap([&](uint32_t kind, uint32_t index, int32_t percent) {
     if (kind != HALVEX_EVENT_STARTED && kind != HALVEX_EVENT_PERCENT && kind != HALVEX_EVENT_OUTCOME) return;
-    WireWriter w;
-    w.Number(kind).Number(index).Number(static_cast<uint32_t>(percent));
     std::lock_guard lock(sending);
-    Send(fd, kEvent, w.data());
+    events.Add(kind, index, percent);
   });
 
   BatchReport report = RunInPlace(files, password ? &*password : nullptr, ModeOf(o));
@@ -475,6 +509,7 @@ int ServeJob(const Options& o) {
   progress::SetAnswerSource({});
   {
     std::lock_guard lock(sending);
+    events.SendHeld();
     Send(fd, kReport, EncodeReport(report));
   }
   // The parent closes its end once it has the report; that ends the listener.
