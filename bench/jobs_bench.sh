@@ -36,6 +36,13 @@ settle="env SETTLE_SECONDS=${BENCH_SETTLE_SECONDS:-3} $PWD/bench/settle.sh"
 loop="python3 $PWD/bench/durable_loop.py"
 measured="python3 $PWD/bench/tree_rss.py"
 
+# Overlapping flushes pays only as far as the file system commits them
+# together: say which kind the data is on, and whether an ext4 one journals.
+device=$(df --output=source "$work" | tail -1)
+fs="$(stat -f -c %T "$work") on $device"
+task=/sys/fs/ext4/$(basename "$device")/journal_task
+[ -r "$task" ] && fs+=", journal: $([ "$(cat "$task")" = "<none>" ] && echo none || echo yes)"
+echo "== file system: $fs"
 echo "== making data in $work: $small_count files of $small_kb KiB, one file of $big_mb MiB; N = $wide"
 mkdir -p "$work/plain/small" "$work/plain/big"
 python3 - "$work/plain/small" "$small_count" "$small_kb" <<'PY'
@@ -105,6 +112,9 @@ for key in sets.split():
     print(f"  {'contender':<20}{'median s':>10}{'peak RSS KiB':>14}   runs")
     for name, (times, rss) in runs.items():
         print(f"  {name:<20}{statistics.median(times):>10.3f}{rss:>14}   " + " ".join(f"{t:.2f}" for t in times))
+    if key == "small" and "loop" in runs and "loop-wide" in runs:
+        # What overlapping alone gives on this machine: the loop against itself.
+        print(f"  loop-wide: throughput {statistics.median(runs['loop'][0]) / statistics.median(runs['loop-wide'][0]):.2f}x loop")
     for tool in [n for n in runs if n.startswith("halvex")]:
         ratios = [f"{statistics.median(runs[r][0]) / statistics.median(runs[tool][0]):.2f}x {r}" for r in refs[key] if r in runs]
         print(f"  {tool}: throughput " + ", ".join(ratios))

@@ -236,7 +236,7 @@ FileResult InPlaceFate(const InputFile& file, const Fate& f, bool stopped, bool 
       if (f.reason == HALVEX_REASON_HIDDEN_FILE)
         return Result(file, FileStatus::kSkipped, 0, "a hidden file (--on-hidden encrypt includes it)");
       if (f.reason == HALVEX_REASON_OUTPUT_EXISTS)
-        return Result(file, FileStatus::kSkipped, ZQCA_ERR_OUTPUT_EXISTS, "the output exists already (--on-exists replace)");
+        return Result(file, FileStatus::kSkipped, ZQCA_ERR_OUTPUT_EXISTS, "the output exists already (--on-exists replace replaces it)");
       // Gone past at the error question: a file with nothing to do is
       // skipped; one that failed (damaged, unreadable, ...) stays failed.
       return Result(file, NothingToDo(f) ? FileStatus::kSkipped : FileStatus::kFailed, dialogCode,

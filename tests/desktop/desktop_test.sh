@@ -37,12 +37,13 @@ window() {
   return 1
 }
 # Waits until the window named $1 that was shown (or any, when none is given
-# as $2) is shown no more.
+# as $2) is shown no more, for $3 tenths of a second (100); false if it stays.
 gone() {
-  for _ in $(seq 100); do
+  for _ in $(seq "${3:-100}"); do
     xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | grep -qx "${2:-[0-9]*}" || return 0
     sleep 0.1
   done
+  return 1
 }
 # Keys go to the window under the pointer (no window manager here): every
 # window of ours opens centred, so the pointer waits in the middle.
@@ -53,19 +54,32 @@ click() {  # WINDOW X_FRACTION PIXELS_FROM_BOTTOM
   xdotool mousemove --window "$1" "$(awk -v w="$WIDTH" -v f="$2" 'BEGIN { printf "%d", w * f }')" \
     $((HEIGHT - $3)) click 1
 }
+# Does what follows the window's name and id (a click or keys) until that
+# window is gone, five times at most: a window just shown may not take a
+# click or a key yet, most of all under the sanitizers.
+until_gone() {  # WINDOW_NAME WINDOW ACTION...
+  local name=$1 w=$2
+  shift 2
+  for _ in 1 2 3 4 5; do
+    "$@"
+    gone "$name" "$w" 20 && return 0
+  done
+  fail "window '$name' did not take: $*"
+  return 1
+}
 shot() { import -window root "$shots/desktop-$1.png"; }
 password() {  # TEXT [SCREENSHOT]
   local w
   w=$(window Halvex) || return
   keys type --delay 15 "$1"
   [[ -n ${2:-} ]] && shot "$2"
-  keys key Return
-  gone Halvex "$w"
+  until_gone Halvex "$w" keys key Return
 }
 start() { "$desktop" "$@" >"$T/log" 2>&1 & pid=$!; }
 # Closes the summary window; status is the program's exit status.
 finish() {  # ACTION
-  window "Halvex $1" >/dev/null && keys key Return
+  local w
+  w=$(window "Halvex $1") && until_gone "Halvex $1" "$w" keys key Return
   status=0
   for _ in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill -0 "$pid" 2>/dev/null && { fail "still running"; kill "$pid"; }
@@ -95,10 +109,10 @@ case $scenario in
     w=$(window "Hidden file")
     if [[ $scenario == hidden_click ]]; then
       shot question
-      click "$w" 0.3 26  # No, the second of five buttons in a row
+      until_gone "Hidden file" "$w" click "$w" 0.3 26  # No, the second of five buttons in a row
       expected=".h a.dat.qelmenc" expected_status=1  # a file left as it was
     else
-      keys key Return  # Enter is Yes: the user chose to encrypt the folder
+      until_gone "Hidden file" "$w" keys key Return  # Enter is Yes: the user chose to encrypt the folder
       expected=".h.qelmenc a.dat.qelmenc" expected_status=0
     fi
     finish encrypt
@@ -120,9 +134,8 @@ case $scenario in
     start decrypt "$T/d/g1.dat.qelmenc" "$T/d/g2.dat.qelmenc"
     w=$(window "File error") && shot error
     cp "$T/good1" "$T/d/g1.dat.qelmenc"  # mended while the dialog waits
-    keys key alt+r
-    gone "File error" "$w"
-    window "File error" >/dev/null && keys key alt+s
+    until_gone "File error" "$w" keys key alt+r
+    w=$(window "File error") && until_gone "File error" "$w" keys key alt+s
     finish decrypt
     [[ $(cat "$T/d/g1.dat" 2>/dev/null) == first ]] || fail "Retry did not decrypt the mended file"
     [[ $(sum "$T/d/g2.dat.qelmenc") == "$damaged2" && ! -e $T/d/g2.dat ]] || fail "Skip touched the damaged file"
@@ -143,7 +156,7 @@ case $scenario in
     "$halvex" encrypt --password-file "$T/pw" "$T/d/a.dat" >/dev/null 2>&1 || fail "setup"
     echo newer >"$T/d/a.dat"
     start decrypt "$T/d/a.dat.qelmenc"
-    window "File exists" >/dev/null && keys key Return
+    w=$(window "File exists") && until_gone "File exists" "$w" keys key Return
     finish decrypt
     [[ $(cat "$T/d/a.dat") == newer && -e $T/d/a.dat.qelmenc ]] || fail "Enter replaced the file"
     ;;
