@@ -183,15 +183,10 @@ std::string Size(double bytes) {
 // and time left, drawn on a terminal at most ten times a second.
 class SharedProgress {
  public:
-  SharedProgress(const std::vector<InputFile>& files, bool encrypting)
-      : title_(encrypting ? "Encrypting" : "Decrypting"), sizes_(files.size()), percent_(files.size(), -1),
+  SharedProgress(std::vector<uint64_t> sizes, bool encrypting)
+      : title_(encrypting ? "Encrypting" : "Decrypting"), sizes_(std::move(sizes)), percent_(sizes_.size(), -1),
         shown_(platform::StderrIsTerminal()) {
-    for (size_t i = 0; i < files.size(); ++i) {
-      std::error_code ec;
-      const auto size = std::filesystem::file_size(files[i].native, ec);
-      sizes_[i] = ec ? 0 : size;
-      total_ += sizes_[i];
-    }
+    for (uint64_t size : sizes_) total_ += size;
   }
   ~SharedProgress() { Hide(); }
 
@@ -338,7 +333,7 @@ std::optional<BatchReport> RunInPlaceSideBySide(const Options& o, const std::vec
   }
   (void)mode;
 
-  SharedProgress progress(files, o.command == Command::kEncrypt);
+  SharedProgress progress(std::move(sizes), o.command == Command::kEncrypt);
   std::deque<std::pair<size_t, std::string>> questions;
   bool told = false, stopped = false;
   InstallInterruptHandler(true);
