@@ -239,20 +239,32 @@ class SharedProgress {
   Clock::time_point start_ = Clock::now(), drawn_{};
 };
 
-// A batch's events on their way to the parent, sent in bundles: one message
-// per event would wake the parent several times a file, and on many small
-// files those wakings cost the batches a good share of their own time. An
-// event goes at once when none went for a while (so a lone one is never
-// held), else with the next; a question or the report sends what is held
-// first. The callers hold the channel's sending lock.
-class EventBundle {
+// A batch's side of the channel going up: its events, sent in bundles, and
+// its questions and report. One message per event would wake the parent
+// several times a file, and on many small files those wakings cost the
+// batches a good share of their own time. An event goes at once when none
+// went for a while (so a lone one is never held), else with the next; any
+// other message sends what is held first. Safe from any thread.
+class UpChannel {
  public:
-  explicit EventBundle(int fd) : fd_(fd) {}
+  explicit UpChannel(int fd) : fd_(fd) {}
 
-  void Add(uint32_t kind, uint32_t index, int32_t percent) {
+  void Event(uint32_t kind, uint32_t index, int32_t percent) {
+    std::lock_guard lock(mutex_);
     held_.Number(kind).Number(index).Number(static_cast<uint32_t>(percent));
     if (Clock::now() - sent_ >= kEvery) SendHeld();
   }
+
+  // False once the parent is gone.
+  bool Message(char kind, const std::string& body) {
+    std::lock_guard lock(mutex_);
+    SendHeld();
+    return Send(fd_, kind, body);
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr auto kEvery = std::chrono::milliseconds(50);
 
   void SendHeld() {
     if (held_.data().empty()) return;
@@ -261,10 +273,8 @@ class EventBundle {
     sent_ = Clock::now();
   }
 
- private:
-  using Clock = std::chrono::steady_clock;
-  static constexpr auto kEvery = std::chrono::milliseconds(50);
   int fd_;
+  std::mutex mutex_;
   WireWriter held_;
   Clock::time_point sent_{};
 };
@@ -370,7 +380,7 @@ std::optional<BatchReport> RunInPlaceSideBySide(const Options& o, const std::vec
       while (auto message = TakeMessage(c.in)) {
         WireReader body(message->second);
         if (message->first == kEvent) {
-          // A batch sends its events in bundles (EventBundle).
+          // A batch sends its events in bundles (UpChannel).
           for (;;) {
             auto kind = body.Number(), index = body.Number(), percent = body.Number();
             if (!percent) break;
@@ -476,15 +486,10 @@ int ServeJob(const Options& o) {
       arrived.notify_all();
     }
   });
-  std::mutex sending;
-  EventBundle events(fd);
+  UpChannel up(fd);
   progress::SetInteractive(*interactive != 0);
   progress::SetAnswerSource([&](const std::string& question) -> std::optional<std::string> {
-    {
-      std::lock_guard lock(sending);
-      events.SendHeld();
-      if (!Send(fd, kQuestion, question)) return std::nullopt;
-    }
+    if (!up.Message(kQuestion, question)) return std::nullopt;
     std::unique_lock lock(mutex);
     arrived.wait(lock, [&] { return ended || !answers.empty(); });
     if (answers.empty()) return std::nullopt;
@@ -494,19 +499,14 @@ int ServeJob(const Options& o) {
   });
   SetEventTap([&](uint32_t kind, uint32_t index, int32_t percent) {
     if (kind != HALVEX_EVENT_STARTED && kind != HALVEX_EVENT_PERCENT && kind != HALVEX_EVENT_OUTCOME) return;
-    std::lock_guard lock(sending);
-    events.Add(kind, index, percent);
+    up.Event(kind, index, percent);
   });
 
   BatchReport report = RunInPlace(files, password ? &*password : nullptr, ModeOf(o));
   if (password) Wipe(*password);
   SetEventTap({});
   progress::SetAnswerSource({});
-  {
-    std::lock_guard lock(sending);
-    events.SendHeld();
-    Send(fd, kReport, EncodeReport(report));
-  }
+  up.Message(kReport, EncodeReport(report));
   // The parent closes its end once it has the report; that ends the listener.
   shutdown(fd, SHUT_WR);
   listener.join();
