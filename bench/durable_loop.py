@@ -13,7 +13,11 @@ src = args[0]
 dst = args[1] if len(args) > 1 else src
 os.makedirs(dst, exist_ok=True)
 dfd = os.open(dst, os.O_RDONLY | os.O_DIRECTORY)
-for name in sorted(os.listdir(src))[part::count]:
+# Names starting with a dot are the loop's own temporaries: another slice
+# running beside this one may already have made some, and counting them would
+# shift this slice onto the other's files.
+names = sorted(n for n in os.listdir(src) if not n.startswith("."))
+for name in names[part::count]:
     with open(os.path.join(src, name), "rb") as f:
         data = f.read()
     tmp = os.path.join(dst, "." + name + ".tmp")

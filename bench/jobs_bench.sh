@@ -65,7 +65,8 @@ contender() {
   prepare="rm -rf $out $out.copy && cp -a $work/plain/$data $out"
   case $name in
     loop) cmd="$loop $out" ;;
-    loop-wide) cmd="bash -c 'for k in \$(seq 0 $((wide - 1))); do $loop $out \$k/$wide & done; wait'" ;;
+    # Every slice's own status counts: a bare wait would hide a failed one.
+    loop-wide) cmd="bash -c 'for k in \$(seq 0 $((wide - 1))); do $loop $out \$k/$wide & pids+=(\$!); done; for p in \${pids[@]}; do wait \$p || exit 1; done'" ;;
     halvex-encrypt) cmd="$halvex encrypt -r --no-input $out" ;;
     halvex-encrypt-j1) cmd="$halvex encrypt -r --no-input -j 1 $out" ;;
     halvex-decrypt) prepare="rm -rf $out && cp -a $work/enc-$data $out" cmd="$halvex decrypt -r --no-input $out" ;;
